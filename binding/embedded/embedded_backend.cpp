@@ -1,0 +1,1 @@
+// The embedded backend module.

@@ -1,0 +1,147 @@
+// The thin binding over the MySQL/MariaDB client library.
+//
+// Two faces of the same functions:
+//  - veltro::db: typed calls for the library's own hot paths (no Value boxing,
+//    rows read in place);
+//  - the MYSQL* free functions: Values in, Values out, with the binding's
+//    argument rules (a missing or wrongly-kinded argument reads as a null text,
+//    0 or false and never fails).
+// Handles are numbers: 0 is none, a positive number stands for one live
+// connection or result; a handle that was closed reads as none afterwards.
+// No client-library type appears here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "veltro/value.h"
+
+namespace veltro::db {
+
+using Handle = std::int64_t;
+
+// One column description in the binding's own terms.
+struct FieldInfo {
+  std::string name;   // as the server sent it
+  std::string table;  // as the server sent it
+  std::string def;    // default value text, "" when none
+  int type = 0;       // MySQL protocol type number
+  std::uint64_t length = 0;
+  std::uint64_t maxLength = 0;
+  unsigned flags = 0;
+  unsigned decimals = 0;
+};
+
+// The row just fetched, read in place; valid until the next fetch or free on its result.
+struct RowView {
+  char** values = nullptr;
+  const unsigned long* lengths = nullptr;
+  unsigned count = 0;
+  bool isNull(unsigned i) const { return values[i] == nullptr; }
+  std::string_view at(unsigned i) const {
+    return values[i] ? std::string_view(values[i], lengths[i]) : std::string_view();
+  }
+};
+
+// Column flag bits the library tests.
+inline constexpr unsigned kNotNullFlag = 1;
+inline constexpr unsigned kPrimaryKeyFlag = 2;
+inline constexpr unsigned kMultipleKeyFlag = 8;
+inline constexpr unsigned kAutoIncrementFlag = 512;
+
+// Type letter of a MySQL protocol type number ("N", "L", "D", "T", "C", "M" or "U").
+char typeLetter(int type);
+
+// Connections. connect() returns a handle also when the connect failed (the
+// error is readable on it); 0 only when no connection object could be made.
+// port 0 lets the client library choose its default.
+Handle connect(const char* host, const char* user, const char* password, unsigned port,
+               unsigned long flags, const char* database);
+// Starts the embedded server (once per process) and connects to it; 0 on failure,
+// with the reason readable through errnum(0) / error(0).
+Handle embedded(const char* database, const std::vector<std::string>& options,
+                const std::vector<std::string>& groups);
+void close(Handle conn);
+bool isConnection(Handle conn);
+int query(Handle conn, const char* sql, std::size_t length);
+int selectDb(Handle conn, const char* database);
+int ping(Handle conn);      // 1 for handle 0
+int commit(Handle conn);    // 1 for handle 0
+int rollback(Handle conn);  // 1 for handle 0
+// Last error of a connection. For handle 0 (or a stale handle): the last
+// process-wide failure the binding saw (a failed embedded start), else 0 / "".
+unsigned errnum(Handle conn);
+std::string error(Handle conn);
+// Escapes for a quoted SQL literal; with a connection by its character set,
+// without one by the client library's connection-less rules.
+std::string escape(std::string_view text, Handle conn = 0);
+void escapeAppend(std::string& out, std::string_view text, Handle conn = 0);
+
+// Results.
+Handle storeResult(Handle conn);
+unsigned fieldCount(Handle conn);
+bool isResult(Handle res);
+std::uint64_t numRows(Handle res);
+unsigned numFields(Handle res);
+void dataSeek(Handle res, std::uint64_t row);
+// Fetches the next row; false past the end (or for handle 0).
+bool fetchRow(Handle res, RowView& row);
+void freeResult(Handle res);
+std::vector<FieldInfo> fields(Handle res);
+Handle listFields(Handle conn, const char* table, const char* wild);
+std::vector<std::string> listDbs(Handle conn, const char* wild);
+std::vector<std::string> listTables(Handle conn, const char* wild);
+// First row (from 1) in [first, last] whose column col (from 1) matches text; 0 for none.
+// soft: the value begins with text; otherwise text begins with the whole value. ASCII
+// letters compare without case; empty values never match.
+long seek(Handle res, unsigned col, std::string_view text, long first, long last, bool soft);
+// The comparison of seek on one value, exposed for tests and fuzzing.
+bool seekMatches(std::string_view value, std::string_view text, bool soft);
+
+// Where the embedded module is looked for: $VELTRO_EMBEDDED_MODULE, then beside
+// the binding library, then the install location.
+std::string embeddedModulePath();
+
+}  // namespace veltro
+
+namespace veltro {
+
+// --- Connection-level wrappers -------------------------------------------------
+Value MYSQLCONNECT(const Value& host = {}, const Value& user = {}, const Value& password = {},
+                   const Value& port = {}, const Value& flags = {}, const Value& database = {});
+Value MYSQLEMBEDDED(const Value& database = {}, const Value& options = {}, const Value& groups = {});
+Value MYSQLCLOSE(const Value& conn = {});
+Value MYSQLQUERY(const Value& conn = {}, const Value& sql = {}, const Value& length = {});
+Value MYSQLSELECTDB(const Value& conn = {}, const Value& database = {});
+Value MYSQLPING(const Value& conn = {});
+Value MYSQLCOMMIT(const Value& conn = {});
+Value MYSQLROLLBACK(const Value& conn = {});
+Value MYSQLERROR(const Value& conn = {});
+Value MYSQLGETERRNO(const Value& conn = {});
+Value MYSQLESCAPE(const Value& text = {}, const Value& conn = {});
+Value VAL2ESCAPE(const Value& text = {});
+Value MYAND(const Value& a = {}, const Value& b = {});
+Value Q_READFILE(const Value& fileName = {});
+
+// --- Result-set wrappers -----------------------------------------------------
+Value MYSQLSTORERESULT(const Value& conn = {});
+Value MYSQLFIELDCOUNT(const Value& conn = {});
+Value MYSQLNUMROWS(const Value& res = {});
+Value MYSQLDATASEEK(const Value& res = {}, const Value& row = {});
+Value MYSQLFETCHROW(const Value& res);
+Value MYSQLFETCHROW(const Value& res, const Value& count);
+Value MYSQLFREERESULT(const Value& res = {});
+Value MYSQLRESULTSTRUCTURE(const Value& res = {}, const Value& keepTableCase = {});
+Value MYSQLLISTFIELDS(const Value& conn = {}, const Value& table = {}, const Value& wild = {});
+Value MYSQLLISTDBS(const Value& conn = {}, const Value& wild = {});
+Value MYSQLLISTTBLS(const Value& conn = {}, const Value& wild = {});
+Value MYSEEK(const Value& res = {}, const Value& col = {}, const Value& text = {}, const Value& first = {},
+             const Value& last = {}, const Value& soft = {});
+
+// The nine-element column description of one field.
+Value columnDescription(const db::FieldInfo& field, bool keepTableCase);
+
+}  // namespace veltro

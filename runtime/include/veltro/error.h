@@ -1,0 +1,106 @@
+// The error object, the process's stack of error handlers, guarded blocks and
+// the default handling that reports an error and ends the program.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "veltro/value.h"
+
+namespace veltro {
+
+// The process's standard error record. Fields are Values because handlers test
+// their kinds ("SubSystem when it is a text").
+struct Error {
+  Value SubSystem = "";
+  Value SubCode = 0;
+  Value Severity = 2;  // 2 error, 1 warning
+  Value Description = "";
+  Value Operation = "";
+  Value Args;
+  Value GenCode = 0;
+  Value OsCode = 0;
+  Value CanRetry = false;
+  Value CanDefault = false;
+  Value CanSubstitute = false;
+  Value FileName = "";
+  Value Cargo;
+};
+using ErrorPtr = std::shared_ptr<Error>;
+
+// A handler receives the error object; its result goes back to the code that raised it.
+using ErrorHandler = std::function<Value(const ErrorPtr&)>;
+
+// Hands an error to the current handler (the innermost installed one, else the
+// default handling) and returns that handler's result.
+Value raiseError(const ErrorPtr& error);
+
+// Installs a handler for the lifetime of the scope; the previous one is current again afterwards.
+class HandlerScope {
+ public:
+  explicit HandlerScope(ErrorHandler handler);
+  ~HandlerScope();
+  HandlerScope(const HandlerScope&) = delete;
+  HandlerScope& operator=(const HandlerScope&) = delete;
+
+ private:
+  std::size_t depth_;
+};
+
+// Number of handlers installed above the default handling.
+std::size_t handlerDepth();
+
+namespace detail {
+// Carries an error from a guarded block's handler to the block. Private to the runtime.
+struct Unwind {
+  ErrorPtr error;
+  std::size_t depth;
+};
+ErrorHandler unwindingHandler(std::size_t depth);
+}  // namespace detail
+
+// Runs body with a handler that ends the block at once on any raised error.
+// Returns the error that ended the block, or nullptr when body ran to its end.
+template <class F>
+ErrorPtr guarded(F&& body) {
+  std::size_t depth = handlerDepth() + 1;
+  try {
+    HandlerScope scope(detail::unwindingHandler(depth));
+    std::forward<F>(body)();
+  } catch (detail::Unwind& u) {
+    if (u.depth != depth) throw;  // belongs to an outer block
+    return std::move(u.error);
+  }
+  return nullptr;
+}
+
+// The message line of the default handling: "Error SUB/CODE  Description: Operation".
+std::string errorMessage(const Error& error);
+// The "(DOS Error n)" text, or "" when the operating-system code is 0.
+std::string errorAdditional(const Error& error);
+
+// The console that the default handling shows its alert on. The program installs
+// its screen; without one, the alert is written to the error output and answered "Quit".
+class AlertConsole {
+ public:
+  virtual ~AlertConsole() = default;
+  // Shows a modal alert; ';' separates lines. Returns the chosen position from 1, or 0 for Esc.
+  virtual int alert(const std::string& message, const std::vector<std::string>& choices) = 0;
+  // Restores the terminal before the program ends; what was shown must stay readable.
+  virtual void shutdown() {}
+};
+void setAlertConsole(AlertConsole* console);  // nullptr: the plain error-output console
+AlertConsole& alertConsole();
+
+// The default handling: silent cases, then the alert, then Quit (error output,
+// "Called from" lines, exit code 1), Retry (true) or Default (false).
+Value defaultErrorHandling(const ErrorPtr& error);
+
+// Builds the report written on Quit: a line break and the message, then one
+// "Called from NAME(LINE)  " line per caller. Exposed for tests.
+std::string quitReport(const Error& error, const std::vector<std::string>& callers);
+
+}  // namespace veltro

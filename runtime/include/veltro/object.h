@@ -1,0 +1,79 @@
+// Objects that answer messages by name: names match without regard to case,
+// members read as "NAME" and write as "_NAME" with one argument, and messages
+// that the class does not define go to the class's handler of unknown messages.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+#include "veltro/value.h"
+
+namespace veltro {
+
+class Object;
+
+// One table per class: message name -> handler. Built once, shared by every instance.
+class MessageTable {
+ public:
+  using Handler = Value (*)(Object& self, Args args);
+
+  // Adds a message; later additions with the same name replace earlier ones.
+  MessageTable& add(std::string_view name, Handler handler);
+  // Adds "NAME" (read) and "_NAME" (write with one argument) for a Value member of class C.
+  template <class C, Value C::*Member>
+  MessageTable& member(std::string_view name) {
+    add(name, [](Object& self, Args) -> Value { return static_cast<C&>(self).*Member; });
+    std::string setter = "_" + std::string(name);
+    add(setter, [](Object& self, Args args) -> Value {
+      Value v = args.empty() ? Value() : args[0];
+      static_cast<C&>(self).*Member = v;
+      return v;
+    });
+    return *this;
+  }
+  // Copies every message of a base class's table.
+  MessageTable& inherit(const MessageTable& base);
+
+  const Handler* find(std::string_view name) const;
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const;
+  };
+  struct Eq {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+  };
+  std::unordered_map<std::string, Handler, Hash, Eq> handlers_;
+};
+
+class Object : public std::enable_shared_from_this<Object> {
+ public:
+  virtual ~Object() = default;
+
+  // The class name in upper case ("TQUILLONSRV"), as messages report it.
+  virtual std::string_view className() const = 0;
+
+  // Sends a message by name with its arguments.
+  Value send(std::string_view message, Args args = {});
+  template <class... A>
+  Value send(std::string_view message, A&&... a) {
+    Value argv[] = {Value(std::forward<A>(a))...};
+    return send(message, Args(argv, sizeof...(A)));
+  }
+
+  // Whether the class defines the message (unknown messages excluded).
+  bool understands(std::string_view message) const { return messages().find(message) != nullptr; }
+
+ protected:
+  virtual const MessageTable& messages() const = 0;
+  // Called for a message that the class does not define. The default reports
+  // SubSystem "BASE", SubCode 1004 (1005 for an assignment), "Message not found".
+  virtual Value onUnknown(std::string_view message, Args args);
+};
+
+}  // namespace veltro

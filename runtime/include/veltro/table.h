@@ -1,0 +1,79 @@
+// Keyed tables: ordered by insertion, keys matched exactly or without regard to case.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "veltro/value.h"
+
+namespace veltro {
+
+class Table {
+ public:
+  struct Entry {
+    std::string key;
+    Value value;
+  };
+
+  explicit Table(bool caseInsensitive = false) : ci_(caseInsensitive) {}
+
+  bool caseInsensitive() const { return ci_; }
+  void setCaseInsensitive(bool on);
+
+  std::size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+
+  // Position of a key (from 0), or -1.
+  long indexOf(std::string_view key) const;
+  bool has(std::string_view key) const { return indexOf(key) >= 0; }
+  Value* find(std::string_view key);
+  const Value* find(std::string_view key) const;
+  // The value of a key; nil when absent.
+  Value get(std::string_view key) const;
+  // Sets a key, keeping its position when it exists, appending it otherwise.
+  void set(std::string_view key, Value value);
+  // The value of a key, appended as nil when absent.
+  Value& operator[](std::string_view key);
+  bool erase(std::string_view key);
+  void clear();
+
+  const Entry& entry(std::size_t i) const { return entries_[i]; }
+  Value& valueAt(std::size_t i) { return entries_[i].value; }
+  const Value& valueAt(std::size_t i) const { return entries_[i].value; }
+  const std::string& keyAt(std::size_t i) const { return entries_[i].key; }
+
+  std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
+  std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+
+  // An independent table with the same entries (values copied shallowly: arrays stay shared).
+  TablePtr copy() const { return std::make_shared<Table>(*this); }
+
+ private:
+  bool keyEquals(std::string_view a, std::string_view b) const;
+  void reindex();
+
+  // Small tables are scanned; an index is kept only beyond this size.
+  static constexpr std::size_t kIndexFrom = 12;
+
+  struct Hash {
+    using is_transparent = void;
+    bool ci = false;
+    std::size_t operator()(std::string_view s) const;
+  };
+  struct Eq {
+    using is_transparent = void;
+    bool ci = false;
+    bool operator()(std::string_view a, std::string_view b) const;
+  };
+
+  bool ci_ = false;
+  std::vector<Entry> entries_;
+  std::unordered_map<std::string, std::size_t, Hash, Eq> index_;  // built beyond kIndexFrom entries
+};
+
+}  // namespace veltro

@@ -1,0 +1,221 @@
+// The dynamic value that crosses every interface of the library.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <variant>
+#include <vector>
+
+namespace veltro {
+
+class Value;
+class Table;
+class Object;
+
+using Array = std::vector<Value>;
+using ArrayPtr = std::shared_ptr<Array>;
+using TablePtr = std::shared_ptr<Table>;
+using ObjectPtr = std::shared_ptr<Object>;
+using Args = std::span<const Value>;
+using Callable = std::function<Value(Args)>;
+using CallablePtr = std::shared_ptr<const Callable>;
+
+// Kind letters, as the library tests them.
+enum class Kind : char {
+  Nil = 'U',
+  Logical = 'L',
+  Number = 'N',
+  Text = 'C',
+  Memo = 'M',
+  Date = 'D',
+  Timestamp = 'T',
+  Array = 'A',
+  Table = 'H',
+  Block = 'B',
+  Object = 'O',
+};
+
+// A number: an exact decimal (up to 38 significant digits, with its number of
+// decimals) or, when a caller gives one or exact digits run out, a double that
+// carries its number of decimals.
+class Number {
+ public:
+  Number() = default;
+  static Number fromInt(std::int64_t v) { Number n; n.m_ = v; return n; }
+  static Number fromUInt(std::uint64_t v) { Number n; n.m_ = static_cast<__int128>(v); return n; }
+  // A double given by a caller; decimals < 0 means "as many as it needs" (up to 10, trailing zeros dropped).
+  static Number fromDouble(double v, int decimals = -1);
+  // Exact parse of a server numeral ("-12", "3.1400", "1e5"); false when the text is no numeral.
+  static bool parse(std::string_view text, Number& out);
+  // The leading decimal number of a text: blanks skipped, sign, digits and one point; 0 when none.
+  static Number leading(std::string_view text);
+
+  bool isExact() const { return !dbl_; }
+  int decimals() const { return dec_; }
+  bool isZero() const;
+  bool isNegative() const;
+  std::int64_t toInt() const;  // truncated toward zero, saturated
+  double toDouble() const;
+  // Number text: decimal, no blanks, '-' when negative, exactly decimals() digits after the point.
+  std::string text() const;
+  void appendText(std::string& out) const;
+  // Same number with another count of decimals (rounded half away from zero).
+  Number withDecimals(int decimals) const;
+
+  friend int compare(const Number& a, const Number& b);
+  friend bool operator==(const Number& a, const Number& b) { return compare(a, b) == 0; }
+  friend Number operator+(const Number& a, const Number& b);
+  friend Number operator-(const Number& a, const Number& b);
+  friend Number operator*(const Number& a, const Number& b);
+
+ private:
+  __int128 m_ = 0;  // exact mantissa: value = m_ / 10^dec_
+  double d_ = 0;    // used when dbl_
+  std::int8_t dec_ = 0;
+  bool dbl_ = false;
+};
+
+// A date as a day number; 0 is the empty date.
+struct Date {
+  std::int32_t day = 0;
+  static Date fromYMD(int year, int month, int day);  // empty date when not a valid date
+  bool empty() const { return day == 0; }
+  void toYMD(int& year, int& month, int& day) const;
+  std::string sqlText() const;      // "YYYY-MM-DD"; "    -  -  " for the empty date
+  std::string digits8() const;      // "YYYYMMDD"; eight blanks for the empty date
+  std::string display() const;      // by the process's date format, e.g. "dd/mm/yyyy"
+  friend bool operator==(Date a, Date b) { return a.day == b.day; }
+  friend auto operator<=>(Date a, Date b) { return a.day <=> b.day; }
+};
+
+// A date and a time of day in milliseconds; both 0 is the empty timestamp.
+struct Timestamp {
+  std::int32_t day = 0;
+  std::int32_t msec = 0;
+  bool empty() const { return day == 0 && msec == 0; }
+  friend bool operator==(Timestamp a, Timestamp b) { return a.day == b.day && a.msec == b.msec; }
+};
+
+// The date display format used by Date::display ("dd/mm/yyyy", "mm/dd/yyyy", "yyyy-mm-dd", ...).
+void setDateFormat(std::string_view format);
+const std::string& dateFormat();
+
+class Value {
+ public:
+  Value() = default;
+  Value(std::nullptr_t) {}
+  Value(bool b) : v_(b) {}
+  Value(int n) : v_(Number::fromInt(n)) {}
+  Value(long n) : v_(Number::fromInt(n)) {}
+  Value(long long n) : v_(Number::fromInt(n)) {}
+  Value(unsigned n) : v_(Number::fromInt(n)) {}
+  Value(unsigned long n) : v_(Number::fromUInt(n)) {}
+  Value(unsigned long long n) : v_(Number::fromUInt(n)) {}
+  Value(double d) : v_(Number::fromDouble(d)) {}
+  Value(const Number& n) : v_(n) {}
+  Value(const char* s) : v_(Str{std::string(s ? s : ""), false}) {}
+  Value(std::string s) : v_(Str{std::move(s), false}) {}
+  Value(std::string_view s) : v_(Str{std::string(s), false}) {}
+  Value(Date d) : v_(d) {}
+  Value(Timestamp t) : v_(t) {}
+  Value(ArrayPtr a) : v_(std::move(a)) {}
+  Value(TablePtr t) : v_(std::move(t)) {}
+  Value(CallablePtr c) : v_(std::move(c)) {}
+  Value(Callable c) : v_(std::make_shared<const Callable>(std::move(c))) {}
+  template <class T, class = std::enable_if_t<std::is_base_of_v<Object, T>>>
+  Value(std::shared_ptr<T> o) : v_(ObjectPtr(std::move(o))) {}
+
+  static Value memo(std::string s) { Value v; v.v_ = Str{std::move(s), true}; return v; }
+  static Value number(double d, int decimals) { return Value(Number::fromDouble(d, decimals)); }
+  static Value array(std::initializer_list<Value> items = {});
+  static Value arrayOf(Array items);
+  static Value table(bool caseInsensitive = false);
+
+  Kind kind() const;
+  char kindLetter() const { return static_cast<char>(kind()); }
+
+  bool isNil() const { return v_.index() == 0; }
+  bool isLogical() const { return std::holds_alternative<bool>(v_); }
+  bool isNumber() const { return std::holds_alternative<Number>(v_); }
+  bool isString() const { return std::holds_alternative<Str>(v_); }  // text or memo
+  bool isText() const { return isString() && !std::get<Str>(v_).memo; }
+  bool isMemo() const { return isString() && std::get<Str>(v_).memo; }
+  bool isDate() const { return std::holds_alternative<Date>(v_); }
+  bool isTimestamp() const { return std::holds_alternative<Timestamp>(v_); }
+  bool isArray() const { return std::holds_alternative<ArrayPtr>(v_); }
+  bool isTable() const { return std::holds_alternative<TablePtr>(v_); }
+  bool isBlock() const { return std::holds_alternative<CallablePtr>(v_); }
+  bool isObject() const { return std::holds_alternative<ObjectPtr>(v_); }
+
+  // Checked accessors: the neutral value (false, 0, "", empty date, null pointer) for another kind.
+  bool asBool() const { return isLogical() && std::get<bool>(v_); }
+  Number asNumber() const { return isNumber() ? std::get<Number>(v_) : Number(); }
+  std::int64_t asInt() const { return isNumber() ? std::get<Number>(v_).toInt() : 0; }
+  double asDouble() const { return isNumber() ? std::get<Number>(v_).toDouble() : 0.0; }
+  const std::string& asString() const;  // text or memo; "" otherwise
+  Date asDate() const { return isDate() ? std::get<Date>(v_) : Date{}; }
+  Timestamp asTimestamp() const { return isTimestamp() ? std::get<Timestamp>(v_) : Timestamp{}; }
+  ArrayPtr asArray() const { return isArray() ? std::get<ArrayPtr>(v_) : nullptr; }
+  TablePtr asTable() const { return isTable() ? std::get<TablePtr>(v_) : nullptr; }
+  CallablePtr asBlock() const { return isBlock() ? std::get<CallablePtr>(v_) : nullptr; }
+  ObjectPtr asObject() const { return isObject() ? std::get<ObjectPtr>(v_) : nullptr; }
+  template <class T>
+  std::shared_ptr<T> asObjectOf() const { return std::dynamic_pointer_cast<T>(asObject()); }
+
+  // Unchecked accessors: the caller has tested the kind.
+  const Number& number() const { return *std::get_if<Number>(&v_); }
+  const std::string& str() const { return std::get_if<Str>(&v_)->s; }
+  std::string& str() { return std::get_if<Str>(&v_)->s; }
+  Array& items() const { return **std::get_if<ArrayPtr>(&v_); }
+
+  // The empty-value rule: nil, 0, a text of only blanks/tabs/CR/LF, the empty date or
+  // timestamp, false, an array or table without elements. Blocks and objects never are.
+  bool isEmpty() const;
+
+  // Number of elements of an array or table, bytes of a text; 0 otherwise.
+  std::size_t len() const;
+  // Element n (from 1) of an array; nil when out of range or not an array.
+  Value at(std::size_t n) const;
+
+  // Calls a block with arguments; nil when not a block.
+  Value call(Args args = {}) const;
+  template <class... A>
+  Value operator()(A&&... a) const {
+    Value argv[] = {Value(std::forward<A>(a))..., Value()};
+    return call(Args(argv, sizeof...(A)));
+  }
+
+  // A readable rendering for messages and tests (number text, text as is, dates by the display format).
+  std::string toString() const;
+
+  // Exact equality: same kind and same value (texts byte for byte, arrays by identity).
+  friend bool operator==(const Value& a, const Value& b);
+
+ private:
+  struct Str {
+    std::string s;
+    bool memo = false;
+  };
+  std::variant<std::monostate, bool, Number, Str, Date, Timestamp, ArrayPtr, TablePtr, CallablePtr, ObjectPtr> v_;
+};
+
+// Blanks for the empty-value rule: space, tab, CR, LF.
+bool isBlankText(std::string_view s);
+// Removes leading spaces, tabs, CRs and LFs and trailing spaces (a trailing tab stays).
+std::string_view trimValueText(std::string_view s);
+// Removes spaces from both ends only.
+std::string_view trimBlanks(std::string_view s);
+// Removes trailing spaces only.
+std::string_view trimRight(std::string_view s);
+// ASCII case folding.
+std::string lower(std::string_view s);
+std::string upper(std::string_view s);
+bool equalsNoCase(std::string_view a, std::string_view b);
+
+}  // namespace veltro

@@ -1,0 +1,1 @@
+// SQL text helpers.

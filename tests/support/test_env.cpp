@@ -1,0 +1,46 @@
+#include "test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+namespace veltro::testing {
+
+namespace {
+std::string need(const char* name) {
+  const char* v = std::getenv(name);
+  if (!v || !*v) {
+    ADD_FAILURE() << name << " is not set: the server tests run against the server that ./test starts";
+    throw std::runtime_error(std::string("missing ") + name);
+  }
+  return v;
+}
+}  // namespace
+
+const ServerEnv& serverEnv() {
+  static const ServerEnv env = [] {
+    ServerEnv e;
+    e.host = need("VELTRO_TEST_HOST");
+    e.port = static_cast<unsigned>(std::stoul(need("VELTRO_TEST_PORT")));
+    e.socket = need("VELTRO_TEST_SOCKET");
+    e.user = need("VELTRO_TEST_USER");
+    e.password = need("VELTRO_TEST_PASSWORD");
+    e.database = need("VELTRO_TEST_DB");
+    const char* t = std::getenv("VELTRO_TEST_TMP");
+    e.tmpdir = (t && *t) ? t : "/tmp";
+    return e;
+  }();
+  return env;
+}
+
+std::string makeTempDir(const std::string& prefix) {
+  const char* t = std::getenv("VELTRO_TEST_TMP");
+  std::string base = (t && *t) ? t : "/tmp";
+  std::string pattern = base + "/" + prefix + "XXXXXX";
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed under " + base);
+  return pattern;
+}
+
+}  // namespace veltro::testing

@@ -1,0 +1,25 @@
+// Where the tests find the throwaway server that ./test started.
+#pragma once
+
+#include <string>
+
+namespace veltro::testing {
+
+struct ServerEnv {
+  std::string host;      // 127.0.0.1
+  unsigned port = 0;     // loopback TCP port
+  std::string socket;    // unix socket path
+  std::string user;      // password account with every privilege
+  std::string password;
+  std::string database;  // test database
+  std::string tmpdir;    // scratch space under the build tree
+};
+
+// The server of this run. A test that calls it fails (never skips) when the
+// variables are missing: run the tests through ./test.
+const ServerEnv& serverEnv();
+
+// A fresh empty directory under the scratch space.
+std::string makeTempDir(const std::string& prefix);
+
+}  // namespace veltro::testing
