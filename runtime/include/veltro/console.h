@@ -265,8 +265,10 @@ class Terminal;
 // The console screen. Everything shown is kept in an off-screen buffer too, so
 // the last screen can be shown again in the terminal's normal text after the
 // program ends (ncurses draws on the alternate screen, which is wiped then).
-// The terminal is opened on first use. Without a terminal (no TERM, or input at
-// its end) every prompt answers as if Esc was pressed.
+// The terminal is opened on first use. Without a terminal (input or output not
+// a terminal, or input at its end) the menu and the number field answer as if
+// Esc was pressed, and an alert is written to the error output and answered
+// with its first choice.
 class Screen : public AlertConsole {
  public:
   // The real terminal, on standard input and output.
