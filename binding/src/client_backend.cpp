@@ -10,7 +10,12 @@
 namespace veltro::db::detail {
 
 const VeltroBackendOps* clientBackend() {
-  static const VeltroBackendOps ops = veltro_client_ops::commonOps();
+  // The library sets up its character sets on its first mysql_init; escaping
+  // without a connection can come first and needs them too.
+  static const VeltroBackendOps ops = [] {
+    mysql_library_init(0, nullptr, nullptr);
+    return veltro_client_ops::commonOps();
+  }();
   return &ops;
 }
 

@@ -161,11 +161,14 @@ std::string embeddedModulePath() {
 }
 
 std::vector<std::string> embeddedOptions(const std::string& datadir) {
+  // The server resolves a relative datadir against its base directory, not ours.
+  std::error_code failed;
+  std::filesystem::path dir = std::filesystem::absolute(datadir, failed);
+  if (failed) dir = datadir;
   return {
       "veltro",
       "--no-defaults",
-      // The server resolves a relative datadir against its base directory, not ours.
-      "--datadir=" + std::filesystem::absolute(datadir).string(),
+      "--datadir=" + dir.string(),
       "--skip-grant-tables",
       "--lc-messages-dir=/usr/share/mysql",
       "--character-set-server=utf8mb4",
