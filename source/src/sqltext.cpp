@@ -90,6 +90,7 @@ void appendSqlLiteral(std::string& out, const Value& value, char kind, bool quot
       appendQuoted(out, trimValueText(value.str()), quote);
       return;
     case 'B':
+      // Escaped without a connection, as VAL2ESCAPE does, straight into out.
       if (quote) out += '\'';
       if (!value.isEmpty()) db::escapeAppend(out, value.asString());
       if (quote) out += '\'';
