@@ -104,6 +104,8 @@ class TQuillonSrv : public Object {
   void CheckError(const Value& nError = {}, const Value& cExtra = {});
   // Sets nInternalError to code and reports it.
   void RaiseInternal(int code, const Value& cExtra = {});
+  // Sets nInternalError; the next CheckError that finds no client error reports it.
+  void SetInternalError(const Value& code);
   Value ErrorNo();
   std::string ErrorTxt();
 
@@ -182,12 +184,16 @@ class TQuillonSrv : public Object {
   friend class TQuillonQry;
   void report(const Value& nError, bool internal, const Value& cExtra);
   void forgetQuery(const TQuillonQry* query);
-  bool sendStatement(const char* sql, std::size_t length);
+  bool connected() const;
+  bool reconnectAfterLoss(bool& lostTransaction);
 
   std::vector<std::weak_ptr<TQuillonQry>> queries_;
   bool internalPending_ = false;  // nInternalError was set by the operation now checking
   bool inTransaction_ = false;    // a 2006 inside a transaction loses the transaction
-  int reconnectDepth_ = 0;        // bounds nested reconnects while the server stays away
+  bool reconnecting_ = false;     // errors met while reconnecting do not reconnect again
+  bool retrying_ = false;         // a statement resent after a reconnect failed once more
+  bool embedded_ = false;         // made ready by Embedded: reconnect to the embedded server
+  Value embeddedOptions_, embeddedGroups_;
 };
 
 // The library's default reporting: builds the error object and hands it to the
