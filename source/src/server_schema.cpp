@@ -37,7 +37,7 @@ bool namesColumn(const Value& definition, const std::string& name) {
 // The column clause of one definition (without the separating comma).
 std::string columnClause(const Value& column, const Value& primaryKey, const Value& autoIncrement, long long conn) {
   const std::string name = column.at(1).asString();
-  const std::string& code = column.at(2).asString();
+  const std::string code = column.at(2).asString();
   const std::string len = numberText(column.at(3));
   const std::string nn = FNOTNULL(column, primaryKey, autoIncrement);
   const Value& defaultValue = column.at(6);
@@ -107,7 +107,11 @@ bool TQuillonSrv::CreateTable(const Value& table, const Value& definition, const
   const std::string tableOptions = Q_LOWERCASE(options);
 
   if (doVerify && n > 0) {
-    CheckError(VERIFYSTRUCTURE(definition));
+    // Only a failed check reports: asking the client library here would report
+    // again whatever the previous statement left behind.
+    const Value code = VERIFYSTRUCTURE(definition);
+    lError = false;
+    if (!code.isNil()) CheckError(code);
     if (!lError.asBool() && !primary.str().empty() && !namesColumn(definition, primary.str()))
       RaiseInternal(kErrNoPrimaryColumn);
     if (!lError.asBool() && !unique.str().empty() && !namesColumn(definition, unique.str()))
@@ -218,7 +222,12 @@ void TQuillonSrv::Compact(const Value& table) {
     Value tables = ListTables();
     if (tables.isArray()) names = tables.items();
   }
-  for (const Value& t : names) SqlQuery("OPTIMIZE TABLE " + t.asString());
+  for (const Value& t : names) {
+    // OPTIMIZE answers with a status table; it is read and dropped so that the
+    // connection is ready for the next statement.
+    if (SqlQuery("OPTIMIZE TABLE " + t.asString()) && db::fieldCount(handle()) > 0)
+      db::freeResult(db::storeResult(handle()));
+  }
 }
 
 // Column descriptions of every column of the table; an empty array on failure.
