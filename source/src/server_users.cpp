@@ -73,7 +73,8 @@ Value TQuillonSrv::GetPrivileges(const Value& kind) {
       case 4: keep = true; break;
       default: break;
     }
-    if (keep) names.emplace_back(upper(q->FieldGet(1).asString()));
+    // The query pads texts to the column width; a name is given without the padding.
+    if (keep) names.emplace_back(upper(trimRight(q->FieldGet(1).asString())));
   }
   q->End();
   return Value::arrayOf(std::move(names));
