@@ -1,1 +1,217 @@
-// SQL text helpers.
+// SQL text helpers: values to SQL literals and back, name lists, structure
+// checks and the two process-wide library settings.
+#include "veltro/sqltext.h"
+
+#include <cstdio>
+
+#include "veltro/binding.h"
+
+namespace veltro {
+
+namespace {
+
+// Constant-initialised, so they hold their initial values before any code of
+// the library runs.
+bool gCaseSensitive = false;
+bool gPadRight = true;
+
+// Whether a value is of the kind that a code writes. A value of another kind
+// is written by its own kind letter instead (a caller error with no defined
+// result otherwise; this keeps it well defined and never unquotes a text).
+bool fitsCode(const Value& value, char code) {
+  switch (code) {
+    case 'N':
+    case 'I':
+      return value.isNumber();
+    case 'D':
+      return value.isDate();
+    case 'C':
+    case 'M':
+      return value.isString();
+    case 'B':
+      return value.isString() || value.isBlock();
+    case 'L':
+      return value.isLogical();
+    case 'T':
+      return value.isNumber() || value.isString() || value.isTimestamp();
+    default:
+      return true;
+  }
+}
+
+void appendQuoted(std::string& out, std::string_view text, bool quote) {
+  if (quote) out += '\'';
+  out.append(text);
+  if (quote) out += '\'';
+}
+
+// 'YYYY-MM-DD HH:MM:SS' of a timestamp value.
+void appendTimestamp(std::string& out, Timestamp ts, bool quote) {
+  int year = 0, month = 0, day = 0;
+  Date{ts.day}.toYMD(year, month, day);
+  int secs = ts.msec / 1000;
+  char buf[32];
+  int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day,
+                        secs / 3600, secs / 60 % 60, secs % 60);
+  appendQuoted(out, std::string_view(buf, n > 0 ? static_cast<std::size_t>(n) : 0), quote);
+}
+
+char codeOf(const Value& kind, const Value& value) {
+  if (kind.isNil()) return value.kindLetter();
+  // Codes are compared whole: "n", "NN" or "" match no code.
+  if (kind.isString() && kind.str().size() == 1) return kind.str()[0];
+  return '\0';
+}
+
+}  // namespace
+
+// Appends the SQL literal of value under a one-letter kind code.
+void appendSqlLiteral(std::string& out, const Value& value, char kind, bool quote, bool notNull) {
+  const bool nullable = kind == 'N' || kind == 'I' || kind == 'D' || kind == 'C';
+  if (nullable && !notNull && value.isEmpty()) {
+    out += "NULL";
+    return;
+  }
+  if (!fitsCode(value, kind)) {
+    appendSqlLiteral(out, value, value.kindLetter(), quote, notNull);
+    return;
+  }
+  switch (kind) {
+    case 'N':
+    case 'I':
+      value.number().appendText(out);
+      return;
+    case 'D':
+      appendQuoted(out, value.asDate().sqlText(), quote);
+      return;
+    case 'C':
+    case 'M':
+      // An empty memo trims to nothing and so gives the two quotes.
+      appendQuoted(out, trimValueText(value.str()), quote);
+      return;
+    case 'B':
+      // Escaped without a connection, as VAL2ESCAPE does, straight into out.
+      if (quote) out += '\'';
+      if (!value.isEmpty()) db::escapeAppend(out, value.asString());
+      if (quote) out += '\'';
+      return;
+    case 'L':
+      out += value.asBool() ? '1' : '0';
+      return;
+    case 'T':
+      if (value.isNumber()) {
+        if (value.number().isNegative())
+          out += "NULL";
+        else
+          value.number().appendText(out);
+      } else if (value.isString()) {
+        // The query object holds timestamp columns as text; such a text is
+        // written as under "C" (trimmed, quoted, NULL when empty).
+        if (!notNull && value.isEmpty())
+          out += "NULL";
+        else
+          appendQuoted(out, trimValueText(value.str()), quote);
+      } else if (value.asTimestamp().empty() && !notNull) {
+        out += "NULL";
+      } else if (value.asTimestamp().empty()) {
+        appendQuoted(out, "0000-00-00 00:00:00", quote);
+      } else {
+        appendTimestamp(out, value.asTimestamp(), quote);
+      }
+      return;
+    default:
+      appendQuoted(out, {}, quote);
+      return;
+  }
+}
+
+std::string CLIPVALUE2SQL(const Value& value, const Value& kind, const Value& quote, const Value& notNull) {
+  std::string out;
+  appendSqlLiteral(out, value, codeOf(kind, value), quote.isLogical() ? quote.asBool() : true,
+                   notNull.asBool());
+  return out;
+}
+
+Date SQLDATE2CLIP(const Value& text) {
+  const std::string& s = text.asString();
+  if (s.size() < 7) return Date{};
+  const std::string digits = s.substr(0, 4) + s.substr(5, 2) + s.substr(s.size() - 2);
+  for (char c : digits)
+    if (c < '0' || c > '9') return Date{};
+  auto num = [&](std::size_t from, std::size_t len) {
+    int n = 0;
+    for (std::size_t i = from; i < from + len; ++i) n = n * 10 + (digits[i] - '0');
+    return n;
+  };
+  return Date::fromYMD(num(0, 4), num(4, 2), num(6, 2));
+}
+
+std::string SQLSTRINGFROMARRAY(const Value& names) {
+  std::string out;
+  if (!names.isArray()) return out;
+  for (const Value& name : names.items()) {
+    out += lowerCaseName(name.asString());
+    out += ", ";
+  }
+  if (!out.empty()) out.resize(out.size() - 2);
+  return out;
+}
+
+Value ARRAYFROMSQLSTRING(const Value& text) {
+  std::string_view s = text.asString();
+  Array pieces;
+  for (;;) {
+    std::size_t comma = s.find(',');
+    pieces.emplace_back(std::string(s.substr(0, comma)));
+    if (comma == std::string_view::npos) break;
+    s.remove_prefix(comma + 1);
+  }
+  return Value::arrayOf(std::move(pieces));
+}
+
+Value VERIFYSTRUCTURE(const Value& definition) {
+  if (!definition.isArray()) return {};
+  for (const Value& column : definition.items()) {
+    if (!column.isArray() || column.items().size() < 6) return Value(9001);
+    const Value notNull = column.at(5);
+    if (!notNull.isNil() && !notNull.isLogical()) return Value(9002);
+  }
+  return {};
+}
+
+std::string FNOTNULL(const Value& column, const Value& primaryKey, const Value& autoIncrement) {
+  if (column.at(5).asBool()) return " NOT NULL ";
+  const std::string name = lowerCaseName(column.at(1).asString());
+  if ((primaryKey.isString() && primaryKey.str() == name) ||
+      (autoIncrement.isString() && autoIncrement.str() == name))
+    return " NOT NULL ";
+  return "";
+}
+
+bool Q_SETCASESENSITIVE() { return gCaseSensitive; }
+
+bool Q_SETCASESENSITIVE(const Value& on) {
+  const bool before = gCaseSensitive;
+  if (on.isLogical()) gCaseSensitive = on.asBool();
+  return before;
+}
+
+bool Q_SETPADRIGHT() { return gPadRight; }
+
+bool Q_SETPADRIGHT(const Value& on) {
+  const bool before = gPadRight;
+  if (on.isLogical()) gPadRight = on.asBool();
+  return before;
+}
+
+bool caseSensitiveNames() { return gCaseSensitive; }
+bool padRight() { return gPadRight; }
+
+std::string lowerCaseName(std::string_view name) {
+  const std::string_view trimmed = trimValueText(name);
+  return gCaseSensitive ? std::string(trimmed) : lower(trimmed);
+}
+
+std::string Q_LOWERCASE(const Value& name) { return lowerCaseName(name.asString()); }
+
+}  // namespace veltro

@@ -1,0 +1,21 @@
+// The program's settings reader: INI files into a map of sections.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "veltro/table.h"
+#include "veltro/value.h"
+
+namespace veltro {
+
+// The settings map of the first readable file of a ";"-separated list: a
+// case-sensitive keyed table from section name to a keyed table from key to
+// value text. Always holds "MAIN"; a missing or unreadable file gives only that.
+TablePtr INIREAD(const std::string& fileNames);
+
+// The number of a setting's value: blanks skipped, optional sign, digits and
+// one point up to the first other character; 0 when there are no digits.
+Number settingNumber(std::string_view text);
+
+}  // namespace veltro
