@@ -24,9 +24,12 @@ std::string TQuillonSrv::ErrorTxt() {
 }
 
 void TQuillonSrv::RaiseInternal(int code, const Value& cExtra) {
+  // The internal code is this operation's error: an error that an earlier call
+  // left on the connection must not be reported in its place.
   nInternalError = code;
-  internalPending_ = true;
-  CheckError(Value(), cExtra);
+  internalPending_ = false;
+  lError = true;
+  report(code, true, cExtra);
 }
 
 void TQuillonSrv::SetInternalError(const Value& code) {

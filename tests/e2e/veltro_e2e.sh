@@ -16,7 +16,6 @@ seed=$build/tools/seed_clientes
 work=$(mktemp -d "${VELTRO_TEST_TMP:-/tmp}/e2e-$mode-XXXXXX")
 session=veltro-e2e-$$-$mode
 failures=0
-db=e2e_$mode_$$
 db=e2e_${mode}_$$
 
 sql() { mariadb --no-defaults -N -B -uroot -S "$VELTRO_TEST_SOCKET" "$@"; }
