@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -34,9 +35,9 @@ class QueryFixture : public ::testing::Test {
   }
 
   // Creates a table for this test (dropped first if a failed run left it).
-  void table(const std::string& name, const std::string& definition) {
+  void table(const std::string& name, const std::string& definition, const std::string& options = "") {
     srv->SqlQuery("DROP TABLE IF EXISTS " + name);
-    ASSERT_TRUE(srv->SqlQuery("CREATE TABLE " + name + " (" + definition + ")")) << name;
+    ASSERT_TRUE(srv->SqlQuery("CREATE TABLE " + name + " (" + definition + ") " + options)) << name;
     tables_.push_back(name);
   }
   void exec(const std::string& sql) { ASSERT_TRUE(srv->SqlQuery(sql)) << sql; }
@@ -65,6 +66,13 @@ class QueryFixture : public ::testing::Test {
  private:
   std::vector<std::string> tables_;
 };
+
+// A text padded with blanks to the width of a column as the query reports it.
+inline std::string padded(const std::string& text, const QueryPtr& q, const char* column) {
+  std::string out = text;
+  out.resize(std::max<std::size_t>(out.size(), static_cast<std::size_t>(q->FieldLen(column))), ' ');
+  return out;
+}
 
 // Sets the padding setting for a scope and puts the old one back.
 class PadSetting {

@@ -28,7 +28,7 @@ class Query : public QueryFixture {
   void people() {
     table("qt_people",
           "id INT NOT NULL AUTO_INCREMENT PRIMARY KEY, name CHAR(10), age INT, married TINYINT, born DATE, "
-          "notes TEXT NULL) CHARACTER SET latin1");
+          "notes TEXT NULL", "CHARACTER SET latin1");
     exec("INSERT INTO qt_people (name, age, married, born, notes) VALUES "
          "('Ann', 39, 1, '2010-05-17', 'first'), ('Bob', 25, 0, NULL, NULL), ('Cid', 61, 5, '1999-12-31', '')");
   }
@@ -310,9 +310,9 @@ TEST_F(Query, NullsByColumnTypeAndPadding) {
   {
     PadSetting pad(true);
     auto q = srv->Query("SELECT * FROM qt_people ORDER BY id");
-    EXPECT_EQ(q->FieldLen("name"), 10);
+    EXPECT_EQ(q->FieldLen("name"), 10 * 4);  // bytes of the connection's utf8mb4
     EXPECT_EQ(q->FieldType("name"), "C");
-    EXPECT_EQ(q->FieldGet("name").asString(), "Ann       ");
+    EXPECT_EQ(q->FieldGet("name").asString(), padded("Ann", q, "name"));
     EXPECT_TRUE(q->FieldGet("married").asBool());
     EXPECT_EQ(q->FieldGet("born").asDate(), Date::fromYMD(2010, 5, 17));
     EXPECT_EQ(q->FieldGet("notes").asString(), "first");  // memo: never padded
@@ -320,7 +320,7 @@ TEST_F(Query, NullsByColumnTypeAndPadding) {
     EXPECT_EQ(q->FieldGet("Married"), q->FieldGet("married"));
 
     q->GoTo(2);
-    EXPECT_EQ(q->FieldGet("name").asString(), std::string(10, ' '));
+    EXPECT_EQ(q->FieldGet("name").asString(), padded("", q, "name"));
     EXPECT_TRUE(q->FieldGet("age").isNumber());
     EXPECT_EQ(q->FieldGet("age").asInt(), 0);
     EXPECT_FALSE(q->FieldGet("married").asBool());  // 0
@@ -374,11 +374,11 @@ TEST_F(Query, FieldPutKindsAndEscaping) {
   EXPECT_TRUE(errors.empty());
 
   EXPECT_EQ(q->FieldPut("name", "  O'Bri\\n  ").asString(), "O\\'Bri\\\\n");
-  EXPECT_EQ(q->FieldGet("name").asString(), "O\\'Bri\\\\n ");  // padded to the width
+  EXPECT_EQ(q->FieldGet("name").asString(), padded("O\\'Bri\\\\n", q, "name"));
   EXPECT_EQ(q->FieldPut("notes", " it's ").asString(), "it\\'s");
   EXPECT_EQ(q->FieldGet("notes").asString(), "it\\'s");
   EXPECT_EQ(q->FieldPut("name", "a'b").asString(), "a\\'b");
-  EXPECT_EQ(q->FieldGet("name").asString(), "a\\'b      ");
+  EXPECT_EQ(q->FieldGet("name").asString(), padded("a\\'b", q, "name"));
   EXPECT_EQ(q->Save(), Value(true));
   EXPECT_EQ(text("SELECT name FROM qt_people WHERE id = 1"), "a'b");
   EXPECT_EQ(text("SELECT notes FROM qt_people WHERE id = 1"), "it's");
@@ -393,9 +393,9 @@ TEST_F(Query, UndoAndFillArray) {
   q->FieldPut("name", "Zed");
   q->Undo("age");
   EXPECT_EQ(q->FieldGet("age").asInt(), 39);
-  EXPECT_EQ(q->FieldGet("name").asString(), "Zed       ");
+  EXPECT_EQ(q->FieldGet("name").asString(), padded("Zed", q, "name"));
   q->Undo();
-  EXPECT_EQ(q->FieldGet("name").asString(), "Ann       ");
+  EXPECT_EQ(q->FieldGet("name").asString(), padded("Ann", q, "name"));
   q->FieldPut("name", "Zed");
   q->FieldPut("age", 2);
   q->Undo("nosuch");  // unknown name: every column
@@ -481,7 +481,7 @@ TEST_F(Query, BlankRowInsertDeleteZap) {
   auto q = srv->Query("SELECT * FROM qt_people ORDER BY id");
   EXPECT_FALSE(q->GetBlankRow(false));
   EXPECT_TRUE(q->lAppend.asBool());
-  EXPECT_EQ(q->FieldGet("name").asString(), std::string(10, ' '));
+  EXPECT_EQ(q->FieldGet("name").asString(), padded("", q, "name"));
   EXPECT_EQ(q->FieldGet("age").asInt(), 0);
   q->FieldPut("name", "Dee");
   q->FieldPut("age", 44);
@@ -560,7 +560,7 @@ TEST_F(Query, ExactNumbersSurviveSave) {
 TEST_F(Query, FieldMessagesByName) {
   people();
   auto q = srv->Query("SELECT * FROM qt_people ORDER BY id");
-  EXPECT_EQ(q->send("NAME").asString(), "Ann       ");
+  EXPECT_EQ(q->send("NAME").asString(), padded("Ann", q, "name"));
   EXPECT_EQ(q->send("Name"), q->send("name"));
   EXPECT_EQ(q->send("_age", 31).asInt(), 31);
   EXPECT_EQ(q->FieldGet("age").asInt(), 31);

@@ -9,6 +9,7 @@
 #include "veltro/error.h"
 #include "veltro/query.h"
 #include "veltro/row.h"
+#include "veltro/table.h"
 
 namespace veltro::testing {
 namespace {
@@ -17,7 +18,7 @@ class Row : public QueryFixture {
  protected:
   void SetUp() override {
     QueryFixture::SetUp();
-    table("qr_people", "id INT PRIMARY KEY, name VARCHAR(10), age INT) CHARACTER SET latin1");
+    table("qr_people", "id INT PRIMARY KEY, name VARCHAR(10), age INT", "CHARACTER SET latin1");
     exec("INSERT INTO qr_people VALUES (1,'a',10),(2,'b',20),(3,'c',30),(4,'d',40),(5,'e',50)");
     q = srv->Query("SELECT * FROM qr_people ORDER BY id");
   }
@@ -31,7 +32,7 @@ TEST_F(Row, CopyMessagesAndSetData) {
   EXPECT_EQ(row->nRecno.asInt(), 3);
   EXPECT_EQ(q->oRow.asObject(), row);
   EXPECT_EQ(row->send("AGE").asInt(), 30);
-  EXPECT_EQ(row->send("Name").asString(), "c         ");  // stored as the query loaded it
+  EXPECT_EQ(row->send("Name").asString(), padded("c", q, "name"));  // stored as the query loaded it
   EXPECT_EQ(row->get("age").asInt(), 30);
 
   // Writes land on the copy only, unchecked and unescaped.
@@ -92,8 +93,8 @@ TEST_F(Row, UndoAndSaveThroughRowObject) {
   EXPECT_EQ(row->send("age").asInt(), 20);
   EXPECT_EQ(row->send("name").asString(), "zz");
   q->Undo();
-  EXPECT_EQ(row->send("name").asString(), "b         ");
-  EXPECT_EQ(q->FieldGet("name").asString(), "b         ");
+  EXPECT_EQ(row->send("name").asString(), padded("b", q, "name"));
+  EXPECT_EQ(q->FieldGet("name").asString(), padded("b", q, "name"));
 
   row->send("_age", 21);
   EXPECT_EQ(q->Save(), Value(true));  // the row object's values are the ones saved
