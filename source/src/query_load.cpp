@@ -235,7 +235,7 @@ void TQuillonQry::LoadQuery(const Value& lBuildData) {
     c.key = "_" + c.name;
     c.def = d.at(3).asString();
     c.flags = static_cast<unsigned>(d.at(7).asInt());
-    const std::string& letter = d.at(9).asString();
+    const std::string letter = d.at(9).asString();
     c.letter = letter.empty() ? 'U' : letter[0];
     std::int64_t w = std::max(d.at(6).asInt(), d.at(5).asInt());
     c.width = static_cast<std::size_t>(std::clamp<std::int64_t>(w, 0, 65535));
