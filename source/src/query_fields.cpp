@@ -43,11 +43,8 @@ std::string TQuillonQry::FieldName(const Value& nField) {
 // Column number of a name, compared with the column names (lower case) after
 // lower-casing the argument; blanks around it are not ignored.
 long TQuillonQry::FieldPos(const Value& cName) {
-  std::string_view name = qdetail::textOf(cName);
-  if (!cName.isEmpty() && cName.isString()) {
-    const auto& cols = impl_->cols;
-    for (std::size_t i = 0; i < cols.size(); ++i)
-      if (cols[i].name.size() == name.size() && equalsNoCase(cols[i].name, name)) return static_cast<long>(i + 1);
+  if (cName.isString() && !cName.isEmpty()) {
+    if (long n = qdetail::columnOf(impl_->cols, cName.str())) return n;
   }
   if (auto srv = server()) srv->RaiseInternal(kErrFieldName);
   return 0;
@@ -85,8 +82,11 @@ Value TQuillonQry::FieldMySqlType(const Value& uField) {
 // The typed value of a column of the current row; nil (after 9013) when the
 // row holds none.
 Value TQuillonQry::FieldGet(const Value& uField) {
-  const long n = FieldToNum(uField);
   auto& cols = impl_->cols;
+  // A column name found directly spares FieldPos's emptiness test; misses go
+  // the long way so that they raise what FieldPos raises.
+  long n = uField.isString() ? qdetail::columnOf(cols, uField.str()) : 0;
+  if (n == 0) n = FieldToNum(uField);
   if (n < 1 || static_cast<std::size_t>(n) > cols.size()) {
     if (!uField.isString()) FieldName(uField);
     if (auto srv = server()) srv->RaiseInternal(kErrFieldValue);

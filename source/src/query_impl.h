@@ -50,11 +50,31 @@ struct TQuillonQry::Impl {
 
 namespace qdetail {
 
+// ASCII comparison without regard to case, inlined for the per-field path.
+inline bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x == y) continue;
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Column number (from 1) of a lower-cased name among the loaded columns, 0 for none.
+inline long columnOf(const std::vector<QueryColumn>& cols, std::string_view name) {
+  for (std::size_t i = 0; i < cols.size(); ++i)
+    if (sameName(cols[i].name, name)) return static_cast<long>(i + 1);
+  return 0;
+}
+
 // The value of key in t through a cached position; nullptr when t lacks the key
 // and create is false. A cached position is trusted only while its key still
 // stands there, so tables replaced or reordered by callers stay correct.
 inline Value* slot(Table& t, std::size_t& cache, const std::string& key, bool create) {
-  if (cache < t.size() && equalsNoCase(t.keyAt(cache), key)) return &t.valueAt(cache);
+  if (cache < t.size() && sameName(t.keyAt(cache), key)) return &t.valueAt(cache);
   long i = t.indexOf(key);
   if (i < 0) {
     if (!create) return nullptr;

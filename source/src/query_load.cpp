@@ -79,6 +79,21 @@ Date sqlDate(std::string_view t) {
 void convertRaw(const QueryColumn& c, std::string_view raw, Value& out) {
   switch (c.letter) {
     case 'N': {
+      // Most server numerals are short whole numbers: read them without the
+      // general parser's wide arithmetic.
+      if (!raw.empty() && raw.size() <= 18) {
+        std::size_t i = raw[0] == '-' ? 1 : 0;
+        std::int64_t whole = 0;
+        bool digits = i < raw.size();
+        for (; i < raw.size() && digits; ++i) {
+          if (raw[i] < '0' || raw[i] > '9') digits = false;
+          else whole = whole * 10 + (raw[i] - '0');
+        }
+        if (digits) {
+          out = Value(Number::fromInt(raw[0] == '-' ? -whole : whole));
+          return;
+        }
+      }
       Number n;
       if (!Number::parse(raw, n)) n = Number::leading(raw);
       out = Value(n);
@@ -220,7 +235,7 @@ void TQuillonQry::LoadQuery(const Value& lBuildData) {
     c.key = "_" + c.name;
     c.def = d.at(3).asString();
     c.flags = static_cast<unsigned>(d.at(7).asInt());
-    const std::string& letter = d.at(9).asString();
+    const std::string letter = d.at(9).asString();
     c.letter = letter.empty() ? 'U' : letter[0];
     std::int64_t w = std::max(d.at(6).asInt(), d.at(5).asInt());
     c.width = static_cast<std::size_t>(std::clamp<std::int64_t>(w, 0, 65535));
