@@ -99,6 +99,11 @@ AlertConsole& alertConsole();
 // "Called from" lines, exit code 1), Retry (true) or Default (false).
 Value defaultErrorHandling(const ErrorPtr& error);
 
+// The process's network-error flag: set when the default handling resolves a
+// failed file open (sharing violation) or append lock by using the default.
+bool networkError();
+void setNetworkError(bool on);
+
 // Builds the report written on Quit: a line break and the message, then one
 // "Called from NAME(LINE)  " line per caller. Exposed for tests.
 std::string quitReport(const Error& error, const std::vector<std::string>& callers);

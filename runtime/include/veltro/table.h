@@ -62,12 +62,16 @@ class Table {
 
   struct Hash {
     using is_transparent = void;
-    bool ci = false;
+    Hash() : ci(false) {}
+    explicit Hash(bool caseInsensitive) : ci(caseInsensitive) {}
+    bool ci;
     std::size_t operator()(std::string_view s) const;
   };
   struct Eq {
     using is_transparent = void;
-    bool ci = false;
+    Eq() : ci(false) {}
+    explicit Eq(bool caseInsensitive) : ci(caseInsensitive) {}
+    bool ci;
     bool operator()(std::string_view a, std::string_view b) const;
   };
 

@@ -1,0 +1,62 @@
+// Objects that answer messages by name through one message table per class.
+#include "veltro/object.h"
+
+#include <memory>
+
+#include "veltro/error.h"
+
+namespace veltro {
+
+// Hashes the case-folded bytes so that "Rollback" and "ROLLBACK" meet in one bucket.
+std::size_t MessageTable::Hash::operator()(std::string_view s) const {
+  std::uint64_t h = 14695981039346656037ull;
+  for (char c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    h ^= static_cast<unsigned char>(c);
+    h *= 1099511628211ull;
+  }
+  return static_cast<std::size_t>(h);
+}
+
+bool MessageTable::Eq::operator()(std::string_view a, std::string_view b) const { return equalsNoCase(a, b); }
+
+MessageTable& MessageTable::add(std::string_view name, Handler handler) {
+  auto it = handlers_.find(name);
+  if (it != handlers_.end()) it->second = handler;
+  else handlers_.emplace(std::string(name), handler);
+  return *this;
+}
+
+// Messages that the class already defines are kept, so a class may add its own
+// messages before or after inheriting and still override its base.
+MessageTable& MessageTable::inherit(const MessageTable& base) {
+  for (const auto& [name, handler] : base.handlers_) handlers_.emplace(name, handler);
+  return *this;
+}
+
+const MessageTable::Handler* MessageTable::find(std::string_view name) const {
+  auto it = handlers_.find(name);
+  return it == handlers_.end() ? nullptr : &it->second;
+}
+
+Value Object::send(std::string_view message, Args args) {
+  if (const MessageTable::Handler* handler = messages().find(message)) return (*handler)(*this, args);
+  return onUnknown(message, args);
+}
+
+// Reports the message as not found: 1004 for a read, 1005 for an assignment
+// ("_NAME"); the operation names the class and the bare name.
+Value Object::onUnknown(std::string_view message, Args) {
+  auto error = std::make_shared<Error>();
+  const bool assignment = !message.empty() && message.front() == '_';
+  if (assignment) message.remove_prefix(1);
+  error->SubSystem = "BASE";
+  error->SubCode = assignment ? 1005 : 1004;
+  error->Severity = 2;
+  error->Description = "Message not found";
+  error->Operation = std::string(className()) + ": " + std::string(message);
+  raiseError(error);
+  return Value();
+}
+
+}  // namespace veltro

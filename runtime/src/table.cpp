@@ -1,0 +1,109 @@
+// Keyed tables: a vector of entries in insertion order, scanned while small and
+// indexed by a hash of the (optionally case-folded) key once it grows.
+#include "veltro/table.h"
+
+namespace veltro {
+
+namespace {
+
+char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+// FNV-1a over the key's bytes, folded to lower case when matching ignores case,
+// so that a lookup never builds a lower-cased copy of the key.
+std::size_t Table::Hash::operator()(std::string_view s) const {
+  std::uint64_t h = 14695981039346656037ull;
+  for (char c : s) {
+    h ^= static_cast<unsigned char>(ci ? fold(c) : c);
+    h *= 1099511628211ull;
+  }
+  return static_cast<std::size_t>(h);
+}
+
+bool Table::Eq::operator()(std::string_view a, std::string_view b) const {
+  return ci ? equalsNoCase(a, b) : a == b;
+}
+
+bool Table::keyEquals(std::string_view a, std::string_view b) const {
+  return ci_ ? equalsNoCase(a, b) : a == b;
+}
+
+// Rebuilds the index from the entries; when two keys match each other (after
+// case folding) the first one wins, as it does in a scan.
+void Table::reindex() {
+  if (entries_.size() <= kIndexFrom) {
+    if (!index_.empty() || index_.hash_function().ci != ci_) index_ = decltype(index_)(0, Hash{ci_}, Eq{ci_});
+    return;
+  }
+  index_ = decltype(index_)(entries_.size() * 2, Hash{ci_}, Eq{ci_});
+  for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].key, i);
+}
+
+void Table::setCaseInsensitive(bool on) {
+  if (on == ci_) return;
+  ci_ = on;
+  reindex();
+}
+
+long Table::indexOf(std::string_view key) const {
+  if (entries_.size() > kIndexFrom) {
+    auto it = index_.find(key);
+    return it == index_.end() ? -1 : static_cast<long>(it->second);
+  }
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (keyEquals(entries_[i].key, key)) return static_cast<long>(i);
+  }
+  return -1;
+}
+
+Value* Table::find(std::string_view key) {
+  long i = indexOf(key);
+  return i < 0 ? nullptr : &entries_[static_cast<std::size_t>(i)].value;
+}
+
+const Value* Table::find(std::string_view key) const {
+  long i = indexOf(key);
+  return i < 0 ? nullptr : &entries_[static_cast<std::size_t>(i)].value;
+}
+
+Value Table::get(std::string_view key) const {
+  const Value* v = find(key);
+  return v ? *v : Value();
+}
+
+void Table::set(std::string_view key, Value value) {
+  if (Value* v = find(key)) {
+    *v = std::move(value);
+    return;
+  }
+  entries_.push_back(Entry{std::string(key), std::move(value)});
+  if (entries_.size() == kIndexFrom + 1) reindex();
+  else if (entries_.size() > kIndexFrom) index_.emplace(entries_.back().key, entries_.size() - 1);
+}
+
+Value& Table::operator[](std::string_view key) {
+  long i = indexOf(key);
+  if (i < 0) {
+    set(key, Value());
+    return entries_.back().value;
+  }
+  return entries_[static_cast<std::size_t>(i)].value;
+}
+
+// Removes a key and keeps the order of the rest; the positions after it move,
+// so a large table's index is rebuilt.
+bool Table::erase(std::string_view key) {
+  long i = indexOf(key);
+  if (i < 0) return false;
+  entries_.erase(entries_.begin() + i);
+  reindex();
+  return true;
+}
+
+void Table::clear() {
+  entries_.clear();
+  index_.clear();
+}
+
+}  // namespace veltro

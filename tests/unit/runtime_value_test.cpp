@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "veltro/table.h"
+#include "veltro/value.h"
+
+using namespace veltro;
+
+namespace {
+
+Number num(std::string_view text) {
+  Number n;
+  EXPECT_TRUE(Number::parse(text, n)) << text;
+  return n;
+}
+
+// Restores the process's date format when a test has changed it.
+struct DateFormatGuard {
+  std::string saved = dateFormat();
+  ~DateFormatGuard() { setDateFormat(saved); }
+};
+
+}  // namespace
+
+TEST(Value, EmptyRule) {
+  EXPECT_TRUE(Value().isEmpty());
+  EXPECT_TRUE(Value(0).isEmpty());
+  EXPECT_TRUE(Value(0.0).isEmpty());
+  EXPECT_TRUE(Value(num("0.000")).isEmpty());
+  EXPECT_FALSE(Value(num("0.001")).isEmpty());
+  EXPECT_FALSE(Value(-1).isEmpty());
+  EXPECT_TRUE(Value("").isEmpty());
+  EXPECT_TRUE(Value(" \t\r\n ").isEmpty());
+  EXPECT_TRUE(Value::memo("\n\n").isEmpty());
+  EXPECT_FALSE(Value(" x ").isEmpty());
+  EXPECT_FALSE(Value(std::string("\0", 1)).isEmpty());  // a zero byte is not a blank
+  EXPECT_TRUE(Value(Date{}).isEmpty());
+  EXPECT_FALSE(Value(Date::fromYMD(2020, 1, 1)).isEmpty());
+  EXPECT_TRUE(Value(Timestamp{}).isEmpty());
+  EXPECT_FALSE(Value(Timestamp{0, 1}).isEmpty());
+  EXPECT_TRUE(Value(false).isEmpty());
+  EXPECT_FALSE(Value(true).isEmpty());
+  EXPECT_TRUE(Value::array().isEmpty());
+  EXPECT_FALSE(Value::array({Value()}).isEmpty());
+  Value table = Value::table();
+  EXPECT_TRUE(table.isEmpty());
+  table.asTable()->set("k", Value());
+  EXPECT_FALSE(table.isEmpty());
+  EXPECT_FALSE(Value(Callable([](Args) { return Value(); })).isEmpty());
+}
+
+TEST(Value, KindsAndEquality) {
+  EXPECT_EQ(Value().kindLetter(), 'U');
+  EXPECT_EQ(Value(true).kindLetter(), 'L');
+  EXPECT_EQ(Value(1).kindLetter(), 'N');
+  EXPECT_EQ(Value("a").kindLetter(), 'C');
+  EXPECT_EQ(Value::memo("a").kindLetter(), 'M');
+  EXPECT_EQ(Value(Date::fromYMD(2000, 1, 1)).kindLetter(), 'D');
+  EXPECT_EQ(Value(Timestamp{1, 0}).kindLetter(), 'T');
+  EXPECT_EQ(Value::array().kindLetter(), 'A');
+  EXPECT_EQ(Value::table().kindLetter(), 'H');
+  EXPECT_EQ(Value(Callable([](Args) { return Value(); })).kindLetter(), 'B');
+
+  EXPECT_EQ(Value(2), Value(2.0));
+  EXPECT_EQ(Value(num("2.50")), Value(2.5));
+  EXPECT_FALSE(Value(2) == Value("2"));
+  EXPECT_FALSE(Value(0) == Value(false));
+  EXPECT_FALSE(Value() == Value(""));
+  EXPECT_EQ(Value("abc"), Value::memo("abc"));
+  EXPECT_FALSE(Value("abc") == Value("abc "));
+  EXPECT_EQ(Value(std::string("a\0b", 3)), Value(std::string("a\0b", 3)));
+  EXPECT_FALSE(Value(std::string("a\0b", 3)) == Value(std::string("a\0c", 3)));
+  Value a = Value::array({1, 2});
+  Value sameArray = a;
+  EXPECT_EQ(a, sameArray);
+  EXPECT_FALSE(a == Value::array({1, 2}));
+}
+
+TEST(Value, ArraysAndBlocks) {
+  Value a = Value::array({1, "two", 3.5});
+  EXPECT_EQ(a.len(), 3u);
+  EXPECT_EQ(a.at(1), Value(1));
+  EXPECT_EQ(a.at(2), Value("two"));
+  EXPECT_TRUE(a.at(0).isNil());
+  EXPECT_TRUE(a.at(4).isNil());
+  EXPECT_TRUE(Value("abc").at(1).isNil());
+  EXPECT_EQ(Value("abcd").len(), 4u);
+  EXPECT_EQ(Value(12).len(), 0u);
+
+  Value shared = a;
+  shared.items().push_back(Value("four"));  // arrays are shared by reference
+  EXPECT_EQ(a.len(), 4u);
+
+  Value add = Callable([](Args args) { return Value(args[0].asNumber() + args[1].asNumber()); });
+  EXPECT_EQ(add(2, 3), Value(5));
+  EXPECT_TRUE(Value(5).call().isNil());
+}
+
+TEST(Value, DeeplyNestedArrayIsReleased) {
+  Value root = Value::array();
+  Value cursor = root;
+  for (int i = 0; i < 200000; ++i) {
+    Value inner = Value::array();
+    cursor.items().push_back(inner);
+    cursor = inner;
+  }
+  cursor = Value();
+  root = Value();  // must not exhaust the stack
+  SUCCEED();
+}
+
+TEST(Number, TextFollowsDecimals) {
+  EXPECT_EQ(Value::number(2.5, 2).asNumber().text(), "2.50");
+  EXPECT_EQ(Value(-12).asNumber().text(), "-12");
+  EXPECT_EQ(Number::fromDouble(2.5).decimals(), 1);
+  EXPECT_EQ(Number::fromDouble(2.5).text(), "2.5");
+  EXPECT_EQ(Number::fromDouble(3.0).text(), "3");
+  EXPECT_EQ(Number::fromDouble(1.0 / 3).text(), "0.3333333333");
+  EXPECT_EQ(Number::fromDouble(-0.001, 2).text(), "0.00");  // no "-0.00"
+  EXPECT_EQ(Number::fromDouble(1234.5678, 0).text(), "1235");
+  EXPECT_EQ(num("-0.05").text(), "-0.05");
+  EXPECT_EQ(num("2.345").withDecimals(2).text(), "2.35");
+  EXPECT_EQ(num("-2.345").withDecimals(2).text(), "-2.35");
+  EXPECT_EQ(num("7").withDecimals(3).text(), "7.000");
+  EXPECT_EQ(num("9.99").withDecimals(0).text(), "10");
+}
+
+TEST(Number, ParseKeepsServerDigits) {
+  Number decimal = num("12345678901234567890.1234567890");
+  EXPECT_TRUE(decimal.isExact());
+  EXPECT_EQ(decimal.decimals(), 10);
+  EXPECT_EQ(decimal.text(), "12345678901234567890.1234567890");
+
+  Number ubig = num("18446744073709551615");
+  EXPECT_TRUE(ubig.isExact());
+  EXPECT_EQ(ubig.text(), "18446744073709551615");
+  EXPECT_EQ(Value(18446744073709551615ull).asNumber().text(), "18446744073709551615");
+  EXPECT_EQ(num("-9223372036854775808").toInt(), INT64_MIN);
+
+  EXPECT_EQ(num("3.1400").decimals(), 4);
+  EXPECT_EQ(num("3.1400").text(), "3.1400");
+  EXPECT_EQ(num("-0.000001").text(), "-0.000001");
+  EXPECT_EQ(num("1e5").text(), "100000");
+  EXPECT_EQ(num("1.5e-3").text(), "0.0015");
+  EXPECT_EQ(num("+42").text(), "42");
+  EXPECT_EQ(num("99999999999999999999999999999999999999").text(), "99999999999999999999999999999999999999");
+
+  Number tooLong = num("123456789012345678901234567890123456789");  // 39 digits
+  EXPECT_FALSE(tooLong.isExact());
+  EXPECT_NEAR(tooLong.toDouble(), 1.2345678901234568e38, 1e23);
+
+  Number n;
+  for (const char* bad : {"", " ", "abc", "1.2.3", "1e", "--1", "12abc", "-", "."}) {
+    EXPECT_FALSE(Number::parse(bad, n)) << bad;
+  }
+}
+
+TEST(Number, ArithmeticAndCompare) {
+  EXPECT_EQ(num("0.1") + num("0.2"), num("0.3"));  // exact, unlike doubles
+  EXPECT_EQ((num("1.5") + num("2")).text(), "3.5");
+  EXPECT_EQ((num("1.25") * num("4")).text(), "5.00");
+  EXPECT_EQ((num("10") - num("0.01")).text(), "9.99");
+  EXPECT_EQ((num("18446744073709551615") + num("1")).text(), "18446744073709551616");
+  EXPECT_EQ((num("12345678901234567890.1234567890") - num("0.0000000001")).text(),
+            "12345678901234567890.1234567889");
+
+  EXPECT_EQ(compare(num("2.50"), Number::fromInt(2)), 1);
+  EXPECT_EQ(compare(num("2.00"), Number::fromInt(2)), 0);
+  EXPECT_EQ(compare(num("-3"), num("-2.9")), -1);
+  EXPECT_EQ(compare(num("99999999999999999999999999999999999999"), num("0.5")), 1);
+  EXPECT_EQ(compare(num("-99999999999999999999999999999999999999"), num("0.5")), -1);
+  EXPECT_EQ(compare(Number::fromDouble(0.5), num("0.50")), 0);
+
+  Number big = num("99999999999999999999999999999999999999") * num("10");
+  EXPECT_FALSE(big.isExact());
+  EXPECT_NEAR(big.toDouble(), 1e39, 1e24);
+  EXPECT_EQ((Number::fromDouble(1.5, 1) + num("1.25")).text(), "2.75");
+
+  EXPECT_EQ(num("12.99").toInt(), 12);
+  EXPECT_EQ(num("-12.99").toInt(), -12);
+  EXPECT_EQ(num("99999999999999999999").toInt(), INT64_MAX);
+  EXPECT_DOUBLE_EQ(num("0.1").toDouble(), 0.1);
+}
+
+TEST(Number, Leading) {
+  EXPECT_EQ(Number::leading("0, 100").text(), "0");
+  EXPECT_EQ(Number::leading("20, 10").text(), "20");
+  EXPECT_EQ(Number::leading("3306").text(), "3306");
+  EXPECT_EQ(Number::leading("").text(), "0");
+  EXPECT_EQ(Number::leading("12abc").text(), "12");
+  EXPECT_EQ(Number::leading("  -4.50kg").text(), "-4.50");
+  EXPECT_EQ(Number::leading("abc").text(), "0");
+  EXPECT_EQ(Number::leading("1.2.3").text(), "1.2");
+  EXPECT_EQ(Number::leading("1e5").text(), "1");
+}
+
+TEST(Date, ValidityAndTexts) {
+  EXPECT_TRUE(Date::fromYMD(0, 0, 0).empty());
+  EXPECT_TRUE(Date::fromYMD(2010, 2, 30).empty());
+  EXPECT_TRUE(Date::fromYMD(1900, 2, 29).empty());
+  EXPECT_TRUE(Date::fromYMD(2010, 13, 1).empty());
+  EXPECT_FALSE(Date::fromYMD(2000, 2, 29).empty());
+  EXPECT_FALSE(Date::fromYMD(1, 1, 1).empty());
+  EXPECT_GT(Date::fromYMD(1, 1, 1).day, 0);
+
+  Date d = Date::fromYMD(2024, 3, 9);
+  int y, m, day;
+  d.toYMD(y, m, day);
+  EXPECT_EQ(y, 2024);
+  EXPECT_EQ(m, 3);
+  EXPECT_EQ(day, 9);
+  EXPECT_EQ(d.sqlText(), "2024-03-09");
+  EXPECT_EQ(d.digits8(), "20240309");
+  EXPECT_EQ(Date::fromYMD(9999, 12, 31).sqlText(), "9999-12-31");
+  EXPECT_EQ(Date{}.sqlText(), "    -  -  ");
+  EXPECT_EQ(Date{}.digits8(), "        ");
+
+  EXPECT_EQ(Date::fromYMD(2000, 3, 1).day - Date::fromYMD(2000, 2, 28).day, 2);
+  EXPECT_EQ(Date::fromYMD(1970, 1, 1).day - Date::fromYMD(1969, 12, 31).day, 1);
+  EXPECT_LT(Date::fromYMD(1999, 12, 31), Date::fromYMD(2000, 1, 1));
+  for (int day1 = Date::fromYMD(1899, 12, 25).day; day1 < Date::fromYMD(1900, 3, 5).day; ++day1) {
+    Date x{day1};
+    x.toYMD(y, m, day);
+    EXPECT_EQ(Date::fromYMD(y, m, day), x);
+  }
+}
+
+TEST(Date, DisplayFollowsFormat) {
+  DateFormatGuard guard;
+  Date d = Date::fromYMD(2024, 3, 9);
+  setDateFormat("mm/dd/yyyy");
+  EXPECT_EQ(d.display(), "03/09/2024");
+  setDateFormat("dd/mm/yyyy");
+  EXPECT_EQ(d.display(), "09/03/2024");
+  EXPECT_EQ(Value(d).toString(), "09/03/2024");
+  EXPECT_EQ(Date{}.display(), "  /  /    ");
+  setDateFormat("yyyy-mm-dd");
+  EXPECT_EQ(d.display(), "2024-03-09");
+  setDateFormat("DD.MM.YY");
+  EXPECT_EQ(d.display(), "09.03.24");
+}
+
+TEST(Text, Helpers) {
+  EXPECT_TRUE(isBlankText(""));
+  EXPECT_TRUE(isBlankText(" \t\r\n"));
+  EXPECT_FALSE(isBlankText(" a"));
+  EXPECT_EQ(trimValueText(" \t\r\nab c \t  "), "ab c \t");
+  EXPECT_EQ(trimBlanks("  \tab  "), "\tab");
+  EXPECT_EQ(trimRight("  ab  "), "  ab");
+  EXPECT_EQ(lower("AbC-\xC3\x89"), "abc-\xC3\x89");
+  EXPECT_EQ(upper("aBc_1"), "ABC_1");
+  EXPECT_TRUE(equalsNoCase("Nombre", "NOMBRE"));
+  EXPECT_FALSE(equalsNoCase("Nombre", "Nombres"));
+  EXPECT_FALSE(equalsNoCase("[", "{"));  // ASCII folding only touches letters
+}
