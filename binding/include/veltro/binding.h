@@ -62,8 +62,18 @@ Handle connect(const char* host, const char* user, const char* password, unsigne
                unsigned long flags, const char* database);
 // Starts the embedded server (once per process) and connects to it; 0 on failure,
 // with the reason readable through errnum(0) / error(0).
+// options is the server's argv: its first element is the program name, the
+// server options follow (see embeddedOptions). groups names the option-file
+// groups to read. Only the first call that starts the server uses them; later
+// calls connect to the running server. A server that failed to start, or
+// that started, is never started again in this process (libmariadbd cannot
+// restart), so a failed connect leaves it running.
 Handle embedded(const char* database, const std::vector<std::string>& options,
                 const std::vector<std::string>& groups);
+// The server argv that runs the embedded server on datadir (an empty directory
+// will do): the program name, no option files, no grant tables, the system's
+// error messages, utf8mb4, and an InnoDB that needs no native AIO.
+std::vector<std::string> embeddedOptions(const std::string& datadir);
 void close(Handle conn);
 bool isConnection(Handle conn);
 int query(Handle conn, const char* sql, std::size_t length);
@@ -112,6 +122,8 @@ namespace veltro {
 // --- Connection-level wrappers -------------------------------------------------
 Value MYSQLCONNECT(const Value& host = {}, const Value& user = {}, const Value& password = {},
                    const Value& port = {}, const Value& flags = {}, const Value& database = {});
+// options: array of texts, the server's argv (first element the program name,
+// e.g. db::embeddedOptions(dir)); groups: array of option-file group names.
 Value MYSQLEMBEDDED(const Value& database = {}, const Value& options = {}, const Value& groups = {});
 Value MYSQLCLOSE(const Value& conn = {});
 Value MYSQLQUERY(const Value& conn = {}, const Value& sql = {}, const Value& length = {});

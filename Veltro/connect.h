@@ -1,0 +1,27 @@
+// The program's connection: settings from connect.ini to a ready server object.
+#pragma once
+
+#include <string>
+
+#include "veltro/server.h"
+#include "veltro/table.h"
+#include "veltro/value.h"
+
+namespace veltro {
+
+// The settings file, read from the current directory.
+inline constexpr const char* kSettingsFile = "connect.ini";
+
+// settings[section][key]; a missing section or key raises an error that names it.
+Value settingOf(const TablePtr& settings, const std::string& section, const std::string& key);
+
+// A server object made ready from the section "mysql": with a non-empty key
+// "embedded" (a data directory) on the embedded server, else by New. Raises
+// through the current handler when the connection fails.
+ServerPtr openServer(const TablePtr& settings);
+
+// Reads connect.ini and connects inside a guarded block; nil on a failed
+// connection, with no message. A missing section or key is not caught.
+ServerPtr CONNECTTO();
+
+}  // namespace veltro

@@ -1,0 +1,74 @@
+// The table of client-library operations that each backend fills.
+//
+// Two backends exist: Connector/C for client-server connections (linked into
+// the binding) and the embedded server (a module loaded on demand). Their
+// headers declare the same names with different types, so this interface uses
+// only neutral C types and never includes <mysql.h>: connection and result
+// objects travel as opaque pointers, column descriptions as VeltroField.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// One column description, pointing into the result it came from.
+typedef struct VeltroField {
+  const char* name;
+  unsigned nameLength;
+  const char* table;
+  unsigned tableLength;
+  const char* def;  // null when the server sent no default
+  unsigned defLength;
+  int type;
+  uint64_t length;
+  uint64_t maxLength;
+  unsigned flags;
+  unsigned decimals;
+} VeltroField;
+
+typedef struct VeltroBackendOps {
+  // Embedded backend only (null in the client backend).
+  int (*serverInit)(int argc, char** argv, char** groups);
+  void (*serverEnd)(void);
+  int (*useEmbeddedConnection)(void* conn);
+
+  void* (*init)(void);
+  // The connection object on success, null on failure (the error stays readable on conn).
+  void* (*realConnect)(void* conn, const char* host, const char* user, const char* password,
+                       const char* database, unsigned port, const char* socket, unsigned long flags);
+  void (*close)(void* conn);
+  int (*realQuery)(void* conn, const char* sql, unsigned long length);
+  int (*selectDb)(void* conn, const char* database);
+  int (*ping)(void* conn);
+  int (*commit)(void* conn);    // the one-byte result widened with its sign
+  int (*rollback)(void* conn);  // likewise
+  unsigned (*errnum)(void* conn);
+  const char* (*error)(void* conn);
+  unsigned long (*escape)(char* to, const char* from, unsigned long length);
+  unsigned long (*realEscape)(void* conn, char* to, const char* from, unsigned long length);
+
+  void* (*storeResult)(void* conn);
+  unsigned (*fieldCount)(void* conn);
+  uint64_t (*numRows)(void* res);
+  unsigned (*numFields)(void* res);
+  void (*dataSeek)(void* res, uint64_t row);
+  // The next row and its value lengths; null past the end.
+  char** (*fetchRow)(void* res, unsigned long** lengths);
+  void (*freeResult)(void* res);
+  // Fills out with the next column of res; 0 when no column is left.
+  int (*fetchField)(void* res, VeltroField* out);
+  void* (*listFields)(void* conn, const char* table, const char* wild);
+  void* (*listDbs)(void* conn, const char* wild);
+  void* (*listTables)(void* conn, const char* wild);
+} VeltroBackendOps;
+
+// The name the embedded module exports its table under.
+#define VELTRO_EMBEDDED_OPS_SYMBOL "veltro_embedded_backend_ops"
+typedef const VeltroBackendOps* (*VeltroBackendOpsFn)(void);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,464 @@
+// The typed face of the binding: handles in, plain C++ values out.
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "backend.h"
+#include "client_backend.h"
+#include "handles.h"
+#include "veltro/binding.h"
+
+namespace veltro::db {
+
+namespace {
+
+// Client error numbers the binding reports for failures that no connection carries.
+constexpr unsigned kUnknownError = 2000;    // CR_UNKNOWN_ERROR
+constexpr unsigned kOutOfMemoryError = 2008;  // CR_OUT_OF_MEMORY
+
+// The last failure that no connection can report: a failed embedded start, or
+// a connection object that could not be made. Each new open attempt resets it.
+struct LastFailure {
+  unsigned number = 0;
+  std::string message;
+};
+
+LastFailure& lastFailure() {
+  static LastFailure* failure = new LastFailure;
+  return *failure;
+}
+
+void setLastFailure(unsigned number, std::string message) {
+  lastFailure().number = number;
+  lastFailure().message = std::move(message);
+}
+
+const detail::Entry* connEntry(Handle conn) { return detail::connections().find(conn); }
+const detail::Entry* resEntry(Handle res) { return detail::results().find(res); }
+
+bool fileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The module's mysql_* calls must reach the embedded server, not the Connector/C
+// functions of the same names that the process already holds. Normally the
+// module links libmariadbd and DEEPBIND puts it first; the sanitizer runtime
+// refuses DEEPBIND, so sanitizer builds link the server into the module
+// statically with its symbols hidden instead.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kModuleBinding = 0;
+#else
+constexpr int kModuleBinding = RTLD_DEEPBIND;
+#endif
+
+// The embedded server lives once per process: libmariadbd cannot be started
+// again after it stopped or after a failed start, so neither is attempted.
+struct EmbeddedServer {
+  bool started = false;
+  bool failed = false;
+  std::string failure;
+  // mysql_server_init keeps pointers into its argument lists; they live as long as the process.
+  std::vector<std::string> args;
+  std::vector<std::string> groupNames;
+  std::vector<char*> argv;
+  std::vector<char*> groupv;
+};
+
+EmbeddedServer& embeddedServer() {
+  static EmbeddedServer* server = new EmbeddedServer;
+  return *server;
+}
+
+Handle adopt(const VeltroBackendOps* ops, void* conn) {
+  Handle h = detail::connections().add(ops, conn);
+  if (!h) {
+    ops->close(conn);
+    setLastFailure(kOutOfMemoryError, "Too many open connections");
+  }
+  return h;
+}
+
+// libmariadbd clears the error of a refused embedded connect before it returns
+// (it only prints it), so the reason is found again on a probe connection
+// without a database, asking for the database the caller wanted.
+void explainEmbeddedRefusal(const VeltroBackendOps* ops, const char* database, unsigned& number,
+                            std::string& message) {
+  number = kUnknownError;
+  message = "The embedded server refused the connection";
+  if (!database) return;
+  void* probe = ops->init();
+  if (!probe) return;
+  ops->useEmbeddedConnection(probe);
+  if (ops->realConnect(probe, nullptr, nullptr, nullptr, nullptr, 0, nullptr, 0)) {
+    // A statement, because a refused USE is reported the same silent way.
+    std::string sql = "SHOW TABLES FROM `";
+    for (const char* p = database; *p; ++p) sql += *p == '`' ? std::string("``") : std::string(1, *p);
+    sql += '`';
+    if (ops->realQuery(probe, sql.data(), sql.size()) != 0 && ops->errnum(probe) != 0) {
+      number = ops->errnum(probe);
+      message = ops->error(probe);
+    } else if (void* res = ops->storeResult(probe)) {
+      ops->freeResult(res);
+    }
+  }
+  ops->close(probe);
+}
+
+// Stops the embedded server before the process's static objects go: its
+// background threads still run and would crash on the destroyed runtime.
+// Whatever the caller left open on it is released first.
+void stopEmbeddedAtExit() {
+  std::string ignored;
+  const VeltroBackendOps* ops = detail::embeddedBackend(ignored);
+  if (!ops) return;
+  detail::results().releaseAll(ops);
+  detail::connections().releaseAll(ops);
+  ops->serverEnd();
+}
+
+}  // namespace
+
+namespace detail {
+
+const VeltroBackendOps* embeddedBackend(std::string& error) {
+  static const VeltroBackendOps* ops = nullptr;
+  static std::string loadError;
+  static bool tried = false;
+  if (!tried) {
+    tried = true;
+    std::string path = embeddedModulePath();
+    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | kModuleBinding);
+    if (!module) {
+      const char* why = ::dlerror();
+      loadError = "The embedded server module could not be loaded: " + std::string(why ? why : path);
+    } else if (auto fn = reinterpret_cast<VeltroBackendOpsFn>(::dlsym(module, VELTRO_EMBEDDED_OPS_SYMBOL))) {
+      ops = fn();
+    } else {
+      loadError = "The embedded server module " + path + " is not a Veltro module";
+    }
+  }
+  error = loadError;
+  return ops;
+}
+
+}  // namespace detail
+
+std::string embeddedModulePath() {
+  if (const char* env = std::getenv("VELTRO_EMBEDDED_MODULE"); env && *env) return env;
+#ifdef VELTRO_EMBEDDED_BUILD_PATH
+  if (fileExists(VELTRO_EMBEDDED_BUILD_PATH)) return VELTRO_EMBEDDED_BUILD_PATH;
+#endif
+#ifdef VELTRO_EMBEDDED_INSTALL_PATH
+  return VELTRO_EMBEDDED_INSTALL_PATH;
+#else
+  return "libveltro_embedded.so";
+#endif
+}
+
+std::vector<std::string> embeddedOptions(const std::string& datadir) {
+  // The server resolves a relative datadir against its base directory, not ours.
+  std::error_code failed;
+  std::filesystem::path dir = std::filesystem::absolute(datadir, failed);
+  if (failed) dir = datadir;
+  return {
+      "veltro",
+      "--no-defaults",
+      "--datadir=" + dir.string(),
+      "--skip-grant-tables",
+      "--lc-messages-dir=/usr/share/mysql",
+      "--character-set-server=utf8mb4",
+      "--collation-server=utf8mb4_general_ci",
+      "--innodb-use-native-aio=0",
+      "--innodb-buffer-pool-size=32M",
+      "--innodb-log-file-size=16M",
+  };
+}
+
+char typeLetter(int type) {
+  switch (type) {
+    case 0: case 2: case 3: case 4: case 5: case 8: case 9: case 13: case 246:
+      return 'N';
+    case 1: case 16:
+      return 'L';
+    case 7:
+      return 'T';
+    case 10:
+      return 'D';
+    case 11: case 12: case 253: case 254:
+      return 'C';
+    case 250: case 251: case 252:
+      return 'M';
+    default:
+      return 'U';
+  }
+}
+
+Handle connect(const char* host, const char* user, const char* password, unsigned port,
+               unsigned long flags, const char* database) {
+  setLastFailure(0, {});
+  const VeltroBackendOps* ops = detail::clientBackend();
+  void* conn = ops->init();
+  if (!conn) {
+    setLastFailure(kOutOfMemoryError, "MySQL client ran out of memory");
+    return 0;
+  }
+  // A failed connect still yields the handle: the error is read from it.
+  ops->realConnect(conn, host, user, password, database, port, nullptr, flags);
+  return adopt(ops, conn);
+}
+
+Handle embedded(const char* database, const std::vector<std::string>& options,
+                const std::vector<std::string>& groups) {
+  setLastFailure(0, {});
+  std::string loadError;
+  const VeltroBackendOps* ops = detail::embeddedBackend(loadError);
+  if (!ops) {
+    setLastFailure(kUnknownError, loadError);
+    return 0;
+  }
+  EmbeddedServer& server = embeddedServer();
+  if (server.failed) {
+    setLastFailure(kUnknownError, server.failure);
+    return 0;
+  }
+  if (!server.started) {
+    server.args = options;
+    server.groupNames = groups;
+    for (std::string& a : server.args) server.argv.push_back(a.data());
+    for (std::string& g : server.groupNames) server.groupv.push_back(g.data());
+    server.argv.push_back(nullptr);
+    server.groupv.push_back(nullptr);
+    int argc = static_cast<int>(server.args.size());
+    if (ops->serverInit(argc, argc ? server.argv.data() : nullptr, server.groupv.data()) != 0) {
+      server.failed = true;
+      server.failure = "The embedded server could not start";
+      setLastFailure(kUnknownError, server.failure);
+      return 0;
+    }
+    server.started = true;
+    std::atexit(stopEmbeddedAtExit);
+  }
+  void* conn = ops->init();
+  if (!conn) {
+    setLastFailure(kOutOfMemoryError, "MySQL client ran out of memory");
+    return 0;
+  }
+  ops->useEmbeddedConnection(conn);
+  if (!ops->realConnect(conn, nullptr, nullptr, nullptr, database, 0, nullptr, 0)) {
+    unsigned number = ops->errnum(conn);
+    std::string message = ops->error(conn);
+    ops->close(conn);
+    if (number == 0) explainEmbeddedRefusal(ops, database, number, message);
+    setLastFailure(number, std::move(message));
+    return 0;
+  }
+  return adopt(ops, conn);
+}
+
+void close(Handle conn) { detail::connections().release(conn); }
+
+bool isConnection(Handle conn) { return connEntry(conn) != nullptr; }
+
+int query(Handle conn, const char* sql, std::size_t length) {
+  const detail::Entry* e = connEntry(conn);
+  if (!e) return 1;
+  return e->ops->realQuery(e->object, sql ? sql : "", sql ? static_cast<unsigned long>(length) : 0);
+}
+
+int selectDb(Handle conn, const char* database) {
+  const detail::Entry* e = connEntry(conn);
+  return e ? e->ops->selectDb(e->object, database) : 1;
+}
+
+int ping(Handle conn) {
+  const detail::Entry* e = connEntry(conn);
+  return e ? e->ops->ping(e->object) : 1;
+}
+
+int commit(Handle conn) {
+  const detail::Entry* e = connEntry(conn);
+  return e ? e->ops->commit(e->object) : 1;
+}
+
+int rollback(Handle conn) {
+  const detail::Entry* e = connEntry(conn);
+  return e ? e->ops->rollback(e->object) : 1;
+}
+
+unsigned errnum(Handle conn) {
+  const detail::Entry* e = connEntry(conn);
+  return e ? e->ops->errnum(e->object) : lastFailure().number;
+}
+
+std::string error(Handle conn) {
+  const detail::Entry* e = connEntry(conn);
+  if (!e) return lastFailure().message;
+  const char* text = e->ops->error(e->object);
+  return text ? text : "";
+}
+
+void escapeAppend(std::string& out, std::string_view text, Handle conn) {
+  if (text.empty()) return;
+  const std::size_t base = out.size();
+  const auto n = static_cast<unsigned long>(text.size());
+  out.resize(base + 2 * text.size() + 1);
+  unsigned long m;
+  if (const detail::Entry* e = connEntry(conn))
+    m = e->ops->realEscape(e->object, out.data() + base, text.data(), n);
+  else
+    m = detail::clientBackend()->escape(out.data() + base, text.data(), n);
+  // (unsigned long)-1 reports a text the character set cannot escape.
+  if (m > 2 * static_cast<unsigned long>(text.size())) m = 0;
+  out.resize(base + m);
+}
+
+std::string escape(std::string_view text, Handle conn) {
+  std::string out;
+  escapeAppend(out, text, conn);
+  return out;
+}
+
+Handle storeResult(Handle conn) {
+  const detail::Entry* e = connEntry(conn);
+  if (!e) return 0;
+  void* res = e->ops->storeResult(e->object);
+  if (!res) return 0;
+  Handle h = detail::results().add(e->ops, res);
+  if (!h) e->ops->freeResult(res);
+  return h;
+}
+
+unsigned fieldCount(Handle conn) {
+  const detail::Entry* e = connEntry(conn);
+  return e ? e->ops->fieldCount(e->object) : 0;
+}
+
+bool isResult(Handle res) { return resEntry(res) != nullptr; }
+
+std::uint64_t numRows(Handle res) {
+  const detail::Entry* e = resEntry(res);
+  return e ? e->ops->numRows(e->object) : 0;
+}
+
+unsigned numFields(Handle res) {
+  const detail::Entry* e = resEntry(res);
+  return e ? e->ops->numFields(e->object) : 0;
+}
+
+void dataSeek(Handle res, std::uint64_t row) {
+  if (const detail::Entry* e = resEntry(res)) e->ops->dataSeek(e->object, row);
+}
+
+bool fetchRow(Handle res, RowView& row) {
+  row = RowView{};
+  const detail::Entry* e = resEntry(res);
+  if (!e) return false;
+  unsigned long* lengths = nullptr;
+  char** values = e->ops->fetchRow(e->object, &lengths);
+  if (!values) return false;
+  row.values = values;
+  row.lengths = lengths;
+  row.count = e->ops->numFields(e->object);
+  return true;
+}
+
+void freeResult(Handle res) { detail::results().release(res); }
+
+std::vector<FieldInfo> fields(Handle res) {
+  std::vector<FieldInfo> out;
+  const detail::Entry* e = resEntry(res);
+  if (!e) return out;
+  out.reserve(e->ops->numFields(e->object));
+  VeltroField f;
+  while (e->ops->fetchField(e->object, &f)) {
+    FieldInfo info;
+    if (f.name) info.name.assign(f.name, f.nameLength);
+    if (f.table) info.table.assign(f.table, f.tableLength);
+    if (f.def) info.def.assign(f.def, f.defLength);
+    info.type = f.type;
+    info.length = f.length;
+    info.maxLength = f.maxLength;
+    info.flags = f.flags;
+    info.decimals = f.decimals;
+    out.push_back(std::move(info));
+  }
+  return out;
+}
+
+Handle listFields(Handle conn, const char* table, const char* wild) {
+  const detail::Entry* e = connEntry(conn);
+  if (!e) return 0;
+  void* res = e->ops->listFields(e->object, table, wild);
+  if (!res) return 0;
+  Handle h = detail::results().add(e->ops, res);
+  if (!h) e->ops->freeResult(res);
+  return h;
+}
+
+namespace {
+
+// The first column of every row of a catalogue list, the list freed once.
+std::vector<std::string> firstColumn(const VeltroBackendOps* ops, void* res) {
+  std::vector<std::string> names;
+  if (!res) return names;
+  names.reserve(ops->numRows(res));
+  unsigned long* lengths = nullptr;
+  while (char** row = ops->fetchRow(res, &lengths)) names.emplace_back(row[0] ? row[0] : "", row[0] ? lengths[0] : 0);
+  ops->freeResult(res);
+  return names;
+}
+
+}  // namespace
+
+std::vector<std::string> listDbs(Handle conn, const char* wild) {
+  const detail::Entry* e = connEntry(conn);
+  if (!e) return {};
+  return firstColumn(e->ops, e->ops->listDbs(e->object, wild));
+}
+
+std::vector<std::string> listTables(Handle conn, const char* wild) {
+  const detail::Entry* e = connEntry(conn);
+  if (!e) return {};
+  return firstColumn(e->ops, e->ops->listTables(e->object, wild));
+}
+
+bool seekMatches(std::string_view value, std::string_view text, bool soft) {
+  if (value.empty()) return false;
+  // Both texts read as NUL-terminated beyond their ends, as the client library hands them over.
+  const std::size_t n = soft ? text.size() : value.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char a = i < value.size() ? static_cast<unsigned char>(value[i]) : 0;
+    unsigned char b = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
+    if (a >= 'a' && a <= 'z') a = static_cast<unsigned char>(a - 'a' + 'A');
+    if (b >= 'a' && b <= 'z') b = static_cast<unsigned char>(b - 'a' + 'A');
+    if (a != b) return false;
+    if (a == 0) return true;
+  }
+  return true;
+}
+
+long seek(Handle res, unsigned col, std::string_view text, long first, long last, bool soft) {
+  const detail::Entry* e = resEntry(res);
+  if (!e) return 0;
+  const VeltroBackendOps* ops = e->ops;
+  if (col < 1 || col > ops->numFields(e->object)) return 0;
+  const auto rows = static_cast<long long>(ops->numRows(e->object));
+  const long long from = first < 1 ? 1 : first;
+  const long long to = last > rows ? rows : last;
+  for (long long r = from; r <= to; ++r) {
+    ops->dataSeek(e->object, static_cast<std::uint64_t>(r - 1));
+    unsigned long* lengths = nullptr;
+    char** row = ops->fetchRow(e->object, &lengths);
+    if (!row) break;
+    const char* v = row[col - 1];
+    if (v && seekMatches(std::string_view(v, lengths[col - 1]), text, soft)) return static_cast<long>(r);
+  }
+  return 0;
+}
+
+}  // namespace veltro::db

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# A throwaway MariaDB server for tests and benchmarks.
+#
+#   scripts/testserver.sh start DIR   start (or find running) a server under DIR;
+#                                     prints the VELTRO_TEST_* variables, also
+#                                     written to DIR/env.sh
+#   scripts/testserver.sh stop DIR    stop it by its pid
+#
+# The server listens on a free loopback port and on DIR/mysqld.sock, holds the
+# database veltro_test and the account veltro (password in DIR/env.sh) with
+# every privilege. Extra mariadbd options may be given in VELTRO_SERVER_OPTS.
+set -euo pipefail
+
+cmd=${1:-}
+dir=${2:-}
+[ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 start|stop DIR" >&2; exit 2; }
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+pidfile=$dir/mysqld.pid
+sock=$dir/mysqld.sock
+
+alive() { [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; }
+
+stop() {
+  if alive; then
+    pid=$(cat "$pidfile")
+    kill "$pid"
+    for _ in $(seq 1 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+  fi
+  rm -f "$pidfile"
+}
+
+free_port() {
+  local p
+  for _ in $(seq 1 200); do
+    p=$((20000 + RANDOM % 30000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then echo "$p"; return 0; fi
+  done
+  echo "no free port found" >&2; return 1
+}
+
+start() {
+  if alive && [ -f "$dir/env.sh" ]; then cat "$dir/env.sh"; return 0; fi
+  stop
+  if [ ! -d "$dir/data/mysql" ]; then
+    rm -rf "$dir/data"
+    mariadb-install-db --no-defaults --user="$(id -un)" --datadir="$dir/data" \
+      --auth-root-authentication-method=normal --skip-test-db >"$dir/install.log" 2>&1 \
+      || { cat "$dir/install.log" >&2; exit 1; }
+  fi
+  port=$(free_port)
+  # shellcheck disable=SC2086
+  mariadbd --no-defaults --user="$(id -un)" --datadir="$dir/data" --socket="$sock" \
+    --port="$port" --bind-address=127.0.0.1 --pid-file="$pidfile" --log-error="$dir/error.log" \
+    --skip-log-bin --innodb-buffer-pool-size=128M --max-allowed-packet=64M \
+    --innodb-flush-log-at-trx-commit="${VELTRO_FLUSH:-2}" ${VELTRO_SERVER_OPTS:-} \
+    >/dev/null 2>&1 &
+  for _ in $(seq 1 300); do
+    mariadb-admin --no-defaults -uroot -S "$sock" ping >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  mariadb-admin --no-defaults -uroot -S "$sock" ping >/dev/null 2>&1 \
+    || { echo "the test server did not start:" >&2; tail -20 "$dir/error.log" >&2; exit 1; }
+  password=veltro-$RANDOM$RANDOM
+  mariadb --no-defaults -uroot -S "$sock" <<SQL
+CREATE DATABASE IF NOT EXISTS veltro_test;
+CREATE OR REPLACE USER 'veltro'@'%' IDENTIFIED BY '$password';
+CREATE OR REPLACE USER 'veltro'@'localhost' IDENTIFIED BY '$password';
+GRANT ALL PRIVILEGES ON *.* TO 'veltro'@'%' WITH GRANT OPTION;
+GRANT ALL PRIVILEGES ON *.* TO 'veltro'@'localhost' WITH GRANT OPTION;
+SQL
+  mkdir -p "$dir/tmp"
+  cat >"$dir/env.sh" <<ENV
+export VELTRO_TEST_HOST=127.0.0.1
+export VELTRO_TEST_PORT=$port
+export VELTRO_TEST_SOCKET=$sock
+export VELTRO_TEST_USER=veltro
+export VELTRO_TEST_PASSWORD=$password
+export VELTRO_TEST_DB=veltro_test
+export VELTRO_TEST_PID=$(cat "$pidfile")
+export VELTRO_TEST_SERVER_DIR=$dir
+export VELTRO_TEST_TMP=$dir/tmp
+ENV
+  cat "$dir/env.sh"
+}
+
+case "$cmd" in
+  start) start ;;
+  stop) stop ;;
+  *) echo "usage: $0 start|stop DIR" >&2; exit 2 ;;
+esac

@@ -1,0 +1,122 @@
+// Making, keeping and ending the connection of a server object.
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "veltro/binding.h"
+#include "veltro/query.h"
+#include "veltro/server.h"
+#include "flag_scope.h"
+
+namespace veltro {
+
+Value TQuillonSrv::nQueryId;
+
+namespace {
+// Attempts of one reconnect while the server stays away, and the pause before each retry.
+constexpr int kReconnectAttempts = 3;
+constexpr int kReconnectPauseMs = 200;
+}  // namespace
+
+ServerPtr TQuillonSrv::create() { return std::make_shared<TQuillonSrv>(Key{}); }
+
+TQuillonSrv::TQuillonSrv(Key) {}
+
+TQuillonSrv::~TQuillonSrv() {
+  // Last resort for an object dropped without End: the registry holds no
+  // query alive, so only the connection is left to release.
+  if (hMysql.asInt() > 0) db::close(hMysql.asInt());
+}
+
+TQuillonSrv& TQuillonSrv::New(const Value& host, const Value& user, const Value& password, const Value& port,
+                              const Value& flags, const Value& database, const Value& onError) {
+  cHost = host;
+  cUser = user;
+  cPassword = password;
+  nPort = port;
+  nFlags = flags;
+  lError = false;
+  bOnError = onError;
+  nInternalError = 0;
+  internalPending_ = false;
+  inTransaction_ = false;
+  cDBName = database;
+  queries_.clear();
+  lReConnect = true;
+  embedded_ = false;
+  hMysql = Connect();
+  CheckError();
+  if (lError.asBool()) End();
+  return *this;
+}
+
+Value TQuillonSrv::Connect(const Value& host, const Value& user, const Value& password, const Value& port,
+                           const Value& flags, const Value& database) {
+  return MYSQLCONNECT(host.isNil() ? cHost : host, user.isNil() ? cUser : user,
+                      password.isNil() ? cPassword : password, port.isNil() ? nPort : port,
+                      flags.isNil() ? nFlags : flags, database.isNil() ? cDBName : database);
+}
+
+void TQuillonSrv::ReConnect() {
+  // A reload inside a reconnect that meets 2006 again must not start another one.
+  if (reconnecting_) return;
+  detail::FlagScope guard(reconnecting_);
+  inTransaction_ = false;
+  for (int attempt = 1; attempt <= kReconnectAttempts; ++attempt) {
+    if (attempt > 1) std::this_thread::sleep_for(std::chrono::milliseconds(kReconnectPauseMs * (attempt - 1)));
+    // The old handle is useless after 2006; release it instead of leaking it.
+    if (hMysql.asInt() > 0) db::close(hMysql.asInt());
+    hMysql = embedded_ ? MYSQLEMBEDDED(cDBName, embeddedOptions_, embeddedGroups_) : Connect();
+    if (connected()) break;
+  }
+  if (connected()) {
+    ServerPtr me = self();
+    for (const QueryPtr& q : queries()) {
+      q->oServer = me;
+      q->Refresh();
+    }
+  }
+}
+
+bool TQuillonSrv::connected() const {
+  long long h = hMysql.asInt();
+  return h > 0 && db::isConnection(h) && db::errnum(h) == 0;
+}
+
+void TQuillonSrv::End() {
+  if (hMysql.asInt() <= 0) return;
+  db::close(hMysql.asInt());
+  hMysql = 0;
+  inTransaction_ = false;
+  // Each End leaves the registry, so walk a snapshot taken before the first.
+  for (const QueryPtr& q : queries()) q->End();
+  queries_.clear();
+}
+
+TQuillonSrv& TQuillonSrv::Embedded(const Value& database, const Value& options, const Value& groups,
+                                   const Value& onError) {
+  lError = false;
+  bOnError = onError;
+  if (!nInternalError.isNumber()) nInternalError = 0;
+  internalPending_ = false;
+  if (lReConnect.isNil()) lReConnect = true;
+  cDBName = database;
+  embedded_ = true;
+  embeddedOptions_ = options.isNil() ? Value::array() : options;
+  embeddedGroups_ = groups.isNil() ? Value::array() : groups;
+  hMysql = MYSQLEMBEDDED(database, embeddedOptions_, embeddedGroups_);
+  CheckError();
+  if (lError.asBool()) End();
+  return *this;
+}
+
+bool TQuillonSrv::Ping() {
+  if (MYSQLPING(hMysql).asInt() > 0) {
+    CheckError();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace veltro

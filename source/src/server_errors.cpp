@@ -1,0 +1,86 @@
+// The one checking path for every failure: CheckError and the default reporting.
+#include <memory>
+#include <string>
+
+#include "veltro/binding.h"
+#include "veltro/error.h"
+#include "veltro/server.h"
+
+namespace veltro {
+
+namespace {
+constexpr long long kServerGone = 2006;
+}
+
+Value TQuillonSrv::ErrorNo() {
+  lError = false;
+  return MYSQLGETERRNO(hMysql);
+}
+
+std::string TQuillonSrv::ErrorTxt() {
+  if (hMysql.asInt() != 0) return MYSQLERROR(hMysql).asString();
+  // Handle 0: the binding still knows why an embedded start failed.
+  return db::error(0);
+}
+
+void TQuillonSrv::RaiseInternal(int code, const Value& cExtra) {
+  nInternalError = code;
+  internalPending_ = true;
+  CheckError(Value(), cExtra);
+}
+
+void TQuillonSrv::SetInternalError(const Value& code) {
+  nInternalError = code;
+  internalPending_ = code.asInt() > 0;
+}
+
+void TQuillonSrv::CheckError(const Value& nErrorIn, const Value& cExtra) {
+  bool internal = false;
+  Value nError = nErrorIn;
+  if (nError.isNil()) nError = ErrorNo();
+  if (nError.asInt() == 0) {
+    // An internal code is reported only by the check of the operation that
+    // set it; a later successful call must not report it again.
+    if (internalPending_ && nInternalError.asInt() > 0) {
+      nError = nInternalError;
+      internal = true;
+      lError = true;
+    }
+  } else {
+    lError = true;
+  }
+  internalPending_ = false;
+  if (!lError.asBool() || nError.asInt() == 0) return;
+
+  if (!internal && nError.asInt() == kServerGone && lReConnect.asBool() && !reconnecting_ && !retrying_) {
+    // The lost connection is replaced. Outside a transaction the failed call
+    // never reached the server and nothing is lost beyond it; a transaction
+    // is gone with its connection, and a server that stays away is an error.
+    bool lostTransaction = inTransaction_;
+    ReConnect();
+    if (connected() && !lostTransaction) return;
+  }
+  report(nError, internal, cExtra);
+}
+
+void TQuillonSrv::report(const Value& nError, bool internal, const Value& cExtra) {
+  if (!bOnError.isNil()) {
+    bOnError(self(), nError, internal, cExtra);
+    return;
+  }
+  QUILLON_DEFERROR(self(), nError, internal, cExtra);
+}
+
+void QUILLON_DEFERROR(const ServerPtr& server, const Value& nError, const Value& lInternal, const Value& cExtra) {
+  std::string extra = cExtra.isString() ? cExtra.asString() : std::string();
+  auto error = std::make_shared<Error>();
+  bool internal = lInternal.asBool();
+  error->SubSystem = internal ? "TQUILLON" : "MYSQL";
+  error->SubCode = nError;
+  error->Severity = 2;
+  std::string description = internal ? std::string("Internal Error") : (server ? server->ErrorTxt() : std::string());
+  error->Description = description + " " + extra;
+  raiseError(error);
+}
+
+}  // namespace veltro

@@ -1,0 +1,149 @@
+// The server object's messages by name: every member and operation.
+#include "veltro/query.h"
+#include "veltro/server.h"
+
+namespace veltro {
+
+namespace {
+
+const Value& arg(Args args, std::size_t i) {
+  static const Value nil;
+  return i < args.size() ? args[i] : nil;
+}
+
+TQuillonSrv& srv(Object& o) { return static_cast<TQuillonSrv&>(o); }
+
+// Reads the logical cancel flag that callers of Backup and Restore pass by value.
+bool flagOf(const Value& v) { return v.asBool(); }
+
+MessageTable buildTable() {
+  using S = TQuillonSrv;
+  MessageTable t;
+  t.member<S, &S::bOnError>("bOnError")
+      .member<S, &S::bOnBackUp>("bOnBackUp")
+      .member<S, &S::bOnRestore>("bOnRestore")
+      .member<S, &S::bOnMultiQry>("bOnMultiQry")
+      .member<S, &S::cDBName>("cDBName")
+      .member<S, &S::cPassword>("cPassword")
+      .member<S, &S::cHost>("cHost")
+      .member<S, &S::cUser>("cUser")
+      .member<S, &S::cBuild>("cBuild")
+      .member<S, &S::hMysql>("hMysql")
+      .member<S, &S::lReConnect>("lReConnect")
+      .member<S, &S::Cargo>("Cargo")
+      .member<S, &S::lError>("lError")
+      .member<S, &S::nFlags>("nFlags")
+      .member<S, &S::nPort>("nPort");
+  t.add("nInternalError", [](Object& o, Args) -> Value { return srv(o).nInternalError; });
+  t.add("_nInternalError", [](Object& o, Args a) -> Value {
+    // A code set by name is reported by the next check, as when an operation sets it.
+    srv(o).SetInternalError(arg(a, 0));
+    return arg(a, 0);
+  });
+  t.add("nQueryId", [](Object&, Args) -> Value { return TQuillonSrv::nQueryId; });
+  t.add("_nQueryId", [](Object&, Args a) -> Value { return TQuillonSrv::nQueryId = arg(a, 0); });
+  t.add("aQueries", [](Object& o, Args) -> Value { return srv(o).aQueries(); });
+
+  t.add("New", [](Object& o, Args a) -> Value {
+    srv(o).New(arg(a, 0), arg(a, 1), arg(a, 2), arg(a, 3), arg(a, 4), arg(a, 5), arg(a, 6));
+    return srv(o).self();
+  });
+  t.add("Connect", [](Object& o, Args a) -> Value {
+    return srv(o).Connect(arg(a, 0), arg(a, 1), arg(a, 2), arg(a, 3), arg(a, 4), arg(a, 5));
+  });
+  t.add("ReConnect", [](Object& o, Args) -> Value { srv(o).ReConnect(); return {}; });
+  t.add("End", [](Object& o, Args) -> Value { srv(o).End(); return {}; });
+  t.add("Embedded", [](Object& o, Args a) -> Value {
+    srv(o).Embedded(arg(a, 0), arg(a, 1), arg(a, 2), arg(a, 3));
+    return srv(o).self();
+  });
+  t.add("Ping", [](Object& o, Args) -> Value { return srv(o).Ping(); });
+  t.add("CheckError", [](Object& o, Args a) -> Value { srv(o).CheckError(arg(a, 0), arg(a, 1)); return {}; });
+  t.add("ErrorNo", [](Object& o, Args) -> Value { return srv(o).ErrorNo(); });
+  t.add("ErrorTxt", [](Object& o, Args) -> Value { return srv(o).ErrorTxt(); });
+
+  t.add("SqlQuery", [](Object& o, Args a) -> Value { return srv(o).SqlQuery(arg(a, 0)); });
+  t.add("Execute", [](Object& o, Args a) -> Value { return srv(o).Execute(arg(a, 0)); });
+  t.add("MultiQuery", [](Object& o, Args a) -> Value { return srv(o).MultiQuery(arg(a, 0), arg(a, 1), arg(a, 2)); });
+  t.add("BeginTransaction", [](Object& o, Args) -> Value { return srv(o).BeginTransaction(); });
+  t.add("CommitTransaction", [](Object& o, Args) -> Value { return srv(o).CommitTransaction(); });
+  t.add("RollBack", [](Object& o, Args) -> Value { return srv(o).RollBack(); });
+  t.add("Query", [](Object& o, Args a) -> Value { return srv(o).Query(arg(a, 0)); });
+  t.add("AddQuery", [](Object& o, Args a) -> Value {
+    return srv(o).AddQuery(arg(a, 0).asObjectOf<TQuillonQry>());
+  });
+  t.add("GetQueryId", [](Object& o, Args) -> Value { return srv(o).GetQueryId(); });
+  t.add("CloseQuery", [](Object& o, Args a) -> Value { srv(o).CloseQuery(arg(a, 0)); return {}; });
+  t.add("CloseAllQuery", [](Object& o, Args) -> Value { srv(o).CloseAllQuery(); return {}; });
+  t.add("SelectDB", [](Object& o, Args a) -> Value { return srv(o).SelectDB(arg(a, 0)); });
+  t.add("ListDBs", [](Object& o, Args a) -> Value { return srv(o).ListDBs(arg(a, 0)); });
+  t.add("ListTables", [](Object& o, Args a) -> Value { return srv(o).ListTables(arg(a, 0)); });
+
+  t.add("Insert", [](Object& o, Args a) -> Value { return srv(o).Insert(arg(a, 0), arg(a, 1), arg(a, 2)); });
+  t.add("Update", [](Object& o, Args a) -> Value {
+    return srv(o).Update(arg(a, 0), arg(a, 1), arg(a, 2), arg(a, 3));
+  });
+  t.add("GetAutoIncrement", [](Object& o, Args a) -> Value { return srv(o).GetAutoIncrement(arg(a, 0)); });
+  t.add("IsAutoIncrement", [](Object& o, Args a) -> Value { return srv(o).IsAutoIncrement(arg(a, 0), arg(a, 1)); });
+  t.add("GetRowsFromTable", [](Object& o, Args a) -> Value { return srv(o).GetRowsFromTable(arg(a, 0)); });
+  t.add("GetRowsFromQry", [](Object& o, Args a) -> Value { return srv(o).GetRowsFromQry(arg(a, 0)); });
+  t.add("LastDownData", [](Object& o, Args a) -> Value {
+    return srv(o).LastDownData(arg(a, 0), arg(a, 1), arg(a, 2));
+  });
+  t.add("SelectTable", [](Object& o, Args a) -> Value {
+    return srv(o).SelectTable(arg(a, 0), arg(a, 1), arg(a, 2), arg(a, 3), arg(a, 4), arg(a, 5), arg(a, 6),
+                              arg(a, 7));
+  });
+
+  t.add("DBCreate", [](Object& o, Args a) -> Value {
+    return srv(o).DBCreate(arg(a, 0), arg(a, 1), arg(a, 2), arg(a, 3));
+  });
+  t.add("DBExist", [](Object& o, Args a) -> Value { return srv(o).DBExist(arg(a, 0)); });
+  t.add("TableExist", [](Object& o, Args a) -> Value { return srv(o).TableExist(arg(a, 0)); });
+  t.add("DeleteDB", [](Object& o, Args a) -> Value { return srv(o).DeleteDB(arg(a, 0), arg(a, 1)); });
+  t.add("CreateTable", [](Object& o, Args a) -> Value {
+    return srv(o).CreateTable(arg(a, 0), arg(a, 1), arg(a, 2), arg(a, 3), arg(a, 4), arg(a, 5), arg(a, 6),
+                              arg(a, 7));
+  });
+  t.add("CreateInfo", [](Object& o, Args a) -> Value { return srv(o).CreateInfo(arg(a, 0)); });
+  t.add("CreateIndex", [](Object& o, Args a) -> Value {
+    return srv(o).CreateIndex(arg(a, 0), arg(a, 1), arg(a, 2), arg(a, 3), arg(a, 4));
+  });
+  t.add("DeleteIndex", [](Object& o, Args a) -> Value {
+    return srv(o).DeleteIndex(arg(a, 0), arg(a, 1), arg(a, 2));
+  });
+  t.add("DeleteTables", [](Object& o, Args a) -> Value { return srv(o).DeleteTables(arg(a, 0), arg(a, 1)); });
+  t.add("ChangeEngine", [](Object& o, Args a) -> Value { return srv(o).ChangeEngine(arg(a, 0), arg(a, 1)); });
+  t.add("ChangeEngineAll", [](Object& o, Args a) -> Value { srv(o).ChangeEngineAll(arg(a, 0)); return {}; });
+  t.add("Compact", [](Object& o, Args a) -> Value { srv(o).Compact(arg(a, 0)); return {}; });
+  t.add("TableStructure", [](Object& o, Args a) -> Value { return srv(o).TableStructure(arg(a, 0)); });
+
+  t.add("AddUser", [](Object& o, Args a) -> Value {
+    return srv(o).AddUser(arg(a, 0), arg(a, 1), arg(a, 2), arg(a, 3), arg(a, 4), arg(a, 5), arg(a, 6));
+  });
+  t.add("DropUser", [](Object& o, Args a) -> Value { return srv(o).DropUser(arg(a, 0)); });
+  t.add("RenameUser", [](Object& o, Args a) -> Value { return srv(o).RenameUser(arg(a, 0), arg(a, 1), arg(a, 2)); });
+  t.add("GetPrivileges", [](Object& o, Args a) -> Value { return srv(o).GetPrivileges(arg(a, 0)); });
+  t.add("RevokePrivileges", [](Object& o, Args a) -> Value {
+    return srv(o).RevokePrivileges(arg(a, 0), arg(a, 1), arg(a, 2), arg(a, 3));
+  });
+
+  t.add("Backup", [](Object& o, Args a) -> Value {
+    bool cancel = flagOf(arg(a, 7));
+    return srv(o).Backup(arg(a, 0), arg(a, 1), arg(a, 2), arg(a, 3), arg(a, 4), arg(a, 5), arg(a, 6), &cancel);
+  });
+  t.add("Restore", [](Object& o, Args a) -> Value {
+    bool cancel = flagOf(arg(a, 1));
+    return srv(o).Restore(arg(a, 0), &cancel);
+  });
+  return t;
+}
+
+}  // namespace
+
+const MessageTable& TQuillonSrv::messages() const {
+  static const MessageTable table = buildTable();
+  return table;
+}
+
+}  // namespace veltro

@@ -1,0 +1,160 @@
+// Row commands: insert and update from lists, counts, auto-increment values,
+// the last value of a column, and queries built from parts.
+#include <string>
+
+#include "veltro/binding.h"
+#include "veltro/query.h"
+#include "veltro/server.h"
+#include "veltro/sqltext.h"
+
+namespace veltro {
+
+namespace {
+
+// Field 1 of the first row of a statement's result, or fallback when it has no row.
+Value firstField(TQuillonSrv& server, const std::string& sql, const Value& fallback) {
+  QueryPtr q = server.Query(sql);
+  Value result = fallback;
+  if (q) {
+    if (q->LastRec() > 0) result = q->FieldGet(1);
+    q->End();
+  }
+  return result;
+}
+
+// Text values are escaped with the connection before they are trimmed and
+// quoted, so a quote or backslash in a value cannot change the statement.
+Value escapedValue(const Value& v, long long conn) {
+  if (!v.isString()) return v;
+  std::string escaped = db::escape(v.str(), conn);
+  return v.isMemo() ? Value::memo(std::move(escaped)) : Value(std::move(escaped));
+}
+
+}  // namespace
+
+bool TQuillonSrv::Insert(const Value& table, const Value& columns, const Value& values) {
+  if (columns.isEmpty() && values.isEmpty()) {
+    RaiseInternal(kErrMissingLists);
+    return false;
+  }
+  if (table.isEmpty()) {
+    RaiseInternal(kErrNoTableName);
+    return false;
+  }
+  if (columns.len() != values.len() || !columns.isArray() || !values.isArray()) {
+    RaiseInternal(kErrListLengths);
+    return false;
+  }
+  return SqlQuery(BUILDINSERT(table, columns, values));
+}
+
+bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& values, const Value& where) {
+  if (columns.isEmpty() || values.isEmpty() || !columns.isArray() || !values.isArray()) {
+    RaiseInternal(kErrMissingLists);
+    return false;
+  }
+  if (table.isEmpty()) {
+    RaiseInternal(kErrNoTableName);
+    return false;
+  }
+  if (columns.len() != values.len()) {
+    RaiseInternal(kErrListLengths);
+    return false;
+  }
+  std::string sql = "UPDATE " + Q_LOWERCASE(table) + " SET ";
+  const Array& names = columns.items();
+  const Array& vals = values.items();
+  QueryPtr structure;  // the table's column kinds, read only when a relative change needs them
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i].asString();
+    const Value& v = vals[i];
+    if (v.isArray()) {
+      // A change relative to the column's value: CONCAT for memo columns, + otherwise.
+      if (!structure) structure = Query("SELECT * FROM " + Q_LOWERCASE(table) + " LIMIT 0");
+      bool memo = structure && structure->FieldType(Value(name)) == "M";
+      std::string literal = CLIPVALUE2SQL(escapedValue(v.at(1), handle()));
+      sql += memo ? name + " = CONCAT(" + name + ", " + literal + ")," : name + " = " + name + " + " + literal + ",";
+      continue;
+    }
+    sql += name;
+    sql += " = ";
+    appendSqlLiteral(sql, escapedValue(v, handle()), v.kindLetter(), true, false);
+    sql += ',';
+  }
+  if (structure) structure->End();
+  sql.pop_back();
+  if (!where.isEmpty() && where.isString()) {
+    sql += " WHERE ";
+    sql += where.str();
+  }
+  return SqlQuery(sql);
+}
+
+Value TQuillonSrv::GetAutoIncrement(const Value& table) {
+  if (table.isEmpty() || !table.isString()) return 0;
+  if (cDBName.isEmpty()) {
+    RaiseInternal(kErrNoCurrentDatabase);
+    return 0;
+  }
+  Value database = cDBName;
+  SelectDB("information_schema");
+  std::string sql = "SELECT auto_increment FROM tables WHERE table_schema = '" +
+                    db::escape(database.asString(), handle()) + "' AND table_name = '" +
+                    db::escape(table.str(), handle()) + "'";
+  QueryPtr q = Query(sql);
+  Value result = 0;
+  if (q && q->LastRec() > 0) result = q->FieldGet(1);
+  SelectDB(database);
+  if (q) q->End();
+  return result;
+}
+
+bool TQuillonSrv::IsAutoIncrement(const Value& column, const Value& table) {
+  std::string col = Q_LOWERCASE(column.isString() ? column : Value(""));
+  std::string tbl = Q_LOWERCASE(table.isString() ? table : Value(""));
+  Value res = MYSQLLISTFIELDS(hMysql, tbl, col);
+  if (res.asInt() == 0) {
+    CheckError();
+    return false;
+  }
+  Value structure = MYSQLRESULTSTRUCTURE(res, caseSensitiveNames());
+  MYSQLFREERESULT(res);
+  if (structure.len() == 0) return false;
+  Value flags = structure.at(1).at(7);
+  return MYAND(flags, 512).asInt() == 512;
+}
+
+Value TQuillonSrv::GetRowsFromTable(const Value& table) {
+  return firstField(*this, "SELECT COUNT(*) FROM " + Q_LOWERCASE(table), 0);
+}
+
+Value TQuillonSrv::GetRowsFromQry(const Value& query) {
+  QueryPtr q = query.asObjectOf<TQuillonQry>();
+  if (!q) {
+    RaiseInternal(kErrNotAQuery);
+    return 0;
+  }
+  ArrayPtr columns = q->aColumns.isArray() ? std::make_shared<Array>(q->aColumns.items()) : nullptr;
+  Value savedColumns = columns ? Value(columns) : q->aColumns;
+  Value tables = q->aTables, where = q->cWhere, group = q->cGroup, having = q->cHaving, order = q->cOrder,
+        limit = q->cLimit;
+  std::string count = q->BuildQuery(Value::array({"COUNT(*)"}), tables, where, group, having, order, Value());
+  q->BuildQuery(savedColumns, tables, where, group, having, order, limit);
+  return firstField(*this, count, 0);
+}
+
+Value TQuillonSrv::LastDownData(const Value& table, const Value& column, const Value& defaultValue) {
+  if (table.isEmpty() || column.isEmpty() || !table.isString() || !column.isString()) return defaultValue;
+  std::string sql = "SELECT " + Q_LOWERCASE(column) + " FROM " + Q_LOWERCASE(table) + " ORDER BY " + column.str() +
+                    " DESC LIMIT 1";
+  return firstField(*this, sql, defaultValue);
+}
+
+QueryPtr TQuillonSrv::SelectTable(const Value& columns, const Value& tables, const Value& where, const Value& group,
+                                  const Value& having, const Value& order, const Value& limit,
+                                  const Value& withRollup) {
+  // The eighth argument requests WITH ROLLUP.
+  return Query(BUILDQUERY(columns, tables, where, group, having, order, limit, withRollup));
+}
+
+}  // namespace veltro

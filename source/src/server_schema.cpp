@@ -1,0 +1,1 @@
+// Schema commands (being written).

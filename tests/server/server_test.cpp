@@ -1,0 +1,314 @@
+// The server object against the real throwaway server: connecting, error
+// checking and reporting, statements, transactions and reconnecting.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "test_env.h"
+#include "veltro/binding.h"
+#include "veltro/error.h"
+#include "veltro/server.h"
+
+using namespace veltro;
+using veltro::testing::serverEnv;
+
+namespace {
+
+struct Report {
+  long long number;
+  bool internal;
+  Value extra;
+};
+
+// A bOnError callable that records every call.
+struct Recorder {
+  std::shared_ptr<std::vector<Report>> calls = std::make_shared<std::vector<Report>>();
+  Value block() const {
+    auto c = calls;
+    return Value(Callable([c](Args a) -> Value {
+      c->push_back({a.size() > 1 ? a[1].asInt() : 0, a.size() > 2 && a[2].asBool(), a.size() > 3 ? a[3] : Value()});
+      return {};
+    }));
+  }
+};
+
+ServerPtr connectTo(const Value& onError = {}, const Value& database = {}) {
+  const auto& e = serverEnv();
+  ServerPtr s = TQuillonSrv::create();
+  s->New(e.host, e.user, e.password, static_cast<int>(e.port), 0,
+         database.isNil() ? Value(e.database) : database, onError);
+  return s;
+}
+
+long long scalar(const ServerPtr& s, const std::string& sql) {
+  EXPECT_TRUE(s->SqlQuery(sql));
+  long long res = db::storeResult(s->handle());
+  db::RowView row;
+  long long v = -1;
+  if (db::fetchRow(res, row)) v = std::stoll(std::string(row.at(0)));
+  db::freeResult(res);
+  return v;
+}
+
+// A free loopback port: one the throwaway server is not on.
+unsigned closedPort() { return serverEnv().port == 1 ? 2 : 1; }
+
+}  // namespace
+
+TEST(Server, ConnectsAndEnds) {
+  ServerPtr s = connectTo();
+  EXPECT_FALSE(s->lError.asBool());
+  EXPECT_GT(s->hMysql.asInt(), 0);
+  EXPECT_TRUE(s->lReConnect.asBool());
+  EXPECT_EQ(s->nInternalError.asInt(), 0);
+  EXPECT_EQ(s->cBuild.asString(), "20-Jul-10 3:30:59 PM");
+  EXPECT_TRUE(s->Ping());
+  s->End();
+  EXPECT_EQ(s->hMysql.asInt(), 0);
+  s->End();  // a second End does nothing
+  EXPECT_EQ(s->ErrorTxt(), "");
+}
+
+TEST(Server, FailedConnectGoesToTheCallbackOnce) {
+  Recorder rec;
+  const auto& e = serverEnv();
+  ServerPtr s = TQuillonSrv::create();
+  s->New("127.0.0.1", e.user, e.password, static_cast<int>(closedPort()), 0, e.database, rec.block());
+  ASSERT_EQ(rec.calls->size(), 1u);
+  EXPECT_TRUE((*rec.calls)[0].number == 2002 || (*rec.calls)[0].number == 2003) << (*rec.calls)[0].number;
+  EXPECT_FALSE((*rec.calls)[0].internal);
+  EXPECT_TRUE(s->lError.asBool());
+  EXPECT_EQ(s->hMysql.asInt(), 0);
+  // With the callback set, Ping on the ended object reports and answers false.
+  EXPECT_FALSE(s->Ping());
+}
+
+TEST(Server, FailedConnectWithoutCallbackRaisesToTheGuardedBlock) {
+  const auto& e = serverEnv();
+  ServerPtr s = TQuillonSrv::create();
+  ErrorPtr err = guarded([&] { s->New("127.0.0.1", e.user, e.password, static_cast<int>(closedPort()), 0); });
+  ASSERT_TRUE(err);
+  EXPECT_EQ(err->SubSystem.asString(), "MYSQL");
+  EXPECT_FALSE(err->Description.asString().find(e.password) != std::string::npos) << "no password in messages";
+}
+
+TEST(Server, RejectedStatementReachesTheHandler) {
+  ServerPtr s = connectTo();
+  ErrorPtr err = guarded([&] { s->SqlQuery("SELEC nonsense"); });
+  ASSERT_TRUE(err);
+  EXPECT_EQ(err->SubSystem.asString(), "MYSQL");
+  EXPECT_EQ(err->SubCode.asInt(), 1064);
+  EXPECT_EQ(err->Severity.asInt(), 2);
+  const std::string& d = err->Description.asString();
+  ASSERT_FALSE(d.empty());
+  EXPECT_EQ(d.back(), ' ');
+  EXPECT_NE(d.find("SQL syntax"), std::string::npos) << d;
+  EXPECT_TRUE(s->lError.asBool());
+  EXPECT_EQ(errorMessage(*err).rfind("Error MYSQL/1064  ", 0), 0u) << errorMessage(*err);
+}
+
+TEST(Server, EmptyStatementIsAnInternalErrorWithoutTheServer) {
+  Recorder rec;
+  ServerPtr s = connectTo(rec.block());
+  EXPECT_FALSE(s->SqlQuery("   "));
+  EXPECT_FALSE(s->Execute(Value()));
+  ASSERT_EQ(rec.calls->size(), 2u);
+  EXPECT_EQ((*rec.calls)[0].number, 9006);
+  EXPECT_TRUE((*rec.calls)[0].internal);
+  EXPECT_TRUE((*rec.calls)[0].extra.isNil());
+  EXPECT_EQ(s->nInternalError.asInt(), 9006);
+
+  // The stale code is readable but is never reported by a call that succeeds.
+  Value dbs = s->ListDBs();
+  EXPECT_GT(dbs.len(), 0u);
+  Value tables = s->ListTables();
+  EXPECT_EQ(rec.calls->size(), 2u);
+  EXPECT_EQ(s->nInternalError.asInt(), 9006);
+
+  ServerPtr plain = connectTo();
+  ErrorPtr err = guarded([&] { plain->SqlQuery(""); });
+  ASSERT_TRUE(err);
+  EXPECT_EQ(err->SubSystem.asString(), "TQUILLON");
+  EXPECT_EQ(err->SubCode.asInt(), 9006);
+  EXPECT_EQ(err->Description.asString(), "Internal Error ");
+}
+
+TEST(Server, ExplicitNumbersAreClientErrors) {
+  ServerPtr s = connectTo();
+  ErrorPtr err = guarded([&] { s->CheckError(9001); });
+  ASSERT_TRUE(err);
+  EXPECT_EQ(err->SubSystem.asString(), "MYSQL");
+  EXPECT_EQ(err->SubCode.asInt(), 9001);
+  // A check that finds nothing reports nothing.
+  EXPECT_FALSE(guarded([&] { s->CheckError(); }));
+  EXPECT_FALSE(s->lError.asBool());
+}
+
+TEST(Server, MultiQueryRollsBackOnARaisedError) {
+  ServerPtr s = connectTo();
+  ASSERT_TRUE(s->SqlQuery("CREATE OR REPLACE TABLE mq (a INT) ENGINE=InnoDB"));
+  ErrorPtr err = guarded([&] {
+    bool ok = s->MultiQuery(Value::array({"INSERT INTO mq VALUES (1)", "INSERT INTO nowhere VALUES (2)",
+                                          "INSERT INTO mq VALUES (3)"}));
+    EXPECT_FALSE(ok);
+  });
+  ASSERT_TRUE(err);
+  EXPECT_EQ(err->SubSystem.asString(), "TQUILLON");
+  EXPECT_EQ(err->SubCode.asInt(), 9025);
+  EXPECT_EQ(err->Description.asString(), "Internal Error INSERT INTO nowhere VALUES (2)");
+  EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM mq"), 0);
+  s->SqlQuery("DROP TABLE mq");
+}
+
+TEST(Server, MultiQueryWithACallbackCommitsTheRest) {
+  Recorder rec;
+  ServerPtr s = connectTo(rec.block());
+  ASSERT_TRUE(s->SqlQuery("CREATE OR REPLACE TABLE mq2 (a INT) ENGINE=InnoDB"));
+  auto seen = std::make_shared<std::vector<long long>>();
+  Value progress = Value(Callable([seen](Args a) -> Value {
+    seen->push_back(a[0].asInt());
+    return {};
+  }));
+  EXPECT_TRUE(s->MultiQuery(Value::array({"INSERT INTO mq2 VALUES (1)", "INSERT INTO nowhere VALUES (2)",
+                                         "INSERT INTO mq2 VALUES (3)"}),
+                            Value(), progress));
+  ASSERT_EQ(rec.calls->size(), 1u);
+  EXPECT_EQ((*rec.calls)[0].number, 1146);
+  EXPECT_EQ(*seen, (std::vector<long long>{1, 2, 3}));
+  EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM mq2"), 2);
+  // The callback stays stored for the next list.
+  EXPECT_TRUE(s->MultiQuery(Value::array({"DELETE FROM mq2"}), false));
+  EXPECT_EQ(seen->size(), 4u);
+  EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM mq2"), 0);
+  EXPECT_FALSE(s->MultiQuery(Value::array()));
+  EXPECT_EQ(rec.calls->back().number, 9024);
+  s->SqlQuery("DROP TABLE mq2");
+}
+
+TEST(Server, MultiQueryWithoutTransactionKeepsWhatRan) {
+  Recorder rec;
+  ServerPtr s = connectTo(rec.block());
+  ASSERT_TRUE(s->SqlQuery("CREATE OR REPLACE TABLE mq3 (a INT) ENGINE=InnoDB"));
+  ServerPtr other = connectTo();
+  EXPECT_TRUE(s->MultiQuery(Value::array({"INSERT INTO mq3 VALUES (1)"}), false));
+  // Without BEGIN the row is committed at once and seen by another connection.
+  EXPECT_EQ(scalar(other, "SELECT COUNT(*) FROM mq3"), 1);
+  s->SqlQuery("DROP TABLE mq3");
+}
+
+TEST(Server, SelectDBKeepsTheCurrentDatabase) {
+  Recorder rec;
+  ServerPtr s = connectTo(rec.block());
+  EXPECT_FALSE(s->SelectDB("no_such_database_here"));
+  EXPECT_EQ(s->cDBName.asString(), "");
+  ASSERT_EQ(rec.calls->size(), 1u);
+  EXPECT_NE(rec.calls->back().number, 0);
+  EXPECT_FALSE(s->SelectDB("  "));
+  EXPECT_EQ(rec.calls->back().number, 9000);
+  EXPECT_TRUE(s->SelectDB("mysql"));
+  EXPECT_EQ(s->cDBName.asString(), "mysql");
+  // A reconnect opens the database selected last.
+  s->ReConnect();
+  EXPECT_TRUE(s->SqlQuery("SELECT 1"));
+  db::freeResult(db::storeResult(s->handle()));
+  EXPECT_TRUE(s->SqlQuery("SELECT DATABASE()"));
+  long long res = db::storeResult(s->handle());
+  db::RowView row;
+  ASSERT_TRUE(db::fetchRow(res, row));
+  EXPECT_EQ(row.at(0), "mysql");
+  db::freeResult(res);
+}
+
+TEST(Server, TransactionsCommitAndRollBack) {
+  ServerPtr s = connectTo();
+  ASSERT_TRUE(s->SqlQuery("CREATE OR REPLACE TABLE tx (a INT) ENGINE=InnoDB"));
+  EXPECT_TRUE(s->BeginTransaction());
+  s->SqlQuery("INSERT INTO tx VALUES (1)");
+  EXPECT_EQ(s->RollBack(), 0);
+  EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM tx"), 0);
+  EXPECT_TRUE(s->BeginTransaction());
+  s->SqlQuery("INSERT INTO tx VALUES (1)");
+  EXPECT_EQ(s->CommitTransaction(), 0);
+  EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM tx"), 1);
+  s->SqlQuery("DROP TABLE tx");
+  s->End();
+  EXPECT_EQ(s->CommitTransaction(), 1);
+  EXPECT_EQ(s->RollBack(), 1);
+}
+
+TEST(Server, LostConnectionOutsideATransactionResendsTheStatement) {
+  Recorder rec;
+  ServerPtr s = connectTo(rec.block());
+  ServerPtr killer = connectTo();
+  ASSERT_TRUE(s->SqlQuery("CREATE OR REPLACE TABLE lost (a INT) ENGINE=InnoDB"));
+  long long id = scalar(s, "SELECT CONNECTION_ID()");
+  ASSERT_TRUE(killer->SqlQuery("KILL " + std::to_string(id)));
+  EXPECT_TRUE(s->SqlQuery("INSERT INTO lost VALUES (7)"));
+  EXPECT_TRUE(rec.calls->empty());
+  EXPECT_EQ(scalar(killer, "SELECT COUNT(*) FROM lost"), 1);
+  EXPECT_NE(scalar(s, "SELECT CONNECTION_ID()"), id);
+  killer->SqlQuery("DROP TABLE lost");
+}
+
+TEST(Server, LostConnectionInsideATransactionIsReported) {
+  Recorder rec;
+  ServerPtr s = connectTo(rec.block());
+  ServerPtr killer = connectTo();
+  ASSERT_TRUE(s->SqlQuery("CREATE OR REPLACE TABLE lost2 (a INT) ENGINE=InnoDB"));
+  ASSERT_TRUE(s->BeginTransaction());
+  ASSERT_TRUE(s->SqlQuery("INSERT INTO lost2 VALUES (1)"));
+  long long id = scalar(s, "SELECT CONNECTION_ID()");
+  ASSERT_TRUE(killer->SqlQuery("KILL " + std::to_string(id)));
+  EXPECT_FALSE(s->SqlQuery("INSERT INTO lost2 VALUES (2)"));
+  ASSERT_EQ(rec.calls->size(), 1u);
+  EXPECT_TRUE(rec.calls->back().number == 2006 || rec.calls->back().number == 2013) << rec.calls->back().number;
+  // Reconnected for what follows; nothing of the lost transaction was committed.
+  EXPECT_TRUE(s->SqlQuery("INSERT INTO lost2 VALUES (3)"));
+  EXPECT_EQ(scalar(killer, "SELECT COUNT(*) FROM lost2"), 1);
+  killer->SqlQuery("DROP TABLE lost2");
+}
+
+TEST(Server, MultiQueryThatLosesItsConnectionFails) {
+  ServerPtr s = connectTo();
+  ServerPtr killer = connectTo();
+  ASSERT_TRUE(s->SqlQuery("CREATE OR REPLACE TABLE lost3 (a INT) ENGINE=InnoDB"));
+  long long id = scalar(s, "SELECT CONNECTION_ID()");
+  std::string kill = "KILL " + std::to_string(id);
+  auto killerRaw = killer;
+  s->bOnMultiQry = Value(Callable([killerRaw, kill](Args a) -> Value {
+    if (a[0].asInt() == 1) killerRaw->SqlQuery(kill);
+    return {};
+  }));
+  ErrorPtr err = guarded([&] {
+    EXPECT_FALSE(s->MultiQuery(Value::array({"INSERT INTO lost3 VALUES (1)", "INSERT INTO lost3 VALUES (2)"})));
+  });
+  ASSERT_TRUE(err);
+  EXPECT_EQ(err->SubCode.asInt(), 9025);
+  EXPECT_EQ(scalar(killer, "SELECT COUNT(*) FROM lost3"), 0);
+  killer->SqlQuery("DROP TABLE lost3");
+}
+
+TEST(Server, QueryNumbersAreProcessWide) {
+  ServerPtr a = connectTo();
+  ServerPtr b = connectTo();
+  long long first = a->GetQueryId().asInt();
+  EXPECT_EQ(b->GetQueryId().asInt(), first + 1);
+  EXPECT_EQ(a->GetQueryId().asInt(), first + 2);
+}
+
+TEST(Server, AnswersMessagesByName) {
+  ServerPtr s = connectTo();
+  EXPECT_EQ(s->send("CBUILD").asString(), "20-Jul-10 3:30:59 PM");
+  EXPECT_EQ(s->send("cbuild").asString(), "20-Jul-10 3:30:59 PM");
+  EXPECT_EQ(s->send("ROLLBACK").asInt(), 0);
+  s->send("_lReConnect", false);
+  EXPECT_FALSE(s->lReConnect.asBool());
+  EXPECT_TRUE(s->send("SqlQuery", "SELECT 1").asBool());
+  db::freeResult(db::storeResult(s->handle()));
+  ErrorPtr err = guarded([&] { s->send("NoSuchMessage"); });
+  ASSERT_TRUE(err);
+  EXPECT_EQ(err->SubSystem.asString(), "BASE");
+  EXPECT_EQ(err->SubCode.asInt(), 1004);
+}
