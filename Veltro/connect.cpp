@@ -24,7 +24,7 @@ Value settingOf(const TablePtr& settings, const std::string& section, const std:
   return {};
 }
 
-ServerPtr openServer(const TablePtr& settings) {
+ServerPtr openServer(const TablePtr& settings, bool createDatabase) {
   Value host = settingOf(settings, "mysql", "host");
   Value user = settingOf(settings, "mysql", "user");
   Value password = settingOf(settings, "mysql", "psw");
@@ -35,12 +35,17 @@ ServerPtr openServer(const TablePtr& settings) {
   Value embedded = section->asTable()->get("embedded");
 
   ServerPtr server = TQuillonSrv::create();
+  Value first = createDatabase ? Value() : database;
   if (!embedded.isEmpty()) {
     Array options;
     for (const std::string& o : db::embeddedOptions(embedded.asString())) options.emplace_back(o);
-    server->Embedded(database, Value::arrayOf(std::move(options)));
+    server->Embedded(first, Value::arrayOf(std::move(options)));
   } else {
-    server->New(host, user, password, port, flags, database);
+    server->New(host, user, password, port, flags, first);
+  }
+  if (createDatabase && !database.isEmpty()) {
+    server->SqlQuery("CREATE DATABASE IF NOT EXISTS " + database.asString());
+    server->SelectDB(database);
   }
   return server;
 }

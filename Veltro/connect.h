@@ -17,8 +17,9 @@ Value settingOf(const TablePtr& settings, const std::string& section, const std:
 
 // A server object made ready from the section "mysql": with a non-empty key
 // "embedded" (a data directory) on the embedded server, else by New. Raises
-// through the current handler when the connection fails.
-ServerPtr openServer(const TablePtr& settings);
+// through the current handler when the connection fails. createDatabase: make
+// the database first when it does not exist (for the tools that prepare it).
+ServerPtr openServer(const TablePtr& settings, bool createDatabase = false);
 
 // Reads connect.ini and connects inside a guarded block; nil on a failed
 // connection, with no message. A missing section or key is not caught.

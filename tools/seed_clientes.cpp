@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
   if (rows < 0) rows = 0;
 
   TablePtr settings = INIREAD(ini);
-  ServerPtr server = openServer(settings);  // errors end the program with a report
+  ServerPtr server = openServer(settings, true);  // errors end the program with a report
   if (reset) server->SqlQuery("DROP TABLE IF EXISTS clientes");
   server->SqlQuery(kCreate);
   long have = server->GetRowsFromTable("clientes").asInt();

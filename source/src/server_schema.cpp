@@ -1,1 +1,246 @@
-// Schema commands (being written).
+// Schema commands: databases, tables, indexes, engines and column listings.
+#include <string>
+
+#include "veltro/binding.h"
+#include "veltro/query.h"
+#include "veltro/server.h"
+#include "veltro/sqltext.h"
+
+namespace veltro {
+
+namespace {
+
+// A switch argument: its logical value, or fallback when omitted.
+bool switchOr(const Value& v, bool fallback) { return v.isLogical() ? v.asBool() : fallback; }
+
+// Width, digits and decimals of a column definition as number text.
+std::string numberText(const Value& v) { return v.asNumber().text(); }
+
+// The DEFAULT clause of a column definition. A text default is escaped with the
+// connection after trimming, so a quote in it cannot end the literal early.
+std::string defaultClause(const Value& value, long long conn) {
+  if (value.isNil()) return {};
+  if (value.isString()) {
+    std::string escaped = db::escape(trimValueText(value.str()), conn);
+    return " DEFAULT " + CLIPVALUE2SQL(value.isMemo() ? Value::memo(std::move(escaped)) : Value(std::move(escaped)));
+  }
+  return " DEFAULT " + CLIPVALUE2SQL(value);
+}
+
+// Whether some column of the definition carries the normalised name.
+bool namesColumn(const Value& definition, const std::string& name) {
+  for (const Value& column : definition.items())
+    if (Q_LOWERCASE(column.at(1)) == name) return true;
+  return false;
+}
+
+// The column clause of one definition (without the separating comma).
+std::string columnClause(const Value& column, const Value& primaryKey, const Value& autoIncrement, long long conn) {
+  const std::string name = column.at(1).asString();
+  const std::string code = column.at(2).asString();
+  const std::string len = numberText(column.at(3));
+  const std::string nn = FNOTNULL(column, primaryKey, autoIncrement);
+  const Value& defaultValue = column.at(6);
+
+  if (code == "M") return name + " text" + nn;
+  if (code == "N") {
+    const long long digits = column.at(3).asInt();
+    const long long decimals = column.at(4).asInt();
+    if (decimals != 0 || digits > 18)
+      return name + " decimal(" + len + "," + numberText(column.at(4)) + ")" + nn + defaultClause(defaultValue, conn);
+    const std::string& autoName = autoIncrement.asString();
+    if (!autoName.empty() && lowerCaseName(name) == autoName) return name + " int(" + len + ")" + nn + " auto_increment";
+    const char* type = digits <= 4 ? " smallint(" : digits <= 6 ? " mediumint(" : digits <= 9 ? " int(" : " bigint(";
+    return name + type + len + ")" + nn + defaultClause(defaultValue, conn);
+  }
+  std::string type;
+  if (code == "D") type = " date ";
+  else if (code == "L") type = " tinyint (1)";
+  else if (code == "B") type = " mediumblob ";
+  else if (code == "I") type = " mediumint ";
+  else if (code == "T") type = " timestamp(" + len + ")";
+  else type = " char(" + len + ")";  // "C" and every unlisted code
+  return name + type + nn + defaultClause(defaultValue, conn);
+}
+
+}  // namespace
+
+// CREATE DATABASE [IF NOT EXISTS] name [CHARACTER SET cs] [COLLATE  co].
+bool TQuillonSrv::DBCreate(const Value& name, const Value& ifNotExists, const Value& charset,
+                           const Value& collation) {
+  std::string sql = "CREATE DATABASE";
+  if (switchOr(ifNotExists, true)) sql += " IF NOT EXISTS";
+  sql += " " + Q_LOWERCASE(name);
+  if (!charset.isEmpty()) sql += " CHARACTER SET " + charset.asString();
+  if (!collation.isEmpty()) sql += " COLLATE  " + collation.asString();
+  return SqlQuery(sql);
+}
+
+bool TQuillonSrv::DBExist(const Value& name) {
+  if (name.isEmpty()) return false;
+  return ListDBs(Q_LOWERCASE(name)).len() > 0;
+}
+
+bool TQuillonSrv::TableExist(const Value& name) {
+  if (name.isEmpty()) return false;
+  return ListTables(Q_LOWERCASE(name)).len() > 0;
+}
+
+bool TQuillonSrv::DeleteDB(const Value& name, const Value& ifExists) {
+  std::string sql = "DROP DATABASE ";
+  if (switchOr(ifExists, false)) sql += " IF EXISTS ";
+  return SqlQuery(sql + Q_LOWERCASE(name));
+}
+
+// Builds CREATE TABLE from column definitions. With verify on, a malformed
+// definition or a key name that matches no column is reported and nothing is sent.
+bool TQuillonSrv::CreateTable(const Value& table, const Value& definition, const Value& primaryKey,
+                              const Value& uniqueKey, const Value& autoIncrement, const Value& options,
+                              const Value& ifNotExists, const Value& verify) {
+  const bool doVerify = switchOr(verify, true);
+  const bool ifNot = switchOr(ifNotExists, true);
+  const std::size_t n = definition.isArray() ? definition.len() : 0;
+
+  const Value primary = Q_LOWERCASE(primaryKey);
+  const Value autoInc = Q_LOWERCASE(autoIncrement);
+  const Value unique = Q_LOWERCASE(uniqueKey);
+  const std::string tableOptions = Q_LOWERCASE(options);
+
+  if (doVerify && n > 0) {
+    // Only a failed check reports: asking the client library here would report
+    // again whatever the previous statement left behind.
+    const Value code = VERIFYSTRUCTURE(definition);
+    lError = false;
+    if (!code.isNil()) CheckError(code);
+    if (!lError.asBool() && !primary.str().empty() && !namesColumn(definition, primary.str()))
+      RaiseInternal(kErrNoPrimaryColumn);
+    if (!lError.asBool() && !unique.str().empty() && !namesColumn(definition, unique.str()))
+      RaiseInternal(kErrNoUniqueColumn);
+    if (!lError.asBool() && !autoInc.str().empty() && !namesColumn(definition, autoInc.str()))
+      RaiseInternal(kErrNoAutoIncColumn);
+    if (lError.asBool()) return false;
+  }
+
+  std::string sql = "CREATE TABLE ";
+  if (ifNot) sql += " IF NOT EXISTS ";
+  sql += Q_LOWERCASE(table);
+  if (n == 0) return SqlQuery(sql + " " + tableOptions + ";");
+
+  sql += " (";
+  for (const Value& column : definition.items()) {
+    sql += columnClause(column, primary, autoInc, handle());
+    sql += ',';
+  }
+  if (!primary.str().empty()) sql += " PRIMARY KEY (" + primary.str() + "),";
+  // Every check of this call has passed here, so the unique key always follows;
+  // a code left over from an earlier operation must not drop it.
+  if (!unique.str().empty()) sql += " UNIQUE " + unique.str() + " (" + unique.str() + "),";
+  sql.pop_back();
+  sql += ")" + tableOptions + ";";
+  return SqlQuery(sql);
+}
+
+// The table's CREATE statement on one line, without backquotes; "" on failure.
+std::string TQuillonSrv::CreateInfo(const Value& table) {
+  QueryPtr q = Query("SHOW CREATE TABLE " + Q_LOWERCASE(table.isString() ? table : Value("")));
+  std::string text;
+  if (q) {
+    if (q->LastRec() > 0) text = q->FieldGet(2).asString();
+    q->End();
+  }
+  std::string out;
+  out.reserve(text.size());
+  for (char c : trimBlanks(trimValueText(text)))
+    if (c != '\n' && c != '`') out += c;
+  return out;
+}
+
+// ALTER TABLE t ADD [INDEX|UNIQUE|FULLTEXT|SPATIAL|PRIMARY KEY] name (cols) [USING type].
+bool TQuillonSrv::CreateIndex(const Value& index, const Value& table, const Value& columns, const Value& constraint,
+                              const Value& type) {
+  static const char* const kConstraints[] = {"", "UNIQUE", "FULLTEXT", "SPATIAL", "PRIMARY KEY"};
+  static const char* const kOrders[] = {"", "ASC", "DESC"};
+  static const char* const kTypes[] = {"", "BTREE", "HASH", "RTREE"};
+  auto word = [](const char* const* words, std::size_t count, const Value& v) -> std::string {
+    long long i = v.asInt();
+    return i > 0 && static_cast<std::size_t>(i) < count ? words[i] : "";
+  };
+
+  std::string sql = "ALTER TABLE " + Q_LOWERCASE(table) + " ADD ";
+  const std::string constraintWord = word(kConstraints, 5, constraint);
+  sql += constraintWord.empty() ? std::string("INDEX ") : constraintWord + " ";
+  sql += Q_LOWERCASE(index) + " (";
+  if (columns.isArray()) {
+    for (const Value& column : columns.items()) {
+      if (column.isArray())
+        sql += column.at(1).asString() + " " + word(kOrders, 3, column.at(2)) + ",";
+      else
+        sql += column.asString() + ",";
+    }
+  }
+  if (sql.back() == ',') sql.pop_back();
+  sql += ") ";
+  // The server wants the index type introduced by USING.
+  const std::string typeWord = word(kTypes, 4, type);
+  if (!typeWord.empty()) sql += "USING " + typeWord;
+  return SqlQuery(sql);
+}
+
+// DROP INDEX name ON table; with the primary switch the primary key, which the
+// server knows only under the quoted name PRIMARY, is dropped by ALTER TABLE.
+bool TQuillonSrv::DeleteIndex(const Value& index, const Value& table, const Value& primary) {
+  if (switchOr(primary, false)) return SqlQuery("ALTER TABLE " + Q_LOWERCASE(table) + " DROP PRIMARY KEY");
+  return SqlQuery("DROP INDEX " + index.asString() + " ON " + Q_LOWERCASE(table));
+}
+
+bool TQuillonSrv::DeleteTables(const Value& tables, const Value& ifExists) {
+  std::string sql = "DROP TABLE ";
+  if (switchOr(ifExists, false)) sql += " IF EXISTS ";
+  sql += tables.isArray() ? SQLSTRINGFROMARRAY(tables) : Q_LOWERCASE(tables);
+  return SqlQuery(sql);
+}
+
+bool TQuillonSrv::ChangeEngine(const Value& table, const Value& engine) {
+  return SqlQuery("ALTER TABLE " + Q_LOWERCASE(table) + " ENGINE = " + Q_LOWERCASE(engine));
+}
+
+// One ALTER TABLE per table of the current database; failures do not stop the run.
+void TQuillonSrv::ChangeEngineAll(const Value& engine) {
+  const std::string engineName = Q_LOWERCASE(engine);
+  Value tables = ListTables();
+  if (!tables.isArray()) return;
+  for (const Value& name : Array(tables.items())) SqlQuery("ALTER TABLE " + name.asString() + " ENGINE = " + engineName);
+}
+
+// OPTIMIZE TABLE for one table, or for every table of the current database.
+void TQuillonSrv::Compact(const Value& table) {
+  const std::string name = lower(table.asString());
+  Array names;
+  if (!isBlankText(name)) {
+    names.emplace_back(name);
+  } else {
+    Value tables = ListTables();
+    if (tables.isArray()) names = tables.items();
+  }
+  for (const Value& t : names) {
+    // OPTIMIZE answers with a status table; it is read and dropped so that the
+    // connection is ready for the next statement.
+    if (SqlQuery("OPTIMIZE TABLE " + t.asString()) && db::fieldCount(handle()) > 0)
+      db::freeResult(db::storeResult(handle()));
+  }
+}
+
+// Column descriptions of every column of the table; an empty array on failure.
+Value TQuillonSrv::TableStructure(const Value& table) {
+  Value res = MYSQLLISTFIELDS(hMysql, table, Value());
+  if (res.asInt() == 0) {
+    CheckError();
+    return Value::array();
+  }
+  Value structure = MYSQLRESULTSTRUCTURE(res, caseSensitiveNames());
+  MYSQLFREERESULT(res);
+  if (structure.len() == 0) CheckError();
+  return structure.isArray() ? structure : Value::array();
+}
+
+}  // namespace veltro

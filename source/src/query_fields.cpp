@@ -1,0 +1,248 @@
+// Query object: fields of the current row by name and number, their
+// descriptions, typed conversion, edits, undo, the blank row and FillArray.
+#include <algorithm>
+#include <string>
+
+#include "query_impl.h"
+#include "veltro/binding.h"
+#include "veltro/query.h"
+#include "veltro/row.h"
+#include "veltro/server.h"
+#include "veltro/sqltext.h"
+#include "veltro/table.h"
+
+namespace veltro {
+
+namespace {
+
+bool sameKind(const Value& a, const Value& b) {
+  // Text and memo are both texts to the user of a column.
+  if (a.isString() && b.isString()) return true;
+  return a.kind() == b.kind();
+}
+
+Value padded(std::string_view text, std::size_t width) {
+  std::string s;
+  s.reserve(std::max(width, text.size()));
+  s.assign(text.data(), text.size());
+  if (s.size() < width) s.append(width - s.size(), ' ');
+  return Value(std::move(s));
+}
+
+}  // namespace
+
+std::string TQuillonQry::FieldName(const Value& nField) {
+  const std::int64_t n = nField.isNumber() ? nField.asInt() : 0;
+  if (n < 1 || n > nFCount.asInt()) {
+    if (auto srv = server()) srv->RaiseInternal(kErrFieldNumber);
+    return std::string();
+  }
+  return aStructure.at(static_cast<std::size_t>(n)).at(1).asString();
+}
+
+// Column number of a name, compared with the column names (lower case) after
+// lower-casing the argument; blanks around it are not ignored.
+long TQuillonQry::FieldPos(const Value& cName) {
+  std::string_view name = qdetail::textOf(cName);
+  if (!cName.isEmpty() && cName.isString()) {
+    const auto& cols = impl_->cols;
+    for (std::size_t i = 0; i < cols.size(); ++i)
+      if (cols[i].name.size() == name.size() && equalsNoCase(cols[i].name, name)) return static_cast<long>(i + 1);
+  }
+  if (auto srv = server()) srv->RaiseInternal(kErrFieldName);
+  return 0;
+}
+
+long TQuillonQry::FieldToNum(const Value& uField) {
+  if (uField.isString()) return FieldPos(uField);
+  return static_cast<long>(uField.asInt());
+}
+
+long TQuillonQry::FieldLen(const Value& uField) {
+  const long n = FieldToNum(uField);
+  if (n < 1 || static_cast<std::size_t>(n) > aStructure.len()) return 0;
+  return static_cast<long>(aStructure.at(static_cast<std::size_t>(n)).at(5).asInt());
+}
+
+long TQuillonQry::FieldDec(const Value& uField) {
+  const long n = FieldToNum(uField);
+  if (n < 1 || static_cast<std::size_t>(n) > aStructure.len()) return 0;
+  return static_cast<long>(aStructure.at(static_cast<std::size_t>(n)).at(8).asInt());
+}
+
+std::string TQuillonQry::FieldType(const Value& uField) {
+  const long n = FieldToNum(uField);
+  if (n < 1 || static_cast<std::size_t>(n) > aStructure.len()) return "U";
+  return aStructure.at(static_cast<std::size_t>(n)).at(9).asString();
+}
+
+Value TQuillonQry::FieldMySqlType(const Value& uField) {
+  const long n = FieldToNum(uField);
+  if (n < 1 || static_cast<std::size_t>(n) > aStructure.len()) return "U";
+  return aStructure.at(static_cast<std::size_t>(n)).at(4);
+}
+
+// The typed value of a column of the current row; nil (after 9013) when the
+// row holds none.
+Value TQuillonQry::FieldGet(const Value& uField) {
+  const long n = FieldToNum(uField);
+  auto& cols = impl_->cols;
+  if (n < 1 || static_cast<std::size_t>(n) > cols.size()) {
+    if (!uField.isString()) FieldName(uField);
+    if (auto srv = server()) srv->RaiseInternal(kErrFieldValue);
+    return Value();
+  }
+  auto& c = cols[static_cast<std::size_t>(n - 1)];
+  TablePtr row = hRow.asTable();
+  Value* v = row ? qdetail::slot(*row, c.rowSlot, c.key, false) : nullptr;
+  if (!v) {
+    if (auto srv = server()) srv->RaiseInternal(kErrFieldValue);
+    return Value();
+  }
+  return VerifyValue(n, *v);
+}
+
+// Writes a column of the current row when the value has the kind already held
+// (or the column holds nil). Texts are stored trimmed and escaped for SQL.
+Value TQuillonQry::FieldPut(const Value& uField, const Value& uValue) {
+  const long n = FieldToNum(uField);
+  auto& cols = impl_->cols;
+  if (n < 1 || n > nFCount.asInt() || static_cast<std::size_t>(n) > cols.size()) return Value();
+  auto& c = cols[static_cast<std::size_t>(n - 1)];
+  TablePtr row = hRow.asTable();
+  if (!row) return Value();
+  Value* held = qdetail::slot(*row, c.rowSlot, c.key, false);
+  if (held && !held->isNil() && !sameKind(*held, uValue)) {
+    if (auto srv = server()) srv->RaiseInternal(kErrFieldKind);
+    return Value();
+  }
+  Value stored = uValue;
+  if (uValue.isString()) {
+    ServerPtr srv = server();
+    std::string esc = db::escape(trimBlanks(uValue.str()), srv ? srv->handle() : 0);
+    stored = uValue.isMemo() ? Value::memo(std::move(esc)) : Value(std::move(esc));
+  }
+  *qdetail::slot(*row, c.rowSlot, c.key, true) = stored;
+  return stored;
+}
+
+// A raw or typed value as the column's type letter reads it; typed values pass
+// unchanged, texts of "C" and "T" columns come back padded to the column width.
+Value TQuillonQry::VerifyValue(long nField, const Value& uValue) {
+  auto& cols = impl_->cols;
+  if (nField < 1 || static_cast<std::size_t>(nField) > cols.size()) return uValue;
+  const auto& c = cols[static_cast<std::size_t>(nField - 1)];
+  switch (c.letter) {
+    case 'L':
+      if (uValue.isNil()) return !Number::leading(c.def).isZero();
+      if (uValue.isString()) return !Number::leading(uValue.str()).isZero();
+      if (uValue.isNumber()) return !uValue.number().isZero();
+      return uValue;
+    case 'N':
+      if (uValue.isNil()) return Number::leading(c.def);
+      if (uValue.isString()) {
+        Number num;
+        if (!Number::parse(uValue.str(), num)) num = Number::leading(uValue.str());
+        return num;
+      }
+      return uValue;
+    case 'D':
+      if (uValue.isNil() || (uValue.isString() && uValue.str().empty()) || (uValue.isDate() && uValue.asDate().empty()))
+        return qdetail::sqlDate(c.def);
+      if (uValue.isString()) return qdetail::sqlDate(uValue.str());
+      return uValue;
+    case 'M':
+      if (uValue.isNil()) return "";
+      return uValue;
+    case 'C':
+    case 'T': {
+      const std::size_t width = qdetail::padWidth(c);
+      if (uValue.isNil()) return padded(c.def, width);
+      if (uValue.isString() && uValue.str().size() < width) {
+        Value out = padded(uValue.str(), width);
+        return uValue.isMemo() ? Value::memo(std::move(out.str())) : out;
+      }
+      return uValue;
+    }
+    default:
+      return uValue;
+  }
+}
+
+bool TQuillonQry::IsEqual(const Value& cName) {
+  std::string key = "_" + std::string(qdetail::textOf(cName));
+  TablePtr row = hRow.asTable(), old = hOldRow.asTable();
+  const Value* a = row ? row->find(key) : nullptr;
+  const Value* b = old ? old->find(key) : nullptr;
+  if (!a || !b) return false;
+  return *a == *b;
+}
+
+// Restores the loaded value of one column, or of every column without an
+// argument, in the row object's tables when one is handed out.
+void TQuillonQry::Undo(const Value& uField) {
+  const long n = uField.isNil() ? 0 : FieldToNum(uField);
+  auto row = oRow.asObjectOf<TQuillonRow>();
+  Value& curV = row ? row->uRow : hRow;
+  Value& oldV = row ? row->uOldRow : hOldRow;
+  TablePtr old = oldV.asTable();
+  if (!old) return;
+  if (n == 0) {
+    curV = Value(old->copy());
+    return;
+  }
+  auto& cols = impl_->cols;
+  if (n < 0 || static_cast<std::size_t>(n) > cols.size()) return;
+  TablePtr cur = curV.asTable();
+  if (!cur) return;
+  const std::string& key = cols[static_cast<std::size_t>(n - 1)].key;
+  cur->set(key, old->get(key));
+}
+
+// Starts a new row for insertion: every column blank from its default, append
+// mode on, and (by default) a row object of that row.
+RowPtr TQuillonQry::GetBlankRow(const Value& lObj) {
+  if (!IsSingleTable()) {
+    if (auto srv = server()) srv->RaiseInternal(kErrBlankRowTables);
+    return nullptr;
+  }
+  oRow = Value();
+  lAppend = true;
+  auto& cols = impl_->cols;
+  for (std::size_t i = 0; i < cols.size(); ++i) {
+    const auto& c = cols[i];
+    Value blank;
+    switch (c.letter) {
+      case 'M': blank = c.def; break;
+      case 'C': blank = padded(c.def, std::max(c.def.size(), qdetail::padWidth(c))); break;
+      case 'N': blank = Number::leading(c.def); break;
+      case 'L': blank = c.def == "1"; break;
+      case 'D': blank = qdetail::sqlDate(c.def); break;
+      default: break;
+    }
+    SetData(static_cast<long>(i + 1), blank);
+  }
+  if (!qdetail::flagOr(lObj, true)) return nullptr;
+  return GetRowObj();
+}
+
+// The rows from the current one to the last, each as an array of its fields;
+// the cursor ends on the last row with Eof() true.
+Value TQuillonQry::FillArray(const Value& bBlock) {
+  const Value block = bBlock.isNil() ? bOnFillArray : bBlock;
+  Value result = Value::array();
+  if (nRecCount.asInt() > 0) {
+    while (!lEof.asBool()) {
+      Value rowArr = Value::array();
+      const long count = FCount();
+      rowArr.items().reserve(static_cast<std::size_t>(std::max(count, 0L)));
+      for (long i = 1; i <= count; ++i) rowArr.items().push_back(FieldGet(i));
+      if (block.isBlock()) block(rowArr);
+      result.items().push_back(rowArr);
+      if (Skip() == 0 && !lEof.asBool()) break;  // the cursor could not move (result gone)
+    }
+  }
+  return result;
+}
+
+}  // namespace veltro

@@ -1,0 +1,85 @@
+// Private state of TQuillonQry shared by its source files: per-column facts of
+// the loaded result and the positions of each column in the row tables, so that
+// moving to a row and reading a field cost no lookups by string and no
+// allocation beyond the values themselves.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "veltro/binding.h"
+#include "veltro/query.h"
+#include "veltro/table.h"
+#include "veltro/value.h"
+
+namespace veltro {
+
+namespace qdetail {
+
+inline constexpr std::size_t kNoSlot = std::numeric_limits<std::size_t>::max();
+
+// What a loaded result says about one column, computed once per load.
+struct QueryColumn {
+  std::string name;  // lower-case, as in the column description
+  std::string key;   // "_" + name
+  std::string def;   // default text (element 3)
+  char letter = 'U';
+  unsigned flags = 0;
+  std::size_t width = 0;  // padding width with padding on
+  std::size_t rowSlot = kNoSlot;
+  std::size_t oldSlot = kNoSlot;
+};
+
+}  // namespace qdetail
+
+struct TQuillonQry::Impl {
+  static constexpr std::uint64_t kUnknownRow = std::numeric_limits<std::uint64_t>::max();
+
+  using Column = qdetail::QueryColumn;
+
+  std::vector<Column> cols;
+  // Row (from 0) that the next fetch on hResult delivers; kUnknownRow after
+  // anything that may have moved the stored result's position.
+  std::uint64_t nextRow = kUnknownRow;
+  db::RowView view;
+};
+
+namespace qdetail {
+
+// The value of key in t through a cached position; nullptr when t lacks the key
+// and create is false. A cached position is trusted only while its key still
+// stands there, so tables replaced or reordered by callers stay correct.
+inline Value* slot(Table& t, std::size_t& cache, const std::string& key, bool create) {
+  if (cache < t.size() && equalsNoCase(t.keyAt(cache), key)) return &t.valueAt(cache);
+  long i = t.indexOf(key);
+  if (i < 0) {
+    if (!create) return nullptr;
+    t.set(key, Value());
+    i = t.indexOf(key);
+    if (i < 0) return nullptr;
+  }
+  cache = static_cast<std::size_t>(i);
+  return &t.valueAt(cache);
+}
+
+// Width for padding a text of column c under the current padding setting.
+std::size_t padWidth(const QueryColumn& c);
+
+// Typed value of a raw server text for a column, written into out in place
+// (reusing out's text buffer when it already holds a text).
+void convertRaw(const QueryColumn& c, std::string_view raw, Value& out);
+
+// "YYYY-MM-DD" style text to a date, as SQLDATE2CLIP reads it.
+Date sqlDate(std::string_view text);
+
+// Text of an argument that may be nil or of another kind.
+inline std::string_view textOf(const Value& v) { return v.isString() ? std::string_view(v.str()) : std::string_view(); }
+
+inline bool flagOr(const Value& v, bool dflt) { return v.isNil() ? dflt : v.asBool(); }
+
+}  // namespace qdetail
+}  // namespace veltro

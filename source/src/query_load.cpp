@@ -1,0 +1,346 @@
+// Query object: construction, loading a result, the statement parser and the
+// rebuilding of the statement from its clauses.
+#include <algorithm>
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "query_impl.h"
+#include "veltro/binding.h"
+#include "veltro/query.h"
+#include "veltro/row.h"
+#include "veltro/server.h"
+#include "veltro/sqltext.h"
+#include "veltro/table.h"
+
+namespace veltro {
+
+namespace {
+
+bool liveHandle(const Value& h) { return h.isNumber() && h.asInt() != 0; }
+
+// The pieces between commas, blanks kept; an empty text gives one empty piece.
+Value splitCommas(std::string_view text) {
+  Value out = Value::array();
+  Array& items = out.items();
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t comma = text.find(',', start);
+    if (comma == std::string_view::npos) {
+      items.emplace_back(std::string(text.substr(start)));
+      break;
+    }
+    items.emplace_back(std::string(text.substr(start, comma - start)));
+    start = comma + 1;
+  }
+  return out;
+}
+
+constexpr std::array<std::string_view, 9> kKeywords = {"SELECT", "WHERE", "GROUP", "HAVING", "LIMIT",
+                                                       "ORDER",  "FROM",  "DESC",  "ASC"};
+
+bool isKeyword(std::string_view word) {
+  for (auto k : kKeywords)
+    if (word.size() == k.size() && equalsNoCase(word, k)) return true;
+  return false;
+}
+
+// Characters from position n (counted from 1) on, trimmed of blanks.
+std::string restFrom(std::string_view segment, std::size_t n) {
+  if (segment.size() < n) return std::string();
+  return std::string(trimBlanks(segment.substr(n - 1)));
+}
+
+
+}  // namespace
+
+namespace qdetail {
+
+std::size_t padWidth(const QueryColumn& c) { return padRight() ? c.width : 0; }
+
+Date sqlDate(std::string_view t) {
+  auto digits = [&](std::size_t pos, std::size_t n, int& out) {
+    if (pos + n > t.size()) return false;
+    int v = 0;
+    for (std::size_t i = pos; i < pos + n; ++i) {
+      if (t[i] < '0' || t[i] > '9') return false;
+      v = v * 10 + (t[i] - '0');
+    }
+    out = v;
+    return true;
+  };
+  int y = 0, m = 0, d = 0;
+  if (t.size() == 10 && digits(0, 4, y) && digits(5, 2, m) && digits(8, 2, d)) return Date::fromYMD(y, m, d);
+  if (t.empty()) return Date{};
+  return SQLDATE2CLIP(Value(t));
+}
+
+void convertRaw(const QueryColumn& c, std::string_view raw, Value& out) {
+  switch (c.letter) {
+    case 'N': {
+      Number n;
+      if (!Number::parse(raw, n)) n = Number::leading(raw);
+      out = Value(n);
+      return;
+    }
+    case 'L': {
+      bool b;
+      if (raw.size() == 1 && (raw[0] == '0' || raw[0] == '1'))
+        b = raw[0] == '1';
+      else
+        b = !Number::leading(raw).isZero();
+      out = Value(b);
+      return;
+    }
+    case 'D':
+      out = Value(sqlDate(raw));
+      return;
+    case 'C':
+    case 'T': {
+      std::size_t width = padWidth(c);
+      if (out.isText()) {
+        out.str().assign(raw.data(), raw.size());
+      } else {
+        std::string s;
+        s.reserve(std::max(width, raw.size()));
+        s.assign(raw.data(), raw.size());
+        out = Value(std::move(s));
+      }
+      if (out.str().size() < width) out.str().append(width - out.str().size(), ' ');
+      return;
+    }
+    default:
+      if (out.isText())
+        out.str().assign(raw.data(), raw.size());
+      else
+        out = Value(raw);
+      return;
+  }
+}
+
+}  // namespace qdetail
+
+TQuillonQry::TQuillonQry(Key) : impl_(std::make_unique<Impl>()) {}
+
+TQuillonQry::~TQuillonQry() {
+  // A query dropped without End must not leak its stored result, and must leave
+  // the registry of a server that outlives it.
+  if (liveHandle(hResult)) db::freeResult(hResult.asInt());
+  if (auto srv = server()) srv->forgetQuery(this);
+}
+
+ServerPtr TQuillonQry::server() const { return oServer.asObjectOf<TQuillonSrv>(); }
+
+QueryPtr TQuillonQry::New(const Value& query, const ServerPtr& srv) {
+  if (!srv) return nullptr;
+  auto q = std::make_shared<TQuillonQry>(Key{});
+  q->oServer = srv;
+  q->cQuery = query;
+  q->nQryId = srv->GetQueryId();
+  srv->AddQuery(q);
+  q->nRecCount = 0;
+  q->nRecNo = 0;
+  q->nFCount = 0;
+  q->aColumns = Value::array();
+  q->aTables = Value::array();
+  q->cWhere = "";
+  q->cGroup = "";
+  q->cHaving = "";
+  q->cOrder = "";
+  q->cLimit = "";
+  q->aRow = Value::array();
+  q->aOldRow = Value::array();
+  q->lPagination = false;
+  q->hRow = Value::table();
+  q->hOldRow = Value::table();
+  q->lEof = true;
+  q->lBof = true;
+  q->lAppend = false;
+  if (query.isNil()) return q;
+  q->LoadQuery();
+  return q;
+}
+
+void TQuillonQry::End() {
+  if (auto srv = server()) srv->CloseQuery(nQryId);
+  impl_->nextRow = Impl::kUnknownRow;
+  oRow = Value();
+}
+
+void TQuillonQry::CheckError(const Value& nError) {
+  if (auto srv = server()) srv->CheckError(nError);
+}
+
+bool TQuillonQry::IsSingleTable() const { return aTables.isArray() && aTables.len() == 1; }
+
+bool TQuillonQry::IsCommand() const {
+  return (IsSingleTable() && aColumns.len() == 0) || (aTables.len() == 0 && aColumns.len() >= 1);
+}
+
+// Executes cQuery and loads its result; the rows, handle and cursor stay as
+// they were when the server refuses the statement.
+void TQuillonQry::LoadQuery(const Value& lBuildData) {
+  const bool build = qdetail::flagOr(lBuildData, true);
+  const bool keepCase = caseSensitiveNames();
+  if (bOnLoadQuery.isBlock()) bOnLoadQuery(self());
+  ServerPtr srv = server();
+  if (!srv) return;
+  if (!srv->SqlQuery(cQuery)) return;
+  if (build) BuildDatas();
+
+  if (liveHandle(hResult)) db::freeResult(hResult.asInt());
+  hResult = 0;
+  impl_->nextRow = Impl::kUnknownRow;
+
+  const db::Handle res = db::storeResult(srv->handle());
+  hResult = static_cast<long long>(res);
+  if (res == 0) {
+    if (db::fieldCount(srv->handle()) == 0) srv->CheckError();
+    return;
+  }
+  impl_->nextRow = 0;
+  aStructure = MYSQLRESULTSTRUCTURE(hResult, keepCase);
+  nRecCount = static_cast<long long>(db::numRows(res));
+  nRecNo = std::max<std::int64_t>(1, nRecNo.asInt());
+  nFCount = static_cast<long long>(aStructure.len());
+  lBof = true;
+  lEof = nRecCount.asInt() == 0;
+  if (!hRow.isTable()) hRow = Value::table(true);
+  if (!hOldRow.isTable()) hOldRow = Value::table(true);
+  hRow.asTable()->setCaseInsensitive(true);
+  hOldRow.asTable()->setCaseInsensitive(true);
+
+  auto& cols = impl_->cols;
+  cols.clear();
+  for (std::size_t i = 1; i <= aStructure.len(); ++i) {
+    Value d = aStructure.at(i);
+    Impl::Column c;
+    c.name = d.at(1).asString();
+    c.key = "_" + c.name;
+    c.def = d.at(3).asString();
+    c.flags = static_cast<unsigned>(d.at(7).asInt());
+    const std::string& letter = d.at(9).asString();
+    c.letter = letter.empty() ? 'U' : letter[0];
+    std::int64_t w = std::max(d.at(6).asInt(), d.at(5).asInt());
+    c.width = static_cast<std::size_t>(std::clamp<std::int64_t>(w, 0, 65535));
+    cols.push_back(std::move(c));
+  }
+  for (std::size_t i = 0; i < cols.size(); ++i) SetData(Value(cols[i].name), Value());
+  GetRow();
+}
+
+// Splits a statement into its clauses: keywords are the words (between single
+// spaces) that equal one of nine keywords; WHERE, GROUP, HAVING, LIMIT, ORDER
+// and FROM are taken only while still empty, so the first occurrence wins.
+void TQuillonQry::BuildDatas(const Value& query) {
+  const Value& source = query.isNil() ? cQuery : query;
+  std::string_view text = qdetail::textOf(source);
+
+  std::string marked;
+  marked.reserve(text.size() + 16);
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t sp = text.find(' ', start);
+    std::string_view word = text.substr(start, sp == std::string_view::npos ? std::string_view::npos : sp - start);
+    if (isKeyword(word)) marked += '|';
+    marked.append(word);
+    marked += ' ';
+    if (sp == std::string_view::npos) break;
+    start = sp + 1;
+  }
+  std::string_view joined = trimBlanks(marked);
+
+  std::size_t pos = 0;
+  for (;;) {
+    std::size_t bar = joined.find('|', pos);
+    std::string_view segment = joined.substr(pos, bar == std::string_view::npos ? std::string_view::npos : bar - pos);
+    std::string_view first = segment.substr(0, segment.find(' '));
+    std::string key = upper(first);
+    if (isKeyword(key)) {
+      if (key == "SELECT") {
+        aColumns = splitCommas(restFrom(segment, 8));
+      } else if (key == "WHERE") {
+        if (cWhere.isEmpty()) cWhere = restFrom(segment, 7);
+      } else if (key == "GROUP") {
+        if (cGroup.isEmpty()) cGroup = restFrom(segment, 10);
+      } else if (key == "HAVING") {
+        if (cHaving.isEmpty()) cHaving = restFrom(segment, 8);
+      } else if (key == "LIMIT") {
+        if (cLimit.isEmpty()) cLimit = restFrom(segment, 7);
+        // A limit that starts at 0 or 1 rows is no limit worth keeping.
+        if (compare(Number::leading(qdetail::textOf(cLimit)), Number::fromInt(1)) <= 0) cLimit = "";
+      } else if (key == "ORDER") {
+        if (cOrder.isEmpty()) cOrder = restFrom(segment, 10);
+      } else if (key == "FROM") {
+        if (aTables.len() == 0) aTables = splitCommas(restFrom(segment, 6));
+      } else if (key == "DESC") {
+        if (!cOrder.isEmpty()) cOrder = std::string(qdetail::textOf(cOrder)) + " DESC";
+      } else if (key == "ASC") {
+        if (!cOrder.isEmpty()) cOrder = std::string(qdetail::textOf(cOrder)) + " ASC";
+      }
+    }
+    if (bar == std::string_view::npos) break;
+    pos = bar + 1;
+  }
+}
+
+std::string TQuillonQry::BuildQuery(const Value& columns, const Value& tables, const Value& where,
+                                    const Value& group, const Value& having, const Value& order,
+                                    const Value& limit, const Value& withRollup) {
+  aColumns = columns;
+  aTables = tables;
+  cWhere = where;
+  cGroup = group;
+  cHaving = having;
+  cOrder = order;
+  cLimit = limit;
+  return BUILDQUERY(columns, tables, where, group, having, order, limit, withRollup);
+}
+
+Value TQuillonQry::Refresh(const Value& lBuildData) {
+  cQuery = BUILDQUERY(aColumns, aTables, cWhere, cGroup, cHaving, cOrder, cLimit);
+  LoadQuery(qdetail::flagOr(lBuildData, false));
+  return cQuery;
+}
+
+// Replaces one clause (1 WHERE, 2 GROUP, 3 HAVING, 4 ORDER, 5 LIMIT), rebuilds
+// cQuery and, unless lRefresh is false, reloads; returns the clause's old value.
+Value TQuillonQry::SetNewFilter(const Value& nClause, const Value& uValue, const Value& lRefresh) {
+  Value previous;
+  switch (nClause.isNumber() ? nClause.asInt() : 0) {
+    case 1: previous = cWhere; cWhere = uValue; break;
+    case 2: previous = cGroup; cGroup = uValue; break;
+    case 3: previous = cHaving; cHaving = uValue; break;
+    case 4: previous = cOrder; cOrder = uValue; break;
+    case 5:
+      previous = cLimit;
+      if (uValue.isString())
+        cLimit = uValue;
+      else if (uValue.isNumber())
+        cLimit = uValue.asNumber().text();
+      break;
+    default: break;
+  }
+  // BuildQuery reassigns every clause member from itself: copies keep the
+  // arguments independent of the members they overwrite.
+  Value cols = aColumns, tabs = aTables, where = cWhere, group = cGroup, having = cHaving, order = cOrder,
+        limit = cLimit;
+  cQuery = BuildQuery(cols, tabs, where, group, having, order, limit);
+  if (qdetail::flagOr(lRefresh, true)) LoadQuery(false);
+  return previous;
+}
+
+// Stores one value as the column's current and loaded value.
+void TQuillonQry::SetData(const Value& uField, const Value& uValue) {
+  long n = FieldToNum(uField);
+  auto& cols = impl_->cols;
+  if (n < 1 || static_cast<std::size_t>(n) > cols.size()) return;
+  auto& c = cols[static_cast<std::size_t>(n - 1)];
+  TablePtr row = hRow.asTable(), old = hOldRow.asTable();
+  if (row) *qdetail::slot(*row, c.rowSlot, c.key, true) = uValue;
+  if (old) *qdetail::slot(*old, c.oldSlot, c.key, true) = uValue;
+}
+
+
+}  // namespace veltro

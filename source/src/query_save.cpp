@@ -1,0 +1,144 @@
+// Query object: writing the current row back (UPDATE or INSERT) and deleting.
+#include <string>
+
+#include "query_impl.h"
+#include "veltro/binding.h"
+#include "veltro/query.h"
+#include "veltro/row.h"
+#include "veltro/server.h"
+#include "veltro/sqltext.h"
+#include "veltro/table.h"
+
+namespace veltro {
+
+namespace {
+
+// Whether a current value differs from the loaded one. Texts compare exactly
+// except for trailing blanks (padding), so an appended text is always saved.
+bool changed(const Value& now, const Value& loaded) {
+  if (now.isString() && loaded.isString()) return trimRight(now.str()) != trimRight(loaded.str());
+  if (now.isNumber() && loaded.isNumber()) return compare(now.number(), loaded.number()) != 0;
+  if (now.kind() != loaded.kind()) return true;
+  return !(now == loaded);
+}
+
+// The loaded value of a column made safe for a literal: texts are escaped
+// without a connection, as the row conditions need.
+Value escapedLoaded(const Value& v) {
+  if (!v.isString()) return v;
+  std::string esc = db::escape(v.str(), 0);
+  return v.isMemo() ? Value::memo(std::move(esc)) : Value(std::move(esc));
+}
+
+}  // namespace
+
+// Writes the current row: INSERT in append mode, else an UPDATE of the changed
+// columns found again by the key condition (or by every loaded value). Returns
+// true when a statement was sent, false when nothing was to be written, nil for
+// a query over more than one table.
+Value TQuillonQry::Save() {
+  ServerPtr srv = server();
+  if (!IsSingleTable()) {
+    if (srv) srv->RaiseInternal(kErrSaveTables);
+    return Value();
+  }
+  const std::string table = Q_LOWERCASE(aTables.at(1));
+  if (auto row = oRow.asObjectOf<TQuillonRow>()) row->SetData();
+  oRow = Value();
+
+  const bool append = lAppend.asBool();
+  std::string sql = append ? "INSERT INTO " : "UPDATE ";
+  sql += table;
+  sql += " SET ";
+  std::size_t written = 0;
+  TablePtr old = hOldRow.asTable();
+  auto& cols = impl_->cols;
+  for (std::size_t i = 0; i < cols.size(); ++i) {
+    Value value = FieldGet(static_cast<long>(i + 1));
+    if (!append) {
+      const Value* loaded = old ? qdetail::slot(*old, cols[i].oldSlot, cols[i].key, false) : nullptr;
+      if (!changed(value, loaded ? *loaded : Value())) continue;
+    }
+    sql += cols[i].name;
+    sql += '=';
+    sql += CLIPVALUE2SQL(value, Value(), Value(), (cols[i].flags & db::kNotNullFlag) != 0);
+    sql += ',';
+    ++written;
+  }
+  if (written > 0) {
+    sql.pop_back();
+    if (!append) {
+      std::string where = MakePrimaryKeyWhere();
+      sql += " WHERE ";
+      sql += where.empty() ? BuildDataWhere() : where;
+    }
+    if (srv && srv->SqlQuery(sql)) LoadQuery();
+  }
+  lAppend = false;
+  return written > 0;
+}
+
+// Deletes the current row (found by the key condition or every loaded value),
+// or every row of the table with lAll. True when the server accepted it.
+bool TQuillonQry::Delete(const Value& lAll) {
+  ServerPtr srv = server();
+  if (!IsSingleTable()) {
+    if (srv) srv->RaiseInternal(kErrDeleteTables);
+    return false;
+  }
+  std::string sql = "DELETE FROM " + aTables.at(1).asString();
+  if (!lAll.asBool()) {
+    std::string where = MakePrimaryKeyWhere();
+    sql += " WHERE ";
+    sql += where.empty() ? BuildDataWhere() : where;
+  }
+  if (!srv || !srv->SqlQuery(sql)) return false;
+  LoadQuery();
+  return true;
+}
+
+// "k1=v1 AND k2=v2" over the primary-key and non-unique-key columns, from the
+// loaded values; "" when the result has no rows or no such column.
+std::string TQuillonQry::MakePrimaryKeyWhere() {
+  std::string where;
+  if (LastRec() == 0) return where;
+  TablePtr old = hOldRow.asTable();
+  auto& cols = impl_->cols;
+  bool any = false;
+  for (auto& c : cols) {
+    if ((c.flags & (db::kPrimaryKeyFlag | db::kMultipleKeyFlag)) == 0) continue;
+    const Value* v = old ? qdetail::slot(*old, c.oldSlot, c.key, false) : nullptr;
+    where += c.name;
+    where += '=';
+    where += CLIPVALUE2SQL(escapedLoaded(v ? *v : Value()), std::string(1, c.letter));
+    where += " AND ";
+    any = true;
+  }
+  if (any) where.resize(where.size() - 5);
+  return where;
+}
+
+// A condition matching the loaded row by every column's loaded value.
+std::string TQuillonQry::BuildDataWhere() {
+  std::string where;
+  TablePtr old = hOldRow.asTable();
+  auto& cols = impl_->cols;
+  for (auto& c : cols) {
+    const Value* raw = old ? qdetail::slot(*old, c.oldSlot, c.key, false) : nullptr;
+    const Value v = escapedLoaded(raw ? *raw : Value());
+    if (c.flags & db::kNotNullFlag) {
+      where += c.name + " = " + CLIPVALUE2SQL(v, Value(), Value(), true);
+    } else if (c.letter == 'M' && v.isEmpty() && !v.isLogical()) {
+      // The library reads NULL and '' alike, so an empty memo matches either.
+      where += "(" + c.name + " IS NULL OR " + c.name + " = '')";
+    } else {
+      const bool isNull = v.isEmpty() && !v.isLogical();
+      where += c.name + (isNull ? " IS " : " = ") + CLIPVALUE2SQL(v, Value(), Value(), false);
+    }
+    where += " AND ";
+  }
+  if (where.size() >= 5) where.resize(where.size() - 5);
+  return where;
+}
+
+}  // namespace veltro
