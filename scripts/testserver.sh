@@ -5,6 +5,12 @@
 #                                     prints the VELTRO_TEST_* variables, also
 #                                     written to DIR/env.sh
 #   scripts/testserver.sh stop DIR    stop it by its pid
+#   scripts/testserver.sh kill DIR    end it at once by its pid (SIGKILL, as a
+#                                     crash), keeping DIR/env.sh
+#   scripts/testserver.sh resume DIR  start it again on the same port, socket
+#                                     and data directory (nothing when running);
+#                                     rewrites VELTRO_TEST_PID in DIR/env.sh
+#   scripts/testserver.sh restart DIR stop it by its pid, then resume
 #
 # The server listens on a free loopback port and on DIR/mysqld.sock, holds the
 # database veltro_test and the account veltro (password in DIR/env.sh) with
@@ -13,7 +19,8 @@ set -euo pipefail
 
 cmd=${1:-}
 dir=${2:-}
-[ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 start|stop DIR" >&2; exit 2; }
+usage="usage: $0 start|stop|kill|resume|restart DIR"
+[ -n "$cmd" ] && [ -n "$dir" ] || { echo "$usage" >&2; exit 2; }
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 pidfile=$dir/mysqld.pid
@@ -40,6 +47,21 @@ free_port() {
   echo "no free port found" >&2; return 1
 }
 
+launch() {
+  # shellcheck disable=SC2086
+  mariadbd --no-defaults --user="$(id -un)" --datadir="$dir/data" --socket="$sock" \
+    --port="$1" --bind-address=127.0.0.1 --pid-file="$pidfile" --log-error="$dir/error.log" \
+    --skip-log-bin --innodb-buffer-pool-size=128M --max-allowed-packet=64M \
+    --innodb-flush-log-at-trx-commit="${VELTRO_FLUSH:-2}" ${VELTRO_SERVER_OPTS:-} \
+    >/dev/null 2>&1 &
+  for _ in $(seq 1 300); do
+    mariadb-admin --no-defaults -uroot -S "$sock" ping >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  mariadb-admin --no-defaults -uroot -S "$sock" ping >/dev/null 2>&1 \
+    || { echo "the test server did not start:" >&2; tail -20 "$dir/error.log" >&2; exit 1; }
+}
+
 start() {
   if alive && [ -f "$dir/env.sh" ]; then cat "$dir/env.sh"; return 0; fi
   stop
@@ -50,18 +72,7 @@ start() {
       || { cat "$dir/install.log" >&2; exit 1; }
   fi
   port=$(free_port)
-  # shellcheck disable=SC2086
-  mariadbd --no-defaults --user="$(id -un)" --datadir="$dir/data" --socket="$sock" \
-    --port="$port" --bind-address=127.0.0.1 --pid-file="$pidfile" --log-error="$dir/error.log" \
-    --skip-log-bin --innodb-buffer-pool-size=128M --max-allowed-packet=64M \
-    --innodb-flush-log-at-trx-commit="${VELTRO_FLUSH:-2}" ${VELTRO_SERVER_OPTS:-} \
-    >/dev/null 2>&1 &
-  for _ in $(seq 1 300); do
-    mariadb-admin --no-defaults -uroot -S "$sock" ping >/dev/null 2>&1 && break
-    sleep 0.1
-  done
-  mariadb-admin --no-defaults -uroot -S "$sock" ping >/dev/null 2>&1 \
-    || { echo "the test server did not start:" >&2; tail -20 "$dir/error.log" >&2; exit 1; }
+  launch "$port"
   password=veltro-$RANDOM$RANDOM
   mariadb --no-defaults -uroot -S "$sock" <<SQL
 CREATE DATABASE IF NOT EXISTS veltro_test;
@@ -85,8 +96,31 @@ ENV
   cat "$dir/env.sh"
 }
 
+# The server of DIR ended at once, as by a crash; its settings stay for resume.
+kill_now() {
+  if alive; then
+    pid=$(cat "$pidfile")
+    kill -9 "$pid"
+    for _ in $(seq 1 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  fi
+  rm -f "$pidfile"
+}
+
+# Starts the server of DIR again where the tests expect it: the port of env.sh.
+resume() {
+  [ -f "$dir/env.sh" ] || { echo "no server was started under $dir" >&2; exit 1; }
+  if alive; then return 0; fi
+  rm -f "$pidfile"
+  port=$(sed -n 's/^export VELTRO_TEST_PORT=//p' "$dir/env.sh")
+  launch "$port"
+  sed -i "s/^export VELTRO_TEST_PID=.*/export VELTRO_TEST_PID=$(cat "$pidfile")/" "$dir/env.sh"
+}
+
 case "$cmd" in
   start) start ;;
   stop) stop ;;
-  *) echo "usage: $0 start|stop DIR" >&2; exit 2 ;;
+  kill) kill_now ;;
+  resume) resume ;;
+  restart) stop; resume ;;
+  *) echo "$usage" >&2; exit 2 ;;
 esac

@@ -148,6 +148,8 @@ const VeltroBackendOps* embeddedBackend(std::string& error) {
 
 }  // namespace detail
 
+LiveHandles liveHandles() { return {detail::connections().liveCount(), detail::results().liveCount()}; }
+
 std::string embeddedModulePath() {
   if (const char* env = std::getenv("VELTRO_EMBEDDED_MODULE"); env && *env) return env;
 #ifdef VELTRO_EMBEDDED_BUILD_PATH

@@ -209,9 +209,10 @@ namespace {
 // LIMIT n), so memory holds one batch; without one it is read by one SELECT.
 class TableReader {
  public:
-  TableReader(TQuillonSrv& server, const std::string& table, long long batchRows, const bool* cancel,
-              std::string& out, DumpFile& file)
-      : server_(server), table_(table), batch_(batchRows), cancel_(cancel), out_(out), file_(file) {}
+  TableReader(TQuillonSrv& server, const unsigned long* lostConnections, const std::string& table,
+              long long batchRows, const bool* cancel, std::string& out, DumpFile& file)
+      : server_(server), lostConnections_(lostConnections), table_(table), batch_(batchRows), cancel_(cancel),
+        out_(out), file_(file) {}
 
   void run() {
     keys_ = primaryKey();
@@ -225,7 +226,9 @@ class TableReader {
     order.back() = ' ';
     order += "LIMIT " + std::to_string(batch_);
     bool first = true;
-    while (!cancelled() && file_.ok()) {
+    const unsigned long losses = *lostConnections_;
+    // After a lost connection the next batch would start over on a new one.
+    while (!cancelled() && file_.ok() && *lostConnections_ == losses) {
       std::string batchSql = first ? sql + order : sql + " WHERE " + afterLast() + order;
       first = false;
       if (readBatch(batchSql) < static_cast<unsigned long long>(batch_)) break;
@@ -333,6 +336,7 @@ class TableReader {
   }
 
   TQuillonSrv& server_;
+  const unsigned long* lostConnections_;
   const std::string& table_;
   long long batch_;
   const bool* cancel_;
@@ -394,8 +398,12 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
   // left alone (START TRANSACTION would commit it).
   const bool ownSnapshot = !inTransaction_;
   if (ownSnapshot) SqlQuery("START TRANSACTION WITH CONSISTENT SNAPSHOT");
+  // Rows read after a lost connection would come from another moment, and
+  // rows of the failed batch are missing: such a dump must not replace a whole one.
+  const unsigned long losses = lostConnections_;
+  auto lost = [&] { return lostConnections_ != losses; };
 
-  for (long i = 1; i <= count && file.ok(); ++i) {
+  for (long i = 1; i <= count && file.ok() && !lost(); ++i) {
     if (cancelled()) break;
     const std::string name = Q_LOWERCASE(names[static_cast<std::size_t>(i - 1)]);
     names[static_cast<std::size_t>(i - 1)] = name;
@@ -405,13 +413,17 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
     if (drop) out += "DROP TABLE IF EXISTS " + name + "\r\n" + CreateInfo(name) + "\r\n";
     if (rows > 0) {
       out += "\r\n\r\n--\r\n-- Dumping data for table " + name + "\r\n--\r\n\r\n\r\nLOCK TABLES " + name + " WRITE;\r\n";
-      TableReader(*this, name, batch, cancel, out, file).run();
+      TableReader(*this, &lostConnections_, name, batch, cancel, out, file).run();
     }
     out += "\r\nUNLOCK TABLES\r\n\r\n** END " + name + "\r\n\r\n\r\n";
     file.flush(out);
   }
 
-  if (ownSnapshot) CommitTransaction();
+  if (ownSnapshot) CommitTransaction();  // after a loss: only ends the snapshot's state
+  if (lost()) {
+    RaiseInternal(kErrDumpWrite, "the connection was lost during the backup");
+    return false;
+  }
 
   if (cancelled()) {
     if (!bOnBackUp.isNil()) bOnBackUp(0);

@@ -63,6 +63,7 @@ void TQuillonSrv::ReConnect() {
   if (reconnecting_) return;
   detail::FlagScope guard(reconnecting_);
   inTransaction_ = false;
+  ++lostConnections_;
   for (int attempt = 1; attempt <= kReconnectAttempts; ++attempt) {
     if (attempt > 1) std::this_thread::sleep_for(std::chrono::milliseconds(kReconnectPauseMs * (attempt - 1)));
     // The old handle is useless after 2006; release it instead of leaking it.
@@ -74,7 +75,16 @@ void TQuillonSrv::ReConnect() {
     ServerPtr me = self();
     for (const QueryPtr& q : queries()) {
       q->oServer = me;
-      q->Refresh();
+      // A query without a loaded result is left to its caller: it may be the
+      // one whose own first statement met the loss (its clauses are not read
+      // yet, so a rebuilt statement would be a bare "SELECT *"), or a command
+      // that must not run twice.
+      if (q->nFCount.asInt() == 0) continue;
+      // A statement without SELECT parts (SHOW ...) is reloaded as written.
+      if (q->aColumns.len() == 0 && q->aTables.len() == 0)
+        q->LoadQuery(false);
+      else
+        q->Refresh();
     }
   }
 }

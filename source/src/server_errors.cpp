@@ -10,6 +10,8 @@ namespace veltro {
 
 namespace {
 constexpr long long kServerGone = 2006;
+constexpr long long kServerLost = 2013;
+constexpr long long kServerLostExtended = 2055;
 }
 
 Value TQuillonSrv::ErrorNo() {
@@ -54,6 +56,9 @@ void TQuillonSrv::CheckError(const Value& nErrorIn, const Value& cExtra) {
   }
   internalPending_ = false;
   if (!lError.asBool() || nError.asInt() == 0) return;
+  if (!internal && (nError.asInt() == kServerGone || nError.asInt() == kServerLost ||
+                    nError.asInt() == kServerLostExtended))
+    ++lostConnections_;
 
   if (!internal && nError.asInt() == kServerGone && lReConnect.asBool() && !reconnecting_ && !retrying_) {
     // The lost connection is replaced. Outside a transaction the failed call

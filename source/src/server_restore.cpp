@@ -99,6 +99,14 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
   }
 
   std::string table;
+  // Tables a LOCK TABLES of the dump holds until its UNLOCK TABLES. A damaged
+  // dump may lack the UNLOCK; the lock would then make the next table's
+  // statements fail and, left behind, stall every other connection.
+  bool locked = false;
+  auto unlock = [&] {
+    if (locked) SqlQuery("UNLOCK TABLES");
+    locked = false;
+  };
   CrLfReader reader(path);
   for (long i = 1; !cancelled() && reader.next(line); ++i) {
     if (!bOnRestore.isNil()) bOnRestore(3, table, total, i);
@@ -111,12 +119,19 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
       continue;
     }
     if (startsWith(text, "** BEGIN ")) {
+      unlock();
       table.assign(text.substr(9));
       continue;
     }
     if (!text.empty() && text.back() == ';') text.remove_suffix(1);
-    if (isStatement(text)) SqlQuery(std::string(text));
+    if (!isStatement(text)) continue;
+    const bool sent = SqlQuery(std::string(text));
+    if (startsWith(text, "UNLOCK TABLES"))
+      locked = false;
+    else if (startsWith(text, "LOCK TABLES") && sent)
+      locked = true;
   }
+  unlock();
 
   if (!bOnRestore.isNil()) bOnRestore(cancelled() ? 0 : 4);
   return !cancelled();

@@ -68,18 +68,27 @@ bool TQuillonSrv::MultiQuery(const Value& aQuery, const Value& lTransaction, con
   // A copy: a callback may change the caller's array while the list runs.
   Array statements = aQuery.items();
   Value last;
+  bool lost = false;
   ErrorPtr failure = guarded([&] {
     if (transaction) BeginTransaction();
+    const unsigned long losses = lostConnections_;
     long n = 0;
     for (const Value& statement : statements) {
       ++n;
       last = statement;
       SqlQuery(statement);
+      // A callback may have taken the report of a lost connection. The
+      // transaction went with it, so the rest of the list must not run in
+      // autocommit on the next connection and be committed piecemeal.
+      if (transaction && lostConnections_ != losses) {
+        lost = true;
+        return;
+      }
       if (!bOnMultiQry.isNil()) bOnMultiQry(n);
     }
     if (transaction) CommitTransaction();
   });
-  if (!failure) return true;
+  if (!failure && !lost) return true;
   MYSQLROLLBACK(hMysql);
   RollBack();
   RaiseInternal(kErrMultiQuery, last);

@@ -111,6 +111,14 @@ long seek(Handle res, unsigned col, std::string_view text, long first, long last
 // The comparison of seek on one value, exposed for tests and fuzzing.
 bool seekMatches(std::string_view value, std::string_view text, bool soft);
 
+// Connections not yet closed and results not yet freed in this process, for
+// leak checks.
+struct LiveHandles {
+  std::size_t connections = 0;
+  std::size_t results = 0;
+};
+LiveHandles liveHandles();
+
 // Where the embedded module is looked for: $VELTRO_EMBEDDED_MODULE, then beside
 // the binding library, then the install location.
 std::string embeddedModulePath();

@@ -193,6 +193,10 @@ class TQuillonSrv : public Object {
   bool reconnecting_ = false;     // errors met while reconnecting do not reconnect again
   bool retrying_ = false;         // a statement resent after a reconnect failed once more
   bool embedded_ = false;         // made ready by Embedded: reconnect to the embedded server
+  // Connections lost so far (2006, 2013, or replaced by a reconnect): work that
+  // spans statements (a transaction list, a backup's snapshot) compares it to
+  // learn that what it did before the loss is gone.
+  unsigned long lostConnections_ = 0;
   Value embeddedOptions_, embeddedGroups_;
 };
 
