@@ -23,6 +23,10 @@ std::string selectionStatement(long records) {
   return std::string("SELECT * FROM clientes LIMIT ") + count;
 }
 
+std::string notesFilter(const Value& notes, long long conn) {
+  return "notes='" + db::escape(notes.asString(), conn) + "'";
+}
+
 void UPDATES(const ServerPtr& server, int option, long records, const std::vector<std::string>& menu,
              Screen& screen) {
   const std::string start = timeOfDay();
@@ -35,7 +39,7 @@ void UPDATES(const ServerPtr& server, int option, long records, const std::vecto
     Value notes = query->send("Notes");
     // The notes text is escaped, so a quote in it cannot change the statement.
     std::string escaped = db::escape(notes.asString(), server->handle());
-    std::string filter = "notes='" + escaped + "'";
+    std::string filter = notesFilter(notes, server->handle());
     screen.writeAt(2, 1, filter);
     screen.writeAt(3, 1, "Process Time: " + elapsedTime(start, timeOfDay()));
 

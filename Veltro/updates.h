@@ -16,6 +16,10 @@ const std::vector<std::string>& updateMethods();
 // The statement that selects the rows: the count right-aligned in 10 columns.
 std::string selectionStatement(long records);
 
+// The condition that finds a row by its notes, "notes='...'", with the text
+// escaped by the connection so that quotes and backslashes in it stay data.
+std::string notesFilter(const Value& notes, long long conn);
+
 // Runs method option (1 to 4) over records rows and shows the elapsed time on screen.
 void UPDATES(const ServerPtr& server, int option, long records, const std::vector<std::string>& menu,
              Screen& screen);

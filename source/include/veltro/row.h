@@ -5,6 +5,8 @@
 #pragma once
 
 #include <memory>
+#include <set>
+#include <string>
 
 #include "veltro/object.h"
 #include "veltro/query.h"
@@ -26,7 +28,9 @@ class TQuillonRow : public Object {
   Value oQuery;   // the query that made the row
   Value nRecno;   // the query's row number when the row was made
 
-  // Copies both tables over the query's current row.
+  // Copies both tables over the query's current row. Texts written by name on
+  // the copy reach the query escaped for SQL, as FieldPut stores them, so that
+  // Save writes them as data.
   void SetData();
 
   // Reads a column of the copy (nil when absent).
@@ -35,6 +39,9 @@ class TQuillonRow : public Object {
  protected:
   const MessageTable& messages() const override;
   Value onUnknown(std::string_view message, Args args) override;
+
+ private:
+  std::set<std::string> written_;  // keys of uRow given a text by name, stored as given
 };
 
 }  // namespace veltro
