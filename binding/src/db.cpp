@@ -148,8 +148,25 @@ const VeltroBackendOps* embeddedBackend(std::string& error) {
 
 }  // namespace detail
 
+// The module as installed beside the binary that holds this code: an installed
+// libveltro.so finds lib/veltro/ next to itself wherever the prefix was moved.
+// "" when that binary has no module beside it (a program linked statically).
+namespace {
+std::string moduleBesideThisBinary() {
+  static const char anchor = 0;
+  Dl_info info{};
+  if (::dladdr(&anchor, &info) == 0 || !info.dli_fname) return "";
+  std::error_code failed;
+  std::filesystem::path binary = std::filesystem::canonical(info.dli_fname, failed);
+  if (failed) return "";
+  std::string path = (binary.parent_path() / "veltro" / "libveltro_embedded.so").string();
+  return fileExists(path) ? path : "";
+}
+}  // namespace
+
 std::string embeddedModulePath() {
   if (const char* env = std::getenv("VELTRO_EMBEDDED_MODULE"); env && *env) return env;
+  if (std::string beside = moduleBesideThisBinary(); !beside.empty()) return beside;
 #ifdef VELTRO_EMBEDDED_BUILD_PATH
   if (fileExists(VELTRO_EMBEDDED_BUILD_PATH)) return VELTRO_EMBEDDED_BUILD_PATH;
 #endif
