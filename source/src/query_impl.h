@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -74,7 +75,13 @@ inline long columnOf(const std::vector<QueryColumn>& cols, std::string_view name
 // and create is false. A cached position is trusted only while its key still
 // stands there, so tables replaced or reordered by callers stay correct.
 inline Value* slot(Table& t, std::size_t& cache, const std::string& key, bool create) {
-  if (cache < t.size() && sameName(t.keyAt(cache), key)) return &t.valueAt(cache);
+  if (cache < t.size()) {
+    // The key stands there as stored by the load in nearly every call, so an
+    // exact comparison settles it before the case-folding one.
+    const std::string& at = t.keyAt(cache);
+    if (at.size() == key.size() && (std::memcmp(at.data(), key.data(), key.size()) == 0 || sameName(at, key)))
+      return &t.valueAt(cache);
+  }
   long i = t.indexOf(key);
   if (i < 0) {
     if (!create) return nullptr;

@@ -21,6 +21,7 @@ Q& q(Object& o) { return static_cast<Q&>(o); }
 const MessageTable& queryMessages() {
   static const MessageTable table = [] {
     MessageTable t;
+    t.reserve(128);
     t.member<Q, &Q::aColumns>("aColumns")
         .member<Q, &Q::aTables>("aTables")
         .member<Q, &Q::aRow>("aRow")
@@ -140,6 +141,18 @@ class ColumnKey {
   std::string_view key_;
 };
 
+// Raises "BASE" subCode, "Message not found", for a name that is no column of the row.
+Value notFound(int subCode, std::string_view field) {
+  auto err = std::make_shared<Error>();
+  err->SubSystem = "BASE";
+  err->SubCode = subCode;
+  err->Severity = 2;
+  err->Description = "Message not found";
+  err->Operation = "TQUILLYNQRY: " + std::string(field);
+  raiseError(err);
+  return Value();
+}
+
 }  // namespace
 
 const MessageTable& TQuillonQry::messages() const { return queryMessages(); }
@@ -151,9 +164,24 @@ Value TQuillonQry::onUnknown(std::string_view message, Args args) {
   const bool assign = !message.empty() && message[0] == '_';
   const int subCode = assign ? 1005 : 1004;
   const ColumnKey ck(assign ? message.substr(1) : message);
-  const Value value = argAt(args, 0);
+  const Value& value = argAt(args, 0);
   TablePtr row = hRow.asTable();
-  if (row && row->has(ck.key())) {
+  if (!row) return notFound(subCode, ck.field());
+  // A loaded column reached through its cached position: the usual case, and
+  // the same column that FieldGet and FieldPut would find by the name.
+  auto& cols = impl_->cols;
+  if (const long n = qdetail::columnOf(cols, ck.field())) {
+    auto& c = cols[static_cast<std::size_t>(n - 1)];
+    if (qdetail::slot(*row, c.rowSlot, c.key, false)) {
+      const Value field(n);
+      if (!value.isNil()) {
+        FieldPut(field, value);
+        return value;
+      }
+      return FieldGet(field);
+    }
+  }
+  if (row->has(ck.key())) {
     const Value field(ck.field());
     if (!value.isNil()) {
       FieldPut(field, value);
@@ -161,14 +189,7 @@ Value TQuillonQry::onUnknown(std::string_view message, Args args) {
     }
     return FieldGet(field);
   }
-  auto err = std::make_shared<Error>();
-  err->SubSystem = "BASE";
-  err->SubCode = subCode;
-  err->Severity = 2;
-  err->Description = "Message not found";
-  err->Operation = "TQUILLYNQRY: " + std::string(ck.field());
-  raiseError(err);
-  return Value();
+  return notFound(subCode, ck.field());
 }
 
 // Hands out a row object of row nRow (default the current row, no move).

@@ -42,6 +42,11 @@ class MessageTable {
   }
   // Copies every message of a base class's table.
   MessageTable& inherit(const MessageTable& base);
+  // Room for n messages, so that building a large table does not rehash it as it grows.
+  MessageTable& reserve(std::size_t n) {
+    handlers_.reserve(n);
+    return *this;
+  }
 
   const Handler* find(std::string_view name) const;
 
