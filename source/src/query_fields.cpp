@@ -93,7 +93,7 @@ Value TQuillonQry::FieldGet(const Value& uField) {
     return Value();
   }
   auto& c = cols[static_cast<std::size_t>(n - 1)];
-  TablePtr row = hRow.asTable();
+  Table* row = hRow.tableOrNull();
   Value* v = row ? qdetail::slot(*row, c.rowSlot, c.key, false) : nullptr;
   if (!v) {
     if (auto srv = server()) srv->RaiseInternal(kErrFieldValue);
