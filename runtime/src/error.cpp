@@ -201,10 +201,18 @@ bool networkError() { return networkErrorFlag; }
 void setNetworkError(bool on) { networkErrorFlag = on; }
 
 std::string quitReport(const Error& error, const std::vector<std::string>& callers) {
-  std::string report = "\n" + errorMessage(error);
+  std::string report = "\n";
+  report += errorMessage(error);
   std::string additional = errorAdditional(error);
-  if (!additional.empty()) report += " " + additional;
-  for (const std::string& caller : callers) report += "\nCalled from " + caller + "  ";
+  if (!additional.empty()) {
+    report += ' ';
+    report += additional;
+  }
+  for (const std::string& caller : callers) {
+    report += "\nCalled from ";
+    report += caller;
+    report += "  ";
+  }
   return report;
 }
 

@@ -21,9 +21,8 @@ std::size_t MessageTable::Hash::operator()(std::string_view s) const {
 bool MessageTable::Eq::operator()(std::string_view a, std::string_view b) const { return equalsNoCase(a, b); }
 
 MessageTable& MessageTable::add(std::string_view name, Handler handler) {
-  auto it = handlers_.find(name);
-  if (it != handlers_.end()) it->second = handler;
-  else handlers_.emplace(std::string(name), handler);
+  auto [it, added] = handlers_.emplace(std::string(name), handler);
+  if (!added) it->second = handler;
   return *this;
 }
 

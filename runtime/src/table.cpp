@@ -52,7 +52,8 @@ long Table::indexOf(std::string_view key) const {
     return it == index_.end() ? -1 : static_cast<long>(it->second);
   }
   for (std::size_t i = 0; i < entries_.size(); ++i) {
-    if (keyEquals(entries_[i].key, key)) return static_cast<long>(i);
+    const std::string& k = entries_[i].key;
+    if (k.size() == key.size() && keyEquals(k, key)) return static_cast<long>(i);
   }
   return -1;
 }

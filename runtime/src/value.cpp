@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -111,6 +113,35 @@ Number Number::fromDouble(double v, int decimals) {
 // exact while they fit in 38 significant digits and 38 decimals; beyond that
 // the numeral becomes a double that keeps its count of decimals.
 bool Number::parse(std::string_view text, Number& out) {
+  {
+    // Server numerals are mostly [-]digits[.digits] of a few digits: those
+    // that fit in 64 bits skip the general reading's wide arithmetic.
+    const std::size_t size = text.size();
+    const bool negative = size > 0 && text[0] == '-';
+    std::size_t at = negative ? 1 : 0;
+    std::int64_t m = 0;
+    int digits = 0, fraction = 0;
+    bool point = false, plain = at < size;
+    for (; at < size && plain; ++at) {
+      const char c = text[at];
+      if (isDigit(c) && digits < 18) {
+        m = m * 10 + (c - '0');
+        ++digits;
+        if (point) ++fraction;
+      } else if (c == '.' && !point) {
+        point = true;
+      } else {
+        plain = false;
+      }
+    }
+    if (plain && digits > 0) {
+      Number r;
+      r.m_ = negative ? -m : m;
+      r.dec_ = static_cast<std::int8_t>(fraction);
+      out = r;
+      return true;
+    }
+  }
   std::size_t i = 0, n = text.size();
   while (i < n && isValueBlank(text[i])) ++i;
   while (n > i && isValueBlank(text[n - 1])) --n;
@@ -198,7 +229,8 @@ std::int64_t Number::toInt() const {
     if (d_ >= static_cast<double>(hi)) return hi;
     return static_cast<std::int64_t>(d_);
   }
-  __int128 q = m_ / pow10i(dec_);
+  // Whole numbers, the usual case, need no division.
+  __int128 q = dec_ == 0 ? m_ : m_ / pow10i(dec_);
   if (q < lo) return lo;
   if (q > hi) return hi;
   return static_cast<std::int64_t>(q);
@@ -616,7 +648,16 @@ std::string_view trimBlanks(std::string_view s) {
 }
 
 std::string_view trimRight(std::string_view s) {
+  // Texts padded to their column width end in hundreds of blanks, and every
+  // comparison and literal of a padded value trims them: eight at a time.
+  constexpr std::uint64_t kEightBlanks = 0x2020202020202020ULL;
   std::size_t n = s.size();
+  while (n >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, s.data() + n - 8, 8);
+    if (word != kEightBlanks) break;
+    n -= 8;
+  }
   while (n > 0 && s[n - 1] == ' ') --n;
   return s.substr(0, n);
 }

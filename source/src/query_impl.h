@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -63,6 +64,19 @@ inline bool sameName(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Byte equality of short keys, inlined: a library call costs more than the keys.
+inline bool sameBytes(const char* a, const char* b, std::size_t n) {
+  for (; n >= 8; a += 8, b += 8, n -= 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) return false;
+  }
+  for (; n > 0; ++a, ++b, --n)
+    if (*a != *b) return false;
+  return true;
+}
+
 // Column number (from 1) of a lower-cased name among the loaded columns, 0 for none.
 inline long columnOf(const std::vector<QueryColumn>& cols, std::string_view name) {
   for (std::size_t i = 0; i < cols.size(); ++i)
@@ -74,7 +88,13 @@ inline long columnOf(const std::vector<QueryColumn>& cols, std::string_view name
 // and create is false. A cached position is trusted only while its key still
 // stands there, so tables replaced or reordered by callers stay correct.
 inline Value* slot(Table& t, std::size_t& cache, const std::string& key, bool create) {
-  if (cache < t.size() && sameName(t.keyAt(cache), key)) return &t.valueAt(cache);
+  if (cache < t.size()) {
+    // The key stands there as stored by the load in nearly every call, so an
+    // exact comparison settles it before the case-folding one.
+    const std::string& at = t.keyAt(cache);
+    if (at.size() == key.size() && (sameBytes(at.data(), key.data(), key.size()) || sameName(at, key)))
+      return &t.valueAt(cache);
+  }
   long i = t.indexOf(key);
   if (i < 0) {
     if (!create) return nullptr;

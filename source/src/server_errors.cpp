@@ -87,7 +87,9 @@ void QUILLON_DEFERROR(const ServerPtr& server, const Value& nError, const Value&
   error->SubCode = nError;
   error->Severity = 2;
   std::string description = internal ? std::string("Internal Error") : (server ? server->ErrorTxt() : std::string());
-  error->Description = description + " " + extra;
+  description += ' ';
+  description += extra;
+  error->Description = std::move(description);
   raiseError(error);
 }
 

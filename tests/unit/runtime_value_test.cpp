@@ -157,6 +157,27 @@ TEST(Number, ParseKeepsServerDigits) {
   }
 }
 
+// Short numerals take a 64-bit reading; at and past its edge they must read
+// exactly as the wide one does.
+TEST(Number, ShortNumeralsMatchTheWideReading) {
+  EXPECT_EQ(num("999999999999999999").text(), "999999999999999999");      // 18 digits
+  EXPECT_EQ(num("9999999999999999999").text(), "9999999999999999999");    // 19 digits
+  EXPECT_EQ(num("-99999999999999999.9").text(), "-99999999999999999.9");  // 18 digits, one decimal
+  EXPECT_EQ(num("-999999999999999999.99").decimals(), 2);
+  EXPECT_EQ(num("-999999999999999999.99").text(), "-999999999999999999.99");
+  EXPECT_EQ(num("000123.4500").text(), "123.4500");
+  EXPECT_EQ(num("-0.50").text(), "-0.50");
+  EXPECT_TRUE(num("-0.00").isZero());
+  EXPECT_FALSE(num("-0.00").isNegative());
+  EXPECT_EQ(num(".5").text(), "0.5");
+  EXPECT_EQ(num("5.").decimals(), 0);
+  EXPECT_EQ(num(" 12.5 ").text(), "12.5");
+  EXPECT_EQ(num("12.345").toInt(), 12);
+  EXPECT_EQ(num("-12.9").toInt(), -12);
+  EXPECT_EQ(num("-170141183460469231731687303715884105727").toInt(), INT64_MIN);
+  EXPECT_EQ(num("170141183460469231731687303715884105727").toInt(), INT64_MAX);
+}
+
 TEST(Number, ArithmeticAndCompare) {
   EXPECT_EQ(num("0.1") + num("0.2"), num("0.3"));  // exact, unlike doubles
   EXPECT_EQ((num("1.5") + num("2")).text(), "3.5");

@@ -119,8 +119,10 @@ struct LiveHandles {
 };
 LiveHandles liveHandles();
 
-// Where the embedded module is looked for: $VELTRO_EMBEDDED_MODULE, then beside
-// the binding library, then the install location.
+// Where the embedded module is looked for: $VELTRO_EMBEDDED_MODULE, then
+// veltro/libveltro_embedded.so beside the library that holds the binding (an
+// installed libveltro.so, wherever its prefix), then the build tree, then the
+// configured install location.
 std::string embeddedModulePath();
 
 }  // namespace veltro

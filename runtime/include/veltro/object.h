@@ -15,6 +15,12 @@ namespace veltro {
 
 class Object;
 
+// Argument i (from 0) of a message; nil when the sender passed fewer.
+inline const Value& argAt(Args args, std::size_t i) {
+  static const Value nil;
+  return i < args.size() ? args[i] : nil;
+}
+
 // One table per class: message name -> handler. Built once, shared by every instance.
 class MessageTable {
  public:
@@ -36,6 +42,11 @@ class MessageTable {
   }
   // Copies every message of a base class's table.
   MessageTable& inherit(const MessageTable& base);
+  // Room for n messages, so that building a large table does not rehash it as it grows.
+  MessageTable& reserve(std::size_t n) {
+    handlers_.reserve(n);
+    return *this;
+  }
 
   const Handler* find(std::string_view name) const;
 

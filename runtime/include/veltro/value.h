@@ -173,6 +173,11 @@ class Value {
   const std::string& str() const { return std::get_if<Str>(&v_)->s; }
   std::string& str() { return std::get_if<Str>(&v_)->s; }
   Array& items() const { return **std::get_if<ArrayPtr>(&v_); }
+  // The table held, or nullptr; no reference is taken, so the caller keeps the value alive.
+  Table* tableOrNull() const {
+    const TablePtr* t = std::get_if<TablePtr>(&v_);
+    return t ? t->get() : nullptr;
+  }
 
   // The empty-value rule: nil, 0, a text of only blanks/tabs/CR/LF, the empty date or
   // timestamp, false, an array or table without elements. Blocks and objects never are.
