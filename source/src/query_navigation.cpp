@@ -22,6 +22,13 @@ std::string limitText(std::int64_t offset, std::int64_t count) {
   return std::to_string(offset) + "," + std::to_string(count);
 }
 
+// Counts the statement's rows again (without its limit) and the pages they make.
+void recountPages(TQuillonQry& q, std::int64_t step) {
+  ServerPtr srv = q.server();
+  q.nTotalRows = srv ? srv->GetRowsFromQry(q.self()) : Value(0);
+  q.nMaxPages = static_cast<long long>(pageCount(q.nTotalRows.asInt(), step));
+}
+
 }  // namespace
 
 // Positions on row nRow (default the current one), clamped to the rows present,
@@ -133,9 +140,7 @@ void TQuillonQry::SetPages(const Value& nStep) {
   nPageStep = static_cast<long long>(step);
   nCurrentLimit = 0;
   nCurrentPage = 1;
-  ServerPtr srv = server();
-  nTotalRows = srv ? srv->GetRowsFromQry(self()) : Value(0);
-  nMaxPages = static_cast<long long>(pageCount(nTotalRows.asInt(), step));
+  recountPages(*this, step);
   SetLimit(limitText(0, step));
 }
 
@@ -144,10 +149,8 @@ void TQuillonQry::NextPage(const Value& nSkip, const Value& lRefresh) {
   const std::int64_t skip = nSkip.isNil() ? 1 : nSkip.asInt();
   const bool refresh = qdetail::flagOr(lRefresh, true);
   const std::int64_t step = nPageStep.asInt();
-  ServerPtr srv = server();
-  nTotalRows = srv ? srv->GetRowsFromQry(self()) : Value(0);
+  recountPages(*this, step);
   const std::int64_t total = nTotalRows.asInt();
-  nMaxPages = static_cast<long long>(pageCount(total, step));
   if (nCurrentPage.asInt() + skip < nMaxPages.asInt()) {
     nCurrentLimit = static_cast<long long>(nCurrentLimit.asInt() + step * skip);
     nCurrentPage = static_cast<long long>(nCurrentPage.asInt() + skip);
@@ -165,9 +168,7 @@ void TQuillonQry::PrevPage(const Value& nSkip, const Value& lRefresh) {
   const std::int64_t skip = nSkip.isNil() ? 1 : nSkip.asInt();
   const bool refresh = qdetail::flagOr(lRefresh, true);
   const std::int64_t step = nPageStep.asInt();
-  ServerPtr srv = server();
-  nTotalRows = srv ? srv->GetRowsFromQry(self()) : Value(0);
-  nMaxPages = static_cast<long long>(pageCount(nTotalRows.asInt(), step));
+  recountPages(*this, step);
   if (nCurrentPage.asInt() - skip > 0) {
     nCurrentLimit = static_cast<long long>(std::max<std::int64_t>(0, nCurrentLimit.asInt() - step * skip));
     nCurrentPage = static_cast<long long>(std::max<std::int64_t>(1, nCurrentPage.asInt() - skip));

@@ -24,17 +24,8 @@ using testing::serverEnv;
 using testing::SideConnection;
 namespace fs = std::filesystem;
 
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void writeAll(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
+using testing::readAll;
+using testing::writeAll;
 
 // Files of a directory, for "nothing left behind".
 std::vector<std::string> filesIn(const std::string& dir) {

@@ -49,17 +49,8 @@ bool serverCommand(const std::string& command) {
   return std::system(line.c_str()) == 0;
 }
 
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void writeAll(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
+using testing::readAll;
+using testing::writeAll;
 
 long long scalar(const ServerPtr& s, const std::string& sql) {
   QueryPtr q = s->Query(sql);

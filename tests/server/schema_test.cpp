@@ -17,19 +17,9 @@ using testing::StatementLog;
 
 const char* const kTables[] = {"vts_clientes", "vts_kinds", "vts_idx", "vts_a", "vts_b", "vts_empty"};
 
-class Schema : public ::testing::Test {
+class Schema : public testing::LoggedServerTest {
  protected:
-  void SetUp() override {
-    dropAll();
-    server = testing::connectServer(rec.block());
-    ASSERT_FALSE(server->lError.asBool());
-    log = std::make_unique<StatementLog>(server);
-  }
-  void TearDown() override {
-    if (server) server->End();
-    dropAll();
-  }
-  void dropAll() {
+  void dropAll() override {
     for (const char* t : kTables) side.exec(std::string("DROP TABLE IF EXISTS ") + t);
     side.exec("DROP DATABASE IF EXISTS vts_shop");
     side.exec("DROP DATABASE IF EXISTS vts_engines");
@@ -38,11 +28,6 @@ class Schema : public ::testing::Test {
                       const Value& def) {
     return Value::array({name, kind, len, dec, notNull, def});
   }
-
-  Recorder rec;
-  SideConnection side;
-  ServerPtr server;
-  std::unique_ptr<StatementLog> log;
 };
 
 TEST_F(Schema, DatabaseStatements) {

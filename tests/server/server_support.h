@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,19 @@
 #include "veltro/server.h"
 
 namespace veltro::testing {
+
+// A whole file's bytes ("" when it cannot be read).
+inline std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void writeAll(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
 
 struct Report {
   long long number;
@@ -123,6 +138,29 @@ class StatementLog {
   SideConnection side_;
   std::string thread_;
   std::size_t seen_ = 0;
+};
+
+// A connected server object whose statements are read back from the general
+// log, with a side connection; dropAll() clears what the tests create, before
+// and after each test.
+class LoggedServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dropAll();
+    server = connectServer(rec.block());
+    ASSERT_FALSE(server->lError.asBool());
+    log = std::make_unique<StatementLog>(server);
+  }
+  void TearDown() override {
+    if (server) server->End();
+    dropAll();
+  }
+  virtual void dropAll() = 0;
+
+  Recorder rec;
+  SideConnection side;
+  ServerPtr server;
+  std::unique_ptr<StatementLog> log;
 };
 
 }  // namespace veltro::testing

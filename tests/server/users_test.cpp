@@ -19,19 +19,9 @@ using testing::StatementLog;
 
 const char* const kAccounts[] = {"'vtu_bob'@'%'", "'vtu_robert'@'%'", "'vtu_o''neil'@'%'", "'vtu_plain'@'%'"};
 
-class Users : public ::testing::Test {
+class Users : public testing::LoggedServerTest {
  protected:
-  void SetUp() override {
-    dropAll();
-    server = testing::connectServer(rec.block());
-    ASSERT_FALSE(server->lError.asBool());
-    log = std::make_unique<StatementLog>(server);
-  }
-  void TearDown() override {
-    if (server) server->End();
-    dropAll();
-  }
-  void dropAll() {
+  void dropAll() override {
     for (const char* a : kAccounts) side.exec(std::string("DROP USER IF EXISTS ") + a);
   }
   // Whether the account can log in with the password.
@@ -47,11 +37,6 @@ class Users : public ::testing::Test {
     for (auto& r : side.rows("SHOW GRANTS FOR " + account)) all += r[0] + "\n";
     return all;
   }
-
-  Recorder rec;
-  SideConnection side;
-  ServerPtr server;
-  std::unique_ptr<StatementLog> log;
 };
 
 TEST_F(Users, GrantRenameRevokeDrop) {
