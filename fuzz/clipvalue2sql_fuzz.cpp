@@ -100,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (used == 'B' && value.isString() && quoting) check(closedLiteral(sql), "escaped text stays quoted", sql);
   if (used == 'L') check(sql == "0" || sql == "1", "a logical", sql);
-  if (sql != "NULL" && quoting && (used == 'C' || used == 'M' || used == 'D'))
+  const bool fits = ((used == 'C' || used == 'M') && value.isString()) || (used == 'D' && value.isDate());
+  if (sql != "NULL" && quoting && fits)
     check(sql.size() >= 2 && sql.front() == '\'' && sql.back() == '\'', "quoted", sql);
   return 0;
 }

@@ -27,7 +27,7 @@ for t in "${targets[@]}"; do
   mkdir -p "$work" "$artifacts" "fuzz/corpus/$t"
   log=$build/fuzz_$t.log
   if "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
-      -artifact_prefix="$artifacts" "$work" "fuzz/corpus/$t" >"$log" 2>&1; then
+      -artifact_prefix="$artifacts" "$work" "$top/fuzz/corpus/$t" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     echo "fuzz $t: ${runs:-?} runs in ${seconds}s, clean"
   else

@@ -109,7 +109,8 @@ Number Number::fromDouble(double v, int decimals) {
 
 // Reads sign, digits with one point and an optional exponent. The digits stay
 // exact while they fit in 38 significant digits and 38 decimals; beyond that
-// the numeral becomes a double that keeps its count of decimals.
+// the numeral becomes a double that keeps its count of decimals. A magnitude
+// beyond the range of doubles is no number.
 bool Number::parse(std::string_view text, Number& out) {
   std::size_t i = 0, n = text.size();
   while (i < n && isValueBlank(text[i])) ++i;
@@ -164,6 +165,9 @@ bool Number::parse(std::string_view text, Number& out) {
   } else {
     r.dbl_ = true;
     r.d_ = readDouble(body);
+    // Beyond the range of doubles there is no number to carry, and its text
+    // would be no numeral ("inf").
+    if (!std::isfinite(r.d_)) return false;
     r.dec_ = static_cast<std::int8_t>(std::clamp<long>(fraction - exponent, 0, kMaxDoubleDecimals));
   }
   out = r;
