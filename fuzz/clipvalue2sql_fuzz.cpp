@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(veltro::SQLDATE2CLIP(Value(body)) == value.asDate(), "a date literal reads back", sql);
   }
   if (used == 'B' && value.isString() && quoting) check(closedLiteral(sql), "escaped text stays quoted", sql);
-  if (used == 'L') check(sql == "0" || sql == "1", "a logical", sql);
+  if (used == 'L' && value.isLogical()) check(sql == "0" || sql == "1", "a logical", sql);
   const bool fits = ((used == 'C' || used == 'M') && value.isString()) || (used == 'D' && value.isDate());
   if (sql != "NULL" && quoting && fits)
     check(sql.size() >= 2 && sql.front() == '\'' && sql.back() == '\'', "quoted", sql);

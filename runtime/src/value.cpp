@@ -281,11 +281,12 @@ int compare(const Number& a, const Number& b) {
 Number operator+(const Number& a, const Number& b) {
   if (!a.dbl_ && !b.dbl_) {
     int decimals = std::max(a.dec_, b.dec_);
-    __int128 x, y;
+    __int128 x, y, z;
+    // Two mantissas of 38 digits can overflow 128 bits before the range check.
     if (scaleUp(a.m_, decimals - a.dec_, x) && scaleUp(b.m_, decimals - b.dec_, y) &&
-        abs128(x + y) <= kMaxMantissa) {
+        !__builtin_add_overflow(x, y, &z) && abs128(z) <= kMaxMantissa) {
       Number r;
-      r.m_ = x + y;
+      r.m_ = z;
       r.dec_ = static_cast<std::int8_t>(decimals);
       return r;
     }
@@ -296,11 +297,12 @@ Number operator+(const Number& a, const Number& b) {
 Number operator-(const Number& a, const Number& b) {
   if (!a.dbl_ && !b.dbl_) {
     int decimals = std::max(a.dec_, b.dec_);
-    __int128 x, y;
+    __int128 x, y, z;
+    // Two mantissas of 38 digits can overflow 128 bits before the range check.
     if (scaleUp(a.m_, decimals - a.dec_, x) && scaleUp(b.m_, decimals - b.dec_, y) &&
-        abs128(x - y) <= kMaxMantissa) {
+        !__builtin_sub_overflow(x, y, &z) && abs128(z) <= kMaxMantissa) {
       Number r;
-      r.m_ = x - y;
+      r.m_ = z;
       r.dec_ = static_cast<std::int8_t>(decimals);
       return r;
     }

@@ -34,5 +34,19 @@ TEST(FuzzFindings, NumbersBeyondDoublesNeverReachSql) {
   EXPECT_EQ(CLIPVALUE2SQL(Value(1e308), "N"), n.text());
 }
 
+TEST(FuzzFindings, SumsOfLargestExactNumbers) {
+  // Two 38-digit mantissas overflowed 128 bits before the range check.
+  Number big, negative;
+  ASSERT_TRUE(Number::parse(std::string(38, '9'), big));
+  ASSERT_TRUE(Number::parse("-" + std::string(38, '9'), negative));
+  for (const Number& n : {big + big, big - negative}) {
+    EXPECT_FALSE(n.isExact());
+    EXPECT_NEAR(n.toDouble(), 2e38, 1e24);
+  }
+  EXPECT_NEAR((negative + negative).toDouble(), -2e38, 1e24);
+  EXPECT_NEAR((negative - big).toDouble(), -2e38, 1e24);
+  EXPECT_TRUE((big - big).isExact() && (big - big).isZero());
+}
+
 }  // namespace
 }  // namespace veltro
