@@ -46,7 +46,8 @@ __int128 scaleDown(__int128 m, int k) {
   __int128 f = pow10i(k);
   __int128 q = m / f;
   __int128 r = m % f;
-  if (abs128(r) * 2 >= f) q += (m < 0 ? -1 : 1);
+  // r * 2 >= f, without doubling a remainder that may be near 10^38.
+  if (abs128(r) >= f - abs128(r)) q += (m < 0 ? -1 : 1);
   return q;
 }
 

@@ -48,5 +48,19 @@ TEST(FuzzFindings, SumsOfLargestExactNumbers) {
   EXPECT_TRUE((big - big).isExact() && (big - big).isZero());
 }
 
+TEST(FuzzFindings, RoundingAwayThirtyEightDecimals) {
+  // The remainder of a division by 10^38 was doubled to round, beyond 128 bits.
+  Number n;
+  ASSERT_TRUE(Number::parse("0." + std::string(38, '9'), n));
+  EXPECT_EQ(n.withDecimals(0).text(), "1");
+  ASSERT_TRUE(Number::parse("-0." + std::string(38, '9'), n));
+  EXPECT_EQ(n.withDecimals(0).text(), "-1");
+  ASSERT_TRUE(Number::parse("0.5" + std::string(37, '0'), n));
+  EXPECT_EQ(n.withDecimals(0).text(), "1");
+  ASSERT_TRUE(Number::parse("0.4" + std::string(37, '9'), n));
+  EXPECT_EQ(n.withDecimals(0).text(), "0");
+  EXPECT_EQ(n.withDecimals(1).text(), "0.5");
+}
+
 }  // namespace
 }  // namespace veltro
