@@ -23,54 +23,79 @@ std::string selectionStatement(long records) {
   return std::string("SELECT * FROM clientes LIMIT ") + count;
 }
 
+RowKey rowKey(TQuillonSrv& server, TQuillonQry& query) {
+  RowKey key;
+  key.notes = query.send("Notes");
+  // The notes text is escaped, so a quote in it cannot change the statement.
+  key.escaped = db::escape(key.notes.asString(), server.handle());
+  key.filter = "notes='" + key.escaped + "'";
+  return key;
+}
+
+void methodUpdate(TQuillonSrv& server, const RowKey& key) {
+  static const Value columns = Value::array({"Married", "Age", "salary", "Notes"});
+  server.Update("clientes", columns, Value::array({false, 40, 10, key.notes}), key.filter);
+}
+
+void buildSentence(TQuillonSrv& server, const RowKey& key) {
+  static const Value columns = Value::array({"Married", "Age", "salary", "Notes"});
+  const Value values = Value::array({false, 40, 10, Value(key.escaped)});
+  std::string sql = "UPDATE clientes SET ";
+  for (std::size_t i = 1; i <= columns.len(); ++i) {
+    sql += columns.at(i).asString();
+    sql += " = ";
+    sql += CLIPVALUE2SQL(values.at(i));
+    sql += ',';
+  }
+  sql.pop_back();
+  sql += " WHERE ";
+  sql += key.filter;
+  server.SqlQuery(sql);
+}
+
+void methodSave(TQuillonQry& query) {
+  query.send("_married", true);
+  query.send("_age", 30);
+  query.send("_salary", 20);
+  query.Save();
+}
+
+void sentenceUpdate(TQuillonSrv& server, const RowKey& key) {
+  server.SqlQuery(std::string("update clientes set ") + "married = 0," + "age = 40," + "salary = 10" + " where " +
+                  key.filter);
+}
+
+void updateRow(TQuillonSrv& server, TQuillonQry& query, int option, const RowKey& key) {
+  switch (option) {
+    case 1:
+      methodUpdate(server, key);
+      break;
+    case 2:
+      buildSentence(server, key);
+      break;
+    case 3:
+      methodSave(query);
+      break;
+    case 4:
+      sentenceUpdate(server, key);
+      break;
+    default:
+      break;
+  }
+}
+
 void UPDATES(const ServerPtr& server, int option, long records, const std::vector<std::string>& menu,
              Screen& screen) {
   const std::string start = timeOfDay();
   const auto started = std::chrono::steady_clock::now();
   QueryPtr query = server->Query(selectionStatement(records));
-  const Value columns = Value::array({"Married", "Age", "salary", "Notes"});
   long processed = 0;
 
   while (query && !query->Eof()) {
-    Value notes = query->send("Notes");
-    // The notes text is escaped, so a quote in it cannot change the statement.
-    std::string escaped = db::escape(notes.asString(), server->handle());
-    std::string filter = "notes='" + escaped + "'";
-    screen.writeAt(2, 1, filter);
+    const RowKey key = rowKey(*server, *query);
+    screen.writeAt(2, 1, key.filter);
     screen.writeAt(3, 1, "Process Time: " + elapsedTime(start, timeOfDay()));
-
-    switch (option) {
-      case 1:
-        server->Update("clientes", columns, Value::array({false, 40, 10, notes}), filter);
-        break;
-      case 2: {
-        const Value values = Value::array({false, 40, 10, Value(escaped)});
-        std::string sql = "UPDATE clientes SET ";
-        for (std::size_t i = 1; i <= columns.len(); ++i) {
-          sql += columns.at(i).asString();
-          sql += " = ";
-          sql += CLIPVALUE2SQL(values.at(i));
-          sql += ',';
-        }
-        sql.pop_back();
-        sql += " WHERE ";
-        sql += filter;
-        server->SqlQuery(sql);
-        break;
-      }
-      case 3:
-        query->send("_married", true);
-        query->send("_age", 30);
-        query->send("_salary", 20);
-        query->Save();
-        break;
-      case 4:
-        server->SqlQuery(std::string("update clientes set ") + "married = 0," + "age = 40," + "salary = 10" +
-                         " where " + filter);
-        break;
-      default:
-        break;
-    }
+    updateRow(*server, *query, option, key);
     ++processed;
     query->Skip();
   }

@@ -148,8 +148,25 @@ const VeltroBackendOps* embeddedBackend(std::string& error) {
 
 }  // namespace detail
 
+// The module as installed beside the binary that holds this code: an installed
+// libveltro.so finds lib/veltro/ next to itself wherever the prefix was moved.
+// "" when that binary has no module beside it (a program linked statically).
+namespace {
+std::string moduleBesideThisBinary() {
+  static const char anchor = 0;
+  Dl_info info{};
+  if (::dladdr(&anchor, &info) == 0 || !info.dli_fname) return "";
+  std::error_code failed;
+  std::filesystem::path binary = std::filesystem::canonical(info.dli_fname, failed);
+  if (failed) return "";
+  std::string path = (binary.parent_path() / "veltro" / "libveltro_embedded.so").string();
+  return fileExists(path) ? path : "";
+}
+}  // namespace
+
 std::string embeddedModulePath() {
   if (const char* env = std::getenv("VELTRO_EMBEDDED_MODULE"); env && *env) return env;
+  if (std::string beside = moduleBesideThisBinary(); !beside.empty()) return beside;
 #ifdef VELTRO_EMBEDDED_BUILD_PATH
   if (fileExists(VELTRO_EMBEDDED_BUILD_PATH)) return VELTRO_EMBEDDED_BUILD_PATH;
 #endif
@@ -303,18 +320,31 @@ std::string error(Handle conn) {
 }
 
 void escapeAppend(std::string& out, std::string_view text, Handle conn) {
-  if (text.empty()) return;
+  // Trailing blanks never need escaping, and padded texts are mostly blanks:
+  // the client library's multi-byte escaping costs tens of instructions a byte,
+  // so only the text before them goes through it. A blank is never part of a
+  // multi-byte character in any character set the server speaks, so the result
+  // is the same as escaping the whole text.
+  const std::size_t head = trimRight(text).size();
+  const std::size_t blanks = text.size() - head;
   const std::size_t base = out.size();
-  const auto n = static_cast<unsigned long>(text.size());
-  out.resize(base + 2 * text.size() + 1);
-  unsigned long m;
-  if (const detail::Entry* e = connEntry(conn))
-    m = e->ops->realEscape(e->object, out.data() + base, text.data(), n);
-  else
-    m = detail::clientBackend()->escape(out.data() + base, text.data(), n);
-  // (unsigned long)-1 reports a text the character set cannot escape.
-  if (m > 2 * static_cast<unsigned long>(text.size())) m = 0;
-  out.resize(base + m);
+  if (head > 0) {
+    const auto n = static_cast<unsigned long>(head);
+    out.reserve(base + 2 * head + 1 + blanks);
+    out.resize(base + 2 * head + 1);
+    unsigned long m;
+    if (const detail::Entry* e = connEntry(conn))
+      m = e->ops->realEscape(e->object, out.data() + base, text.data(), n);
+    else
+      m = detail::clientBackend()->escape(out.data() + base, text.data(), n);
+    // (unsigned long)-1 reports a text the character set cannot escape.
+    if (m > 2 * n) {
+      out.resize(base);
+      return;
+    }
+    out.resize(base + m);
+  }
+  out.append(blanks, ' ');
 }
 
 std::string escape(std::string_view text, Handle conn) {

@@ -99,6 +99,21 @@ Value TQuillonQry::FieldGet(const Value& uField) {
     if (auto srv = server()) srv->RaiseInternal(kErrFieldValue);
     return Value();
   }
+  // A value already of its column's kind needs no verifying: the walk over a
+  // result reads most fields this way.
+  switch (c.letter) {
+    case 'N':
+      if (v->isNumber()) return *v;
+      break;
+    case 'L':
+      if (v->isLogical()) return *v;
+      break;
+    case 'D':
+      if (v->isDate() && !v->asDate().empty()) return *v;
+      break;
+    default:
+      break;
+  }
   return VerifyValue(n, *v);
 }
 
@@ -170,7 +185,8 @@ Value TQuillonQry::VerifyValue(long nField, const Value& uValue) {
 }
 
 bool TQuillonQry::IsEqual(const Value& cName) {
-  std::string key = "_" + std::string(qdetail::textOf(cName));
+  std::string key(1, '_');
+  key += qdetail::textOf(cName);
   TablePtr row = hRow.asTable(), old = hOldRow.asTable();
   const Value* a = row ? row->find(key) : nullptr;
   const Value* b = old ? old->find(key) : nullptr;

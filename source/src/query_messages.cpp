@@ -16,7 +16,6 @@ namespace {
 
 using Q = TQuillonQry;
 
-Value arg(Args a, std::size_t i) { return i < a.size() ? a[i] : Value(); }
 Q& q(Object& o) { return static_cast<Q&>(o); }
 
 const MessageTable& queryMessages() {
@@ -59,56 +58,56 @@ const MessageTable& queryMessages() {
         .member<Q, &Q::oRow>("oRow");
     t.add("End", [](Object& o, Args) -> Value { q(o).End(); return {}; })
         .add("Bof", [](Object& o, Args) -> Value { return q(o).Bof(); })
-        .add("BuildDatas", [](Object& o, Args a) -> Value { q(o).BuildDatas(arg(a, 0)); return {}; })
+        .add("BuildDatas", [](Object& o, Args a) -> Value { q(o).BuildDatas(argAt(a, 0)); return {}; })
         .add("BuildDataWhere", [](Object& o, Args) -> Value { return q(o).BuildDataWhere(); })
         .add("BuildQuery", [](Object& o, Args a) -> Value {
-          return q(o).BuildQuery(arg(a, 0), arg(a, 1), arg(a, 2), arg(a, 3), arg(a, 4), arg(a, 5), arg(a, 6), arg(a, 7));
+          return q(o).BuildQuery(argAt(a, 0), argAt(a, 1), argAt(a, 2), argAt(a, 3), argAt(a, 4), argAt(a, 5), argAt(a, 6), argAt(a, 7));
         })
-        .add("CheckError", [](Object& o, Args a) -> Value { q(o).CheckError(arg(a, 0)); return {}; })
-        .add("Delete", [](Object& o, Args a) -> Value { return q(o).Delete(arg(a, 0)); })
+        .add("CheckError", [](Object& o, Args a) -> Value { q(o).CheckError(argAt(a, 0)); return {}; })
+        .add("Delete", [](Object& o, Args a) -> Value { return q(o).Delete(argAt(a, 0)); })
         .add("Eof", [](Object& o, Args) -> Value { return q(o).Eof(); })
         .add("FCount", [](Object& o, Args) -> Value { return q(o).FCount(); })
-        .add("FieldLen", [](Object& o, Args a) -> Value { return q(o).FieldLen(arg(a, 0)); })
-        .add("FieldDec", [](Object& o, Args a) -> Value { return q(o).FieldDec(arg(a, 0)); })
-        .add("FieldName", [](Object& o, Args a) -> Value { return q(o).FieldName(arg(a, 0)); })
-        .add("FieldPos", [](Object& o, Args a) -> Value { return q(o).FieldPos(arg(a, 0)); })
-        .add("FieldGet", [](Object& o, Args a) -> Value { return q(o).FieldGet(arg(a, 0)); })
-        .add("FieldType", [](Object& o, Args a) -> Value { return q(o).FieldType(arg(a, 0)); })
-        .add("FieldMySqlType", [](Object& o, Args a) -> Value { return q(o).FieldMySqlType(arg(a, 0)); })
-        .add("FieldPut", [](Object& o, Args a) -> Value { return q(o).FieldPut(arg(a, 0), arg(a, 1)); })
-        .add("FillArray", [](Object& o, Args a) -> Value { return q(o).FillArray(arg(a, 0)); })
+        .add("FieldLen", [](Object& o, Args a) -> Value { return q(o).FieldLen(argAt(a, 0)); })
+        .add("FieldDec", [](Object& o, Args a) -> Value { return q(o).FieldDec(argAt(a, 0)); })
+        .add("FieldName", [](Object& o, Args a) -> Value { return q(o).FieldName(argAt(a, 0)); })
+        .add("FieldPos", [](Object& o, Args a) -> Value { return q(o).FieldPos(argAt(a, 0)); })
+        .add("FieldGet", [](Object& o, Args a) -> Value { return q(o).FieldGet(argAt(a, 0)); })
+        .add("FieldType", [](Object& o, Args a) -> Value { return q(o).FieldType(argAt(a, 0)); })
+        .add("FieldMySqlType", [](Object& o, Args a) -> Value { return q(o).FieldMySqlType(argAt(a, 0)); })
+        .add("FieldPut", [](Object& o, Args a) -> Value { return q(o).FieldPut(argAt(a, 0), argAt(a, 1)); })
+        .add("FillArray", [](Object& o, Args a) -> Value { return q(o).FillArray(argAt(a, 0)); })
         .add("FirstPage", [](Object& o, Args) -> Value { q(o).FirstPage(); return {}; })
-        .add("GetBlankRow", [](Object& o, Args a) -> Value { return q(o).GetBlankRow(arg(a, 0)); })
-        .add("GetRow", [](Object& o, Args a) -> Value { return q(o).GetRow(arg(a, 0)); })
-        .add("GoTo", [](Object& o, Args a) -> Value { return q(o).GoTo(arg(a, 0)); })
-        .add("GetRowObj", [](Object& o, Args a) -> Value { return q(o).GetRowObj(arg(a, 0)); })
+        .add("GetBlankRow", [](Object& o, Args a) -> Value { return q(o).GetBlankRow(argAt(a, 0)); })
+        .add("GetRow", [](Object& o, Args a) -> Value { return q(o).GetRow(argAt(a, 0)); })
+        .add("GoTo", [](Object& o, Args a) -> Value { return q(o).GoTo(argAt(a, 0)); })
+        .add("GetRowObj", [](Object& o, Args a) -> Value { return q(o).GetRowObj(argAt(a, 0)); })
         .add("GoBottom", [](Object& o, Args) -> Value { return q(o).GoBottom(); })
         .add("GoTop", [](Object& o, Args) -> Value { return q(o).GoTop(); })
-        .add("IsEqual", [](Object& o, Args a) -> Value { return q(o).IsEqual(arg(a, 0)); })
+        .add("IsEqual", [](Object& o, Args a) -> Value { return q(o).IsEqual(argAt(a, 0)); })
         .add("IsSingleTable", [](Object& o, Args) -> Value { return q(o).IsSingleTable(); })
         .add("IsCommand", [](Object& o, Args) -> Value { return q(o).IsCommand(); })
         .add("LastPage", [](Object& o, Args) -> Value { q(o).LastPage(); return {}; })
         .add("LastRec", [](Object& o, Args) -> Value { return q(o).LastRec(); })
-        .add("LoadQuery", [](Object& o, Args a) -> Value { q(o).LoadQuery(arg(a, 0)); return {}; })
+        .add("LoadQuery", [](Object& o, Args a) -> Value { q(o).LoadQuery(argAt(a, 0)); return {}; })
         .add("MakePrimaryKeyWhere", [](Object& o, Args) -> Value { return q(o).MakePrimaryKeyWhere(); })
-        .add("NextPage", [](Object& o, Args a) -> Value { q(o).NextPage(arg(a, 0), arg(a, 1)); return {}; })
-        .add("PrevPage", [](Object& o, Args a) -> Value { q(o).PrevPage(arg(a, 0), arg(a, 1)); return {}; })
+        .add("NextPage", [](Object& o, Args a) -> Value { q(o).NextPage(argAt(a, 0), argAt(a, 1)); return {}; })
+        .add("PrevPage", [](Object& o, Args a) -> Value { q(o).PrevPage(argAt(a, 0), argAt(a, 1)); return {}; })
         .add("RecNo", [](Object& o, Args) -> Value { return q(o).RecNo(); })
         .add("RecCount", [](Object& o, Args) -> Value { return q(o).RecCount(); })
-        .add("Refresh", [](Object& o, Args a) -> Value { return q(o).Refresh(arg(a, 0)); })
+        .add("Refresh", [](Object& o, Args a) -> Value { return q(o).Refresh(argAt(a, 0)); })
         .add("Save", [](Object& o, Args) -> Value { return q(o).Save(); })
         .add("Seek", [](Object& o, Args a) -> Value {
-          return q(o).Seek(arg(a, 0), arg(a, 1), arg(a, 2), arg(a, 3), arg(a, 4), arg(a, 5));
+          return q(o).Seek(argAt(a, 0), argAt(a, 1), argAt(a, 2), argAt(a, 3), argAt(a, 4), argAt(a, 5));
         })
-        .add("SetNewFilter", [](Object& o, Args a) -> Value { return q(o).SetNewFilter(arg(a, 0), arg(a, 1), arg(a, 2)); })
-        .add("SetWhere", [](Object& o, Args a) -> Value { return q(o).SetWhere(arg(a, 0), arg(a, 1)); })
-        .add("SetGroup", [](Object& o, Args a) -> Value { return q(o).SetGroup(arg(a, 0), arg(a, 1)); })
-        .add("SetHaving", [](Object& o, Args a) -> Value { return q(o).SetHaving(arg(a, 0), arg(a, 1)); })
-        .add("SetOrder", [](Object& o, Args a) -> Value { return q(o).SetOrder(arg(a, 0), arg(a, 1)); })
-        .add("SetLimit", [](Object& o, Args a) -> Value { return q(o).SetLimit(arg(a, 0), arg(a, 1)); })
-        .add("SetPages", [](Object& o, Args a) -> Value { q(o).SetPages(arg(a, 0)); return {}; })
-        .add("Skip", [](Object& o, Args a) -> Value { return q(o).Skip(arg(a, 0)); })
-        .add("Undo", [](Object& o, Args a) -> Value { q(o).Undo(arg(a, 0)); return {}; })
+        .add("SetNewFilter", [](Object& o, Args a) -> Value { return q(o).SetNewFilter(argAt(a, 0), argAt(a, 1), argAt(a, 2)); })
+        .add("SetWhere", [](Object& o, Args a) -> Value { return q(o).SetWhere(argAt(a, 0), argAt(a, 1)); })
+        .add("SetGroup", [](Object& o, Args a) -> Value { return q(o).SetGroup(argAt(a, 0), argAt(a, 1)); })
+        .add("SetHaving", [](Object& o, Args a) -> Value { return q(o).SetHaving(argAt(a, 0), argAt(a, 1)); })
+        .add("SetOrder", [](Object& o, Args a) -> Value { return q(o).SetOrder(argAt(a, 0), argAt(a, 1)); })
+        .add("SetLimit", [](Object& o, Args a) -> Value { return q(o).SetLimit(argAt(a, 0), argAt(a, 1)); })
+        .add("SetPages", [](Object& o, Args a) -> Value { q(o).SetPages(argAt(a, 0)); return {}; })
+        .add("Skip", [](Object& o, Args a) -> Value { return q(o).Skip(argAt(a, 0)); })
+        .add("Undo", [](Object& o, Args a) -> Value { q(o).Undo(argAt(a, 0)); return {}; })
         .add("Zap", [](Object& o, Args) -> Value { return q(o).Zap(); });
     return t;
   }();
@@ -152,7 +151,7 @@ Value TQuillonQry::onUnknown(std::string_view message, Args args) {
   const bool assign = !message.empty() && message[0] == '_';
   const int subCode = assign ? 1005 : 1004;
   const ColumnKey ck(assign ? message.substr(1) : message);
-  const Value value = arg(args, 0);
+  const Value value = argAt(args, 0);
   TablePtr row = hRow.asTable();
   if (row && row->has(ck.key())) {
     const Value field(ck.field());

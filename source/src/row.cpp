@@ -11,7 +11,6 @@ namespace {
 
 using R = TQuillonRow;
 
-Value arg(Args a, std::size_t i) { return i < a.size() ? a[i] : Value(); }
 
 Value copyTable(const Value& t) {
   TablePtr p = t.asTable();
@@ -68,7 +67,7 @@ const MessageTable& TQuillonRow::messages() const { return rowMessages(); }
 // escaping); any other message goes to the query, without a leading "_".
 Value TQuillonRow::onUnknown(std::string_view message, Args args) {
   std::string field = lower(!message.empty() && message[0] == '_' ? message.substr(1) : message);
-  const Value value = arg(args, 0);
+  const Value value = argAt(args, 0);
   TablePtr t = uRow.asTable();
   const std::string key = "_" + field;
   if (t && t->has(key)) {

@@ -70,9 +70,16 @@ bool TQuillonSrv::DBCreate(const Value& name, const Value& ifNotExists, const Va
                            const Value& collation) {
   std::string sql = "CREATE DATABASE";
   if (switchOr(ifNotExists, true)) sql += " IF NOT EXISTS";
-  sql += " " + Q_LOWERCASE(name);
-  if (!charset.isEmpty()) sql += " CHARACTER SET " + charset.asString();
-  if (!collation.isEmpty()) sql += " COLLATE  " + collation.asString();
+  sql += ' ';
+  sql += Q_LOWERCASE(name);
+  if (!charset.isEmpty()) {
+    sql += " CHARACTER SET ";
+    sql += charset.asString();
+  }
+  if (!collation.isEmpty()) {
+    sql += " COLLATE  ";
+    sql += collation.asString();
+  }
   return SqlQuery(sql);
 }
 

@@ -45,21 +45,23 @@ write_ini() {  # DIR [extra lines...]
   } >"$dir/connect.ini"
 }
 
-# Starts the program in a fresh tmux session in DIR.
+# Starts the program in a fresh tmux session in DIR. The pane stays after the
+# program ends (sleep), so its last screen can still be read.
 start() {
   local dir=$1
   tmux kill-session -t "$session" >/dev/null 2>&1 || true
-  tmux new-session -d -s "$session" -x 100 -y 30 "bash --norc --noprofile"
-  tmux send-keys -t "$session" "cd '$dir' && clear && '$veltro' 2>'$dir/stderr.txt'; echo EXIT=\$? >'$dir/rc.txt'" Enter
+  rm -f "$dir/rc.txt"
+  tmux new-session -d -s "$session" -x 100 -y 30 \
+    "cd '$dir' && '$veltro' 2>'$dir/stderr.txt'; echo EXIT=\$? >'$dir/rc.txt'; sleep 3600"
 }
 
 keys() { tmux send-keys -t "$session" "$@"; sleep 0.3; }
 screen() { tmux capture-pane -p -t "$session"; }
 
-# Waits until the screen shows a text (up to 20 s).
+# Waits until the screen shows a text (up to 40 s: CI machines can be slow).
 wait_for() {
   local text=$1
-  for _ in $(seq 1 200); do
+  for _ in $(seq 1 400); do
     screen | grep -qF -- "$text" && return 0
     sleep 0.1
   done

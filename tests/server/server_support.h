@@ -11,6 +11,7 @@
 
 #include "test_env.h"
 #include "veltro/binding.h"
+#include "veltro/object.h"
 #include "veltro/server.h"
 
 namespace veltro::testing {
@@ -18,6 +19,7 @@ namespace veltro::testing {
 struct Report {
   long long number;
   bool internal;
+  Value extra;
 };
 
 // A bOnError callable that records every report.
@@ -26,7 +28,7 @@ struct Recorder {
   Value block() const {
     auto c = calls;
     return Value(Callable([c](Args a) -> Value {
-      c->push_back({a.size() > 1 ? a[1].asInt() : 0, a.size() > 2 && a[2].asBool()});
+      c->push_back({argAt(a, 1).asInt(), argAt(a, 2).asBool(), argAt(a, 3)});
       return {};
     }));
   }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "server_support.h"
 #include "test_env.h"
 #include "veltro/binding.h"
 #include "veltro/error.h"
@@ -16,31 +17,9 @@ using veltro::testing::serverEnv;
 
 namespace {
 
-struct Report {
-  long long number;
-  bool internal;
-  Value extra;
-};
+using veltro::testing::Recorder;
 
-// A bOnError callable that records every call.
-struct Recorder {
-  std::shared_ptr<std::vector<Report>> calls = std::make_shared<std::vector<Report>>();
-  Value block() const {
-    auto c = calls;
-    return Value(Callable([c](Args a) -> Value {
-      c->push_back({a.size() > 1 ? a[1].asInt() : 0, a.size() > 2 && a[2].asBool(), a.size() > 3 ? a[3] : Value()});
-      return {};
-    }));
-  }
-};
-
-ServerPtr connectTo(const Value& onError = {}, const Value& database = {}) {
-  const auto& e = serverEnv();
-  ServerPtr s = TQuillonSrv::create();
-  s->New(e.host, e.user, e.password, static_cast<int>(e.port), 0,
-         database.isNil() ? Value(e.database) : database, onError);
-  return s;
-}
+ServerPtr connectTo(const Value& onError = {}) { return veltro::testing::connectServer(onError); }
 
 long long scalar(const ServerPtr& s, const std::string& sql) {
   EXPECT_TRUE(s->SqlQuery(sql));

@@ -111,8 +111,10 @@ long seek(Handle res, unsigned col, std::string_view text, long first, long last
 // The comparison of seek on one value, exposed for tests and fuzzing.
 bool seekMatches(std::string_view value, std::string_view text, bool soft);
 
-// Where the embedded module is looked for: $VELTRO_EMBEDDED_MODULE, then beside
-// the binding library, then the install location.
+// Where the embedded module is looked for: $VELTRO_EMBEDDED_MODULE, then
+// veltro/libveltro_embedded.so beside the library that holds the binding (an
+// installed libveltro.so, wherever its prefix), then the build tree, then the
+// configured install location.
 std::string embeddedModulePath();
 
 }  // namespace veltro

@@ -15,6 +15,12 @@ namespace veltro {
 
 class Object;
 
+// Argument i (from 0) of a message; nil when the sender passed fewer.
+inline const Value& argAt(Args args, std::size_t i) {
+  static const Value nil;
+  return i < args.size() ? args[i] : nil;
+}
+
 // One table per class: message name -> handler. Built once, shared by every instance.
 class MessageTable {
  public:
