@@ -35,9 +35,10 @@ class Reader {
 
   // Reads the first name of a ";" list that is not empty and opens, into the map.
   void readList(std::string_view names);
+  // Reads the settings of a text into the map, starting in "MAIN".
+  void parse(std::string_view text);
 
  private:
-  void parse(std::string_view text);
   // Handles one complete logical line under the current section.
   void handleLine(std::string& logical, std::string& current);
   Table& section(const std::string& name);
@@ -177,12 +178,23 @@ void Reader::handleLine(std::string& logical, std::string& current) {
   logical.clear();
 }
 
+TablePtr newSettingsMap() {
+  auto map = std::make_shared<Table>(false);
+  map->set(kMain, Value::table());
+  return map;
+}
+
 }  // namespace
 
 TablePtr INIREAD(const std::string& fileNames) {
-  auto map = std::make_shared<Table>(false);
-  map->set(kMain, Value::table());
+  TablePtr map = newSettingsMap();
   Reader(*map).readList(fileNames);
+  return map;
+}
+
+TablePtr INIREADTEXT(std::string_view text) {
+  TablePtr map = newSettingsMap();
+  Reader(*map).parse(text);
   return map;
 }
 

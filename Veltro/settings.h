@@ -14,6 +14,10 @@ namespace veltro {
 // value text. Always holds "MAIN"; a missing or unreadable file gives only that.
 TablePtr INIREAD(const std::string& fileNames);
 
+// The settings map of a text in INI form, read as INIREAD reads a file's
+// contents (include lines name files relative to the working directory).
+TablePtr INIREADTEXT(std::string_view text);
+
 // The number of a setting's value: blanks skipped, optional sign, digits and
 // one point up to the first other character; 0 when there are no digits.
 Number settingNumber(std::string_view text);

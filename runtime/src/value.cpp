@@ -48,7 +48,8 @@ __int128 scaleDown(__int128 m, int k) {
   __int128 f = pow10i(k);
   __int128 q = m / f;
   __int128 r = m % f;
-  if (abs128(r) * 2 >= f) q += (m < 0 ? -1 : 1);
+  // r * 2 >= f, without doubling a remainder that may be near 10^38.
+  if (abs128(r) >= f - abs128(r)) q += (m < 0 ? -1 : 1);
   return q;
 }
 
@@ -111,7 +112,8 @@ Number Number::fromDouble(double v, int decimals) {
 
 // Reads sign, digits with one point and an optional exponent. The digits stay
 // exact while they fit in 38 significant digits and 38 decimals; beyond that
-// the numeral becomes a double that keeps its count of decimals.
+// the numeral becomes a double that keeps its count of decimals. A magnitude
+// beyond the range of doubles is no number.
 bool Number::parse(std::string_view text, Number& out) {
   {
     // Server numerals are mostly [-]digits[.digits] of a few digits: those
@@ -195,6 +197,9 @@ bool Number::parse(std::string_view text, Number& out) {
   } else {
     r.dbl_ = true;
     r.d_ = readDouble(body);
+    // Beyond the range of doubles there is no number to carry, and its text
+    // would be no numeral ("inf").
+    if (!std::isfinite(r.d_)) return false;
     r.dec_ = static_cast<std::int8_t>(std::clamp<long>(fraction - exponent, 0, kMaxDoubleDecimals));
   }
   out = r;
@@ -309,11 +314,12 @@ int compare(const Number& a, const Number& b) {
 Number operator+(const Number& a, const Number& b) {
   if (!a.dbl_ && !b.dbl_) {
     int decimals = std::max(a.dec_, b.dec_);
-    __int128 x, y;
+    __int128 x, y, z;
+    // Two mantissas of 38 digits can overflow 128 bits before the range check.
     if (scaleUp(a.m_, decimals - a.dec_, x) && scaleUp(b.m_, decimals - b.dec_, y) &&
-        abs128(x + y) <= kMaxMantissa) {
+        !__builtin_add_overflow(x, y, &z) && abs128(z) <= kMaxMantissa) {
       Number r;
-      r.m_ = x + y;
+      r.m_ = z;
       r.dec_ = static_cast<std::int8_t>(decimals);
       return r;
     }
@@ -324,11 +330,12 @@ Number operator+(const Number& a, const Number& b) {
 Number operator-(const Number& a, const Number& b) {
   if (!a.dbl_ && !b.dbl_) {
     int decimals = std::max(a.dec_, b.dec_);
-    __int128 x, y;
+    __int128 x, y, z;
+    // Two mantissas of 38 digits can overflow 128 bits before the range check.
     if (scaleUp(a.m_, decimals - a.dec_, x) && scaleUp(b.m_, decimals - b.dec_, y) &&
-        abs128(x - y) <= kMaxMantissa) {
+        !__builtin_sub_overflow(x, y, &z) && abs128(z) <= kMaxMantissa) {
       Number r;
-      r.m_ = x - y;
+      r.m_ = z;
       r.dec_ = static_cast<std::int8_t>(decimals);
       return r;
     }

@@ -8,69 +8,15 @@
 #include <string_view>
 #include <vector>
 
+#include "restore_line.h"
 #include "veltro/server.h"
 
 namespace veltro {
 
 namespace {
 
-// Reads a file as lines separated by CR LF pairs, as the dump writes them. A
-// lone LF stays inside its line; the piece after the last pair is the last
-// line (empty when the file ends with CR LF).
-class CrLfReader {
- public:
-  explicit CrLfReader(const std::string& path) : file_(std::fopen(path.c_str(), "rb")), buffer_(1 << 20) {}
-  ~CrLfReader() {
-    if (file_) std::fclose(file_);
-  }
-  CrLfReader(const CrLfReader&) = delete;
-  CrLfReader& operator=(const CrLfReader&) = delete;
-
-  // The next line into line; false when none is left.
-  bool next(std::string& line) {
-    if (done_) return false;
-    line.clear();
-    for (;;) {
-      if (pos_ == end_ && !fill()) {
-        done_ = true;
-        return true;
-      }
-      const char* start = buffer_.data() + pos_;
-      const void* lf = std::memchr(start, '\n', end_ - pos_);
-      if (!lf) {
-        line.append(start, end_ - pos_);
-        pos_ = end_;
-        continue;
-      }
-      std::size_t n = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
-      line.append(start, n);
-      pos_ += n + 1;
-      if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-        return true;
-      }
-      line += '\n';
-    }
-  }
-
- private:
-  bool fill() {
-    if (!file_) return false;
-    pos_ = 0;
-    end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-    return end_ > 0;
-  }
-
-  std::FILE* file_;
-  std::vector<char> buffer_;
-  std::size_t pos_ = 0, end_ = 0;
-  bool done_ = false;
-};
-
 bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
-// The statements a dump holds, recognised by how their line begins, so that
-// data inside an INSERT line can never make a line count as another statement.
 bool isStatement(std::string_view line) {
   for (std::string_view keyword : {"DROP TABLE", "CREATE TABLE", "LOCK TABLES", "INSERT INTO", "UNLOCK TABLES"})
     if (startsWith(line, keyword)) return true;
@@ -78,6 +24,33 @@ bool isStatement(std::string_view line) {
 }
 
 }  // namespace
+
+namespace restore {
+
+LineAction classifyLine(std::string_view line) {
+  LineAction action;
+  std::string_view text = line;
+  text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
+  if (startsWith(text, "CREATE DATABASE IF NOT EXISTS")) {
+    action.kind = LineKind::CreateDatabase;
+    action.text = text;
+    action.name = text.substr(text.find_last_of(' ') + 1);
+    return action;
+  }
+  if (startsWith(text, "** BEGIN ")) {
+    action.kind = LineKind::TableBegin;
+    action.name = text.substr(9);
+    return action;
+  }
+  if (!text.empty() && text.back() == ';') text.remove_suffix(1);
+  if (isStatement(text)) {
+    action.kind = LineKind::Statement;
+    action.text = text;
+  }
+  return action;
+}
+
+}  // namespace restore
 
 // Sends the statements of a dump file in order, each once. Returns true when
 // every line was processed; false when the file is missing or the run was cancelled.
@@ -94,7 +67,7 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
   std::string line;
   long total = 0;
   if (!cancelled()) {
-    CrLfReader counter(path);
+    restore::CrLfReader counter(path);
     while (counter.next(line)) ++total;
   }
 
@@ -107,29 +80,30 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
     if (locked) SqlQuery("UNLOCK TABLES");
     locked = false;
   };
-  CrLfReader reader(path);
+  restore::CrLfReader reader(path);
   for (long i = 1; !cancelled() && reader.next(line); ++i) {
     if (!bOnRestore.isNil()) bOnRestore(3, table, total, i);
-    std::string_view text = line;
-    text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
-    if (startsWith(text, "CREATE DATABASE IF NOT EXISTS")) {
-      std::string database(text.substr(text.find_last_of(' ') + 1));
-      SqlQuery(std::string(text));
-      SelectDB(database);
-      continue;
+    const restore::LineAction action = restore::classifyLine(line);
+    switch (action.kind) {
+      case restore::LineKind::CreateDatabase:
+        SqlQuery(std::string(action.text));
+        SelectDB(std::string(action.name));
+        break;
+      case restore::LineKind::TableBegin:
+        unlock();
+        table.assign(action.name);
+        break;
+      case restore::LineKind::Statement: {
+        const bool sent = SqlQuery(std::string(action.text));
+        if (startsWith(action.text, "UNLOCK TABLES"))
+          locked = false;
+        else if (startsWith(action.text, "LOCK TABLES") && sent)
+          locked = true;
+        break;
+      }
+      case restore::LineKind::Ignore:
+        break;
     }
-    if (startsWith(text, "** BEGIN ")) {
-      unlock();
-      table.assign(text.substr(9));
-      continue;
-    }
-    if (!text.empty() && text.back() == ';') text.remove_suffix(1);
-    if (!isStatement(text)) continue;
-    const bool sent = SqlQuery(std::string(text));
-    if (startsWith(text, "UNLOCK TABLES"))
-      locked = false;
-    else if (startsWith(text, "LOCK TABLES") && sent)
-      locked = true;
   }
   unlock();
 

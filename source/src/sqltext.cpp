@@ -2,6 +2,7 @@
 // checks and the two process-wide library settings.
 #include "veltro/sqltext.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "veltro/binding.h"
@@ -74,6 +75,13 @@ void appendSqlLiteral(std::string& out, const Value& value, char kind, bool quot
   }
   if (!fitsCode(value, kind)) {
     appendSqlLiteral(out, value, value.kindLetter(), quote, notNull);
+    return;
+  }
+  // An infinite or undefined double has no number text; its "inf" or "nan"
+  // would read as a column name inside the statement.
+  if (value.isNumber() && !value.number().isExact() && !std::isfinite(value.number().toDouble()) &&
+      (kind == 'N' || kind == 'I' || kind == 'T')) {
+    out += "NULL";
     return;
   }
   switch (kind) {

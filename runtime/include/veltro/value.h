@@ -51,7 +51,8 @@ class Number {
   static Number fromUInt(std::uint64_t v) { Number n; n.m_ = static_cast<__int128>(v); return n; }
   // A double given by a caller; decimals < 0 means "as many as it needs" (up to 10, trailing zeros dropped).
   static Number fromDouble(double v, int decimals = -1);
-  // Exact parse of a server numeral ("-12", "3.1400", "1e5"); false when the text is no numeral.
+  // Exact parse of a server numeral ("-12", "3.1400", "1e5"); false when the text is no numeral
+  // or its magnitude is beyond the range of doubles.
   static bool parse(std::string_view text, Number& out);
   // The leading decimal number of a text: blanks skipped, sign, digits and one point; 0 when none.
   static Number leading(std::string_view text);

@@ -1,0 +1,88 @@
+// How Restore reads the lines of a dump, apart from the server so that it can
+// be tested and fuzzed on its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace veltro::restore {
+
+// Reads a file as lines separated by CR LF pairs, as the dump writes them. A
+// lone LF stays inside its line; the piece after the last pair is the last
+// line (empty when the file ends with CR LF). bufferSize: bytes read at a
+// time (tests use small ones to cut lines across reads).
+class CrLfReader {
+ public:
+  explicit CrLfReader(const std::string& path, std::size_t bufferSize = 1 << 20)
+      : file_(std::fopen(path.c_str(), "rb")), buffer_(bufferSize > 0 ? bufferSize : 1) {}
+  ~CrLfReader() {
+    if (file_) std::fclose(file_);
+  }
+  CrLfReader(const CrLfReader&) = delete;
+  CrLfReader& operator=(const CrLfReader&) = delete;
+
+  // The next line into line; false when none is left.
+  bool next(std::string& line) {
+    if (done_) return false;
+    line.clear();
+    for (;;) {
+      if (pos_ == end_ && !fill()) {
+        done_ = true;
+        return true;
+      }
+      const char* start = buffer_.data() + pos_;
+      const void* lf = std::memchr(start, '\n', end_ - pos_);
+      if (!lf) {
+        line.append(start, end_ - pos_);
+        pos_ = end_;
+        continue;
+      }
+      std::size_t n = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
+      line.append(start, n);
+      pos_ += n + 1;
+      if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+        return true;
+      }
+      line += '\n';
+    }
+  }
+
+ private:
+  bool fill() {
+    if (!file_) return false;
+    pos_ = 0;
+    end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    return end_ > 0;
+  }
+
+  std::FILE* file_;
+  std::vector<char> buffer_;
+  std::size_t pos_ = 0, end_ = 0;
+  bool done_ = false;
+};
+
+
+enum class LineKind {
+  Ignore,          // anything that is not one of the lines below
+  CreateDatabase,  // text: the statement; name: the database to select afterwards
+  TableBegin,      // name: the table whose statements follow ("** BEGIN name")
+  Statement,       // text: the statement to send, without its closing ";"
+};
+
+struct LineAction {
+  LineKind kind = LineKind::Ignore;
+  std::string_view text;  // views into the line
+  std::string_view name;
+};
+
+// Classifies one line of a dump (without its CR LF). Leading blanks and tabs
+// are skipped; a statement is recognised by how the line begins, so that data
+// inside an INSERT line can never make the line count as another statement.
+LineAction classifyLine(std::string_view line);
+
+}  // namespace veltro::restore
