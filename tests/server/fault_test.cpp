@@ -27,6 +27,12 @@
 namespace veltro {
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 using testing::Recorder;
 using testing::serverEnv;
 using testing::SideConnection;
@@ -457,8 +463,10 @@ TEST_F(Fault, SoakLeavesMemoryAndHandlesFlat) {
   EXPECT_EQ(openFiles(), files);
   EXPECT_EQ(db::liveHandles().connections, handles.connections);
   EXPECT_EQ(db::liveHandles().results, handles.results);
-  // A leak of one result or one query per call would be megabytes here.
-  EXPECT_LE(statusKb("VmRSS"), rss + 2048) << "VmRSS grew from " << rss << " kB";
+  // A leak of one result or one query per call would be megabytes here. Under
+  // AddressSanitizer freed memory waits in quarantine, so the resident size
+  // says nothing there; its leak check at exit stands in for this one.
+  if (!kAddressSanitizer) EXPECT_LE(statusKb("VmRSS"), rss + 2048) << "VmRSS grew from " << rss << " kB";
 }
 
 }  // namespace
