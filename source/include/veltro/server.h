@@ -185,7 +185,6 @@ class TQuillonSrv : public Object {
   void report(const Value& nError, bool internal, const Value& cExtra);
   void forgetQuery(const TQuillonQry* query);
   bool connected() const;
-  bool reconnectAfterLoss(bool& lostTransaction);
 
   std::vector<std::weak_ptr<TQuillonQry>> queries_;
   bool internalPending_ = false;  // nInternalError was set by the operation now checking
