@@ -15,6 +15,7 @@
 #include "veltro/value.h"
 
 using veltro::fuzz::check;
+using veltro::fuzz::isNumeral;
 using veltro::Value;
 
 namespace {
@@ -41,17 +42,6 @@ Value makeValue(FuzzedDataProvider& in) {
       return Value(server);
     }
   }
-}
-
-bool isNumeral(std::string_view s) {
-  if (!s.empty() && s.front() == '-') s.remove_prefix(1);
-  if (s.empty() || s.front() == '.' || s.back() == '.') return false;
-  bool point = false;
-  for (char c : s) {
-    if (c == '.' && !point) point = true;
-    else if (c < '0' || c > '9') return false;
-  }
-  return true;
 }
 
 // A quoted literal whose quotes are its first and last characters: every

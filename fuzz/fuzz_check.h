@@ -17,4 +17,17 @@ inline void check(bool ok, const char* what, std::string_view detail = {}) {
   if (!ok) fail(what, detail);
 }
 
+// Whether a text is a plain decimal numeral: optional '-', digits, at most one
+// point with digits on both sides.
+inline bool isNumeral(std::string_view s) {
+  if (!s.empty() && s.front() == '-') s.remove_prefix(1);
+  if (s.empty() || s.front() == '.' || s.back() == '.') return false;
+  bool point = false;
+  for (char c : s) {
+    if (c == '.' && !point) point = true;
+    else if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
 }  // namespace veltro::fuzz

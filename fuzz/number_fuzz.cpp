@@ -10,19 +10,9 @@
 
 using veltro::Number;
 using veltro::fuzz::check;
+using veltro::fuzz::isNumeral;
 
 namespace {
-
-bool isNumeral(std::string_view s) {
-  if (!s.empty() && s.front() == '-') s.remove_prefix(1);
-  if (s.empty() || s.front() == '.' || s.back() == '.') return false;
-  bool point = false;
-  for (char c : s) {
-    if (c == '.' && !point) point = true;
-    else if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
 
 std::size_t decimalsOf(std::string_view s) {
   const std::size_t point = s.find('.');

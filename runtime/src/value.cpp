@@ -311,37 +311,27 @@ int compare(const Number& a, const Number& b) {
   return x < y ? -1 : (x > y ? 1 : 0);
 }
 
-Number operator+(const Number& a, const Number& b) {
+// a + b, or a - b: exact while both are exact and the result fits, else by doubles.
+Number Number::addExact(const Number& a, const Number& b, bool subtract) {
   if (!a.dbl_ && !b.dbl_) {
     int decimals = std::max(a.dec_, b.dec_);
     __int128 x, y, z;
     // Two mantissas of 38 digits can overflow 128 bits before the range check.
     if (scaleUp(a.m_, decimals - a.dec_, x) && scaleUp(b.m_, decimals - b.dec_, y) &&
-        !__builtin_add_overflow(x, y, &z) && abs128(z) <= kMaxMantissa) {
+        !(subtract ? __builtin_sub_overflow(x, y, &z) : __builtin_add_overflow(x, y, &z)) &&
+        abs128(z) <= kMaxMantissa) {
       Number r;
       r.m_ = z;
       r.dec_ = static_cast<std::int8_t>(decimals);
       return r;
     }
   }
-  return Number::fromDouble(a.toDouble() + b.toDouble(), std::max(a.dec_, b.dec_));
+  const double d = subtract ? a.toDouble() - b.toDouble() : a.toDouble() + b.toDouble();
+  return Number::fromDouble(d, std::max(a.dec_, b.dec_));
 }
 
-Number operator-(const Number& a, const Number& b) {
-  if (!a.dbl_ && !b.dbl_) {
-    int decimals = std::max(a.dec_, b.dec_);
-    __int128 x, y, z;
-    // Two mantissas of 38 digits can overflow 128 bits before the range check.
-    if (scaleUp(a.m_, decimals - a.dec_, x) && scaleUp(b.m_, decimals - b.dec_, y) &&
-        !__builtin_sub_overflow(x, y, &z) && abs128(z) <= kMaxMantissa) {
-      Number r;
-      r.m_ = z;
-      r.dec_ = static_cast<std::int8_t>(decimals);
-      return r;
-    }
-  }
-  return Number::fromDouble(a.toDouble() - b.toDouble(), std::max(a.dec_, b.dec_));
-}
+Number operator+(const Number& a, const Number& b) { return Number::addExact(a, b, false); }
+Number operator-(const Number& a, const Number& b) { return Number::addExact(a, b, true); }
 
 Number operator*(const Number& a, const Number& b) {
   int decimals = a.dec_ + b.dec_;

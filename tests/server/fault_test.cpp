@@ -466,7 +466,9 @@ TEST_F(Fault, SoakLeavesMemoryAndHandlesFlat) {
   // A leak of one result or one query per call would be megabytes here. Under
   // AddressSanitizer freed memory waits in quarantine, so the resident size
   // says nothing there; its leak check at exit stands in for this one.
-  if (!kAddressSanitizer) EXPECT_LE(statusKb("VmRSS"), rss + 2048) << "VmRSS grew from " << rss << " kB";
+  if (!kAddressSanitizer) {
+    EXPECT_LE(statusKb("VmRSS"), rss + 2048) << "VmRSS grew from " << rss << " kB";
+  }
 }
 
 }  // namespace

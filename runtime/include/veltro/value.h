@@ -76,6 +76,8 @@ class Number {
   friend Number operator*(const Number& a, const Number& b);
 
  private:
+  static Number addExact(const Number& a, const Number& b, bool subtract);
+
   __int128 m_ = 0;  // exact mantissa: value = m_ / 10^dec_
   double d_ = 0;    // used when dbl_
   std::int8_t dec_ = 0;
