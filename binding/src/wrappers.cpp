@@ -32,13 +32,6 @@ bool logicalArg(const Value& v) { return v.isLogical() && v.asBool(); }
 
 db::Handle handleArg(const Value& v) { return numArg(v); }
 
-std::string asciiLower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
 Value arrayValue(Array items) { return Value(std::make_shared<Array>(std::move(items))); }
 
 Value namesArray(const std::vector<std::string>& names) {
@@ -163,8 +156,8 @@ Value MYSQLFREERESULT(const Value& res) {
 Value columnDescription(const db::FieldInfo& field, bool keepTableCase) {
   Array items;
   items.reserve(9);
-  items.emplace_back(asciiLower(field.name));
-  items.emplace_back(keepTableCase ? field.table : asciiLower(field.table));
+  items.emplace_back(lower(field.name));
+  items.emplace_back(keepTableCase ? field.table : lower(field.table));
   items.emplace_back(field.def);
   items.emplace_back(field.type);
   items.emplace_back(static_cast<unsigned long>(field.length));

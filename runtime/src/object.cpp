@@ -7,16 +7,8 @@
 
 namespace veltro {
 
-// Hashes the case-folded bytes so that "Rollback" and "ROLLBACK" meet in one bucket.
-std::size_t MessageTable::Hash::operator()(std::string_view s) const {
-  std::uint64_t h = 14695981039346656037ull;
-  for (char c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    h ^= static_cast<unsigned char>(c);
-    h *= 1099511628211ull;
-  }
-  return static_cast<std::size_t>(h);
-}
+// Case-folded, so that "Rollback" and "ROLLBACK" meet in one bucket.
+std::size_t MessageTable::Hash::operator()(std::string_view s) const { return keyHash(s, true); }
 
 bool MessageTable::Eq::operator()(std::string_view a, std::string_view b) const { return equalsNoCase(a, b); }
 

@@ -4,22 +4,7 @@
 
 namespace veltro {
 
-namespace {
-
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
-
-// FNV-1a over the key's bytes, folded to lower case when matching ignores case,
-// so that a lookup never builds a lower-cased copy of the key.
-std::size_t Table::Hash::operator()(std::string_view s) const {
-  std::uint64_t h = 14695981039346656037ull;
-  for (char c : s) {
-    h ^= static_cast<unsigned char>(ci ? fold(c) : c);
-    h *= 1099511628211ull;
-  }
-  return static_cast<std::size_t>(h);
-}
+std::size_t Table::Hash::operator()(std::string_view s) const { return keyHash(s, ci); }
 
 bool Table::Eq::operator()(std::string_view a, std::string_view b) const {
   return ci ? equalsNoCase(a, b) : a == b;

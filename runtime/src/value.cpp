@@ -55,7 +55,6 @@ __int128 scaleDown(__int128 m, int k) {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isValueBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The double in fixed notation with the given decimals, rounded as "%.*f"
 // rounds but independent of the process's locale, and without the sign of a
@@ -659,6 +658,15 @@ std::string_view trimRight(std::string_view s) {
   return s.substr(0, n);
 }
 
+std::size_t keyHash(std::string_view s, bool fold) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (char c : s) {
+    h ^= static_cast<unsigned char>(fold ? foldAscii(c) : c);
+    h *= 1099511628211ull;
+  }
+  return static_cast<std::size_t>(h);
+}
+
 std::string lower(std::string_view s) {
   std::string r(s);
   for (char& c : r) c = foldAscii(c);
@@ -673,12 +681,5 @@ std::string upper(std::string_view s) {
   return r;
 }
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (foldAscii(a[i]) != foldAscii(b[i])) return false;
-  }
-  return true;
-}
 
 }  // namespace veltro

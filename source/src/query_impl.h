@@ -51,19 +51,6 @@ struct TQuillonQry::Impl {
 
 namespace qdetail {
 
-// ASCII comparison without regard to case, inlined for the per-field path.
-inline bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x == y) continue;
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // Byte equality of short keys, inlined: a library call costs more than the keys.
 inline bool sameBytes(const char* a, const char* b, std::size_t n) {
   for (; n >= 8; a += 8, b += 8, n -= 8) {
@@ -80,7 +67,7 @@ inline bool sameBytes(const char* a, const char* b, std::size_t n) {
 // Column number (from 1) of a lower-cased name among the loaded columns, 0 for none.
 inline long columnOf(const std::vector<QueryColumn>& cols, std::string_view name) {
   for (std::size_t i = 0; i < cols.size(); ++i)
-    if (sameName(cols[i].name, name)) return static_cast<long>(i + 1);
+    if (equalsNoCase(cols[i].name, name)) return static_cast<long>(i + 1);
   return 0;
 }
 
@@ -92,7 +79,7 @@ inline Value* slot(Table& t, std::size_t& cache, const std::string& key, bool cr
     // The key stands there as stored by the load in nearly every call, so an
     // exact comparison settles it before the case-folding one.
     const std::string& at = t.keyAt(cache);
-    if (at.size() == key.size() && (sameBytes(at.data(), key.data(), key.size()) || sameName(at, key)))
+    if (at.size() == key.size() && (sameBytes(at.data(), key.data(), key.size()) || equalsNoCase(at, key)))
       return &t.valueAt(cache);
   }
   long i = t.indexOf(key);

@@ -127,8 +127,7 @@ class ColumnKey {
     }
     out[0] = '_';
     for (std::size_t i = 0; i < field.size(); ++i) {
-      char ch = field[i];
-      out[i + 1] = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
+      out[i + 1] = foldAscii(field[i]);
     }
     key_ = std::string_view(out, n);
   }

@@ -224,6 +224,16 @@ std::string_view trimRight(std::string_view s);
 // ASCII case folding.
 std::string lower(std::string_view s);
 std::string upper(std::string_view s);
-bool equalsNoCase(std::string_view a, std::string_view b);
+inline char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+// FNV-1a over the bytes, case-folded when fold is set, so that lookups that
+// ignore case never build a lower-cased copy of the key.
+std::size_t keyHash(std::string_view s, bool fold);
+// Inline: per-field lookups by name run through it.
+inline bool equalsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && foldAscii(a[i]) != foldAscii(b[i])) return false;
+  return true;
+}
 
 }  // namespace veltro
