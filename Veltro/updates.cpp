@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "veltro/binding.h"
 #include "veltro/clock.h"
@@ -23,16 +25,14 @@ std::string selectionStatement(long records) {
   return std::string("SELECT * FROM clientes LIMIT ") + count;
 }
 
-RowKey rowKey(TQuillonSrv& server, TQuillonQry& query) {
-  RowKey key;
+void rowKey(TQuillonSrv& server, TQuillonQry& query, RowKey& key) {
   key.notes = query.send("Notes");
   // The notes text is escaped, so a quote in it cannot change the statement.
-  key.escaped = db::escape(key.notes.asString(), server.handle());
-  key.filter.reserve(key.escaped.size() + 8);
-  key.filter += "notes='";
+  key.escaped.clear();
+  db::escapeAppend(key.escaped, key.notes.asString(), server.handle());
+  key.filter.assign("notes='");
   key.filter += key.escaped;
   key.filter += '\'';
-  return key;
 }
 
 void methodUpdate(TQuillonSrv& server, const RowKey& key) {
@@ -63,7 +63,7 @@ void buildSentence(TQuillonSrv& server, const RowKey& key) {
   sql.pop_back();
   sql += " WHERE ";
   sql += key.filter;
-  server.SqlQuery(sql);
+  server.SqlQuery(std::move(sql));
 }
 
 void methodSave(TQuillonQry& query) {
@@ -74,8 +74,12 @@ void methodSave(TQuillonQry& query) {
 }
 
 void sentenceUpdate(TQuillonSrv& server, const RowKey& key) {
-  server.SqlQuery(std::string("update clientes set ") + "married = 0," + "age = 40," + "salary = 10" + " where " +
-                  key.filter);
+  static constexpr std::string_view head = "update clientes set married = 0,age = 40,salary = 10 where ";
+  std::string sql;
+  sql.reserve(head.size() + key.filter.size());
+  sql += head;
+  sql += key.filter;
+  server.SqlQuery(std::move(sql));
 }
 
 void updateRow(TQuillonSrv& server, TQuillonQry& query, int option, const RowKey& key) {
@@ -103,9 +107,10 @@ void UPDATES(const ServerPtr& server, int option, long records, const std::vecto
   const auto started = std::chrono::steady_clock::now();
   QueryPtr query = server->Query(selectionStatement(records));
   long processed = 0;
+  RowKey key;
 
   while (query && !query->Eof()) {
-    const RowKey key = rowKey(*server, *query);
+    rowKey(*server, *query, key);
     screen.writeAt(2, 1, key.filter);
     screen.writeAt(3, 1, "Process Time: " + elapsedTime(start, timeOfDay()));
     updateRow(*server, *query, option, key);

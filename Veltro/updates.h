@@ -24,7 +24,8 @@ struct RowKey {
   std::string escaped;
   std::string filter;
 };
-RowKey rowKey(TQuillonSrv& server, TQuillonQry& query);
+// Reads the current row's key into key; its buffers serve row after row.
+void rowKey(TQuillonSrv& server, TQuillonQry& query, RowKey& key);
 
 // One row's update by each method, as UPDATES runs them (the benchmark under
 // bench/ calls the same functions, so it measures what the program does).

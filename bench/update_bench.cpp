@@ -155,8 +155,9 @@ __attribute__((noinline)) long rawPass(Raw& raw, int method, long n) {
 __attribute__((noinline)) long libraryPass(TQuillonSrv& server, int method, long n) {
   QueryPtr query = server.Query(selectionStatement(n));
   long rows = 0;
+  RowKey key;
   while (query && !query->Eof()) {
-    const RowKey key = rowKey(server, *query);
+    rowKey(server, *query, key);
     updateRow(server, *query, method, key);
     ++rows;
     query->Skip();

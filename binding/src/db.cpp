@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -321,12 +322,42 @@ std::string error(Handle conn) {
   return text ? text : "";
 }
 
+namespace {
+
+// The escape letter that follows a backslash for each byte, 0 for bytes kept as they are.
+constexpr std::array<char, 256> kEscapeLetter = [] {
+  std::array<char, 256> t{};
+  t[0] = '0';
+  t['\n'] = 'n';
+  t['\r'] = 'r';
+  t['\\'] = '\\';
+  t['\''] = '\'';
+  t['"'] = '"';
+  t['\032'] = 'Z';
+  return t;
+}();
+
+std::size_t plainEscape(char* to, const char* from, std::size_t n) {
+  char* const start = to;
+  for (const char* end = from + n; from != end; ++from) {
+    const char letter = kEscapeLetter[static_cast<unsigned char>(*from)];
+    if (letter == 0) {
+      *to++ = *from;
+    } else {
+      *to++ = '\\';
+      *to++ = letter;
+    }
+  }
+  return static_cast<std::size_t>(to - start);
+}
+
+}  // namespace
+
 void escapeAppend(std::string& out, std::string_view text, Handle conn) {
   // Trailing blanks never need escaping, and padded texts are mostly blanks:
-  // the client library's multi-byte escaping costs tens of instructions a byte,
-  // so only the text before them goes through it. A blank is never part of a
-  // multi-byte character in any character set the server speaks, so the result
-  // is the same as escaping the whole text.
+  // only the text before them is escaped. A blank is never part of a
+  // multi-byte character in any character set the server speaks, so the
+  // result is the same as escaping the whole text.
   const std::size_t head = trimRight(text).size();
   const std::size_t blanks = text.size() - head;
   const std::size_t base = out.size();
@@ -335,10 +366,15 @@ void escapeAppend(std::string& out, std::string_view text, Handle conn) {
     out.reserve(base + 2 * head + 1 + blanks);
     out.resize(base + 2 * head + 1);
     unsigned long m;
-    if (const detail::Entry* e = connEntry(conn))
-      m = e->ops->realEscape(e->object, out.data() + base, text.data(), n);
+    const detail::Entry* e = connEntry(conn);
+    // The client library escapes every character set through a general
+    // multi-byte walk; where the connection's set allows, the same bytes come
+    // from one table lookup a byte. Without a connection the library escapes
+    // byte by byte as well.
+    if (!e || (e->ops->plainEscaping && e->ops->plainEscaping(e->object)))
+      m = plainEscape(out.data() + base, text.data(), n);
     else
-      m = detail::clientBackend()->escape(out.data() + base, text.data(), n);
+      m = e->ops->realEscape(e->object, out.data() + base, text.data(), n);
     // (unsigned long)-1 reports a text the character set cannot escape.
     if (m > 2 * n) {
       out.resize(base);

@@ -2,7 +2,14 @@
 // indexed by a hash of the (optionally case-folded) key once it grows.
 #include "veltro/table.h"
 
+#include <atomic>
+
 namespace veltro {
+
+std::uint64_t Table::newLayout() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
 
 std::size_t Table::Hash::operator()(std::string_view s) const { return keyHash(s, ci); }
 
@@ -28,6 +35,7 @@ void Table::reindex() {
 void Table::setCaseInsensitive(bool on) {
   if (on == ci_) return;
   ci_ = on;
+  layout_ = newLayout();
   reindex();
 }
 
@@ -64,6 +72,7 @@ void Table::set(std::string_view key, Value value) {
     return;
   }
   entries_.push_back(Entry{std::string(key), std::move(value)});
+  layout_ = newLayout();
   if (entries_.size() == kIndexFrom + 1) reindex();
   else if (entries_.size() > kIndexFrom) index_.emplace(entries_.back().key, entries_.size() - 1);
 }
@@ -83,12 +92,14 @@ bool Table::erase(std::string_view key) {
   long i = indexOf(key);
   if (i < 0) return false;
   entries_.erase(entries_.begin() + i);
+  layout_ = newLayout();
   reindex();
   return true;
 }
 
 void Table::clear() {
   entries_.clear();
+  layout_ = newLayout();
   index_.clear();
 }
 

@@ -2,6 +2,10 @@
 // rule and the text helpers that every other part of the library leans on.
 #include "veltro/value.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -255,19 +259,34 @@ void Number::appendText(std::string& out) const {
     out += fixedText(d_, dec_);
     return;
   }
+  // Digits from the right, then sign and point placed while copying out. A
+  // mantissa that fits 64 bits is divided in 64 bits: 128-bit division is a
+  // library call per digit.
   char digits[48];
   int len = 0;
-  __int128 a = abs128(m_);
-  do {
-    digits[len++] = static_cast<char>('0' + static_cast<int>(a % 10));
-    a /= 10;
-  } while (a != 0);
-  while (len < dec_ + 1) digits[len++] = '0';
-  if (m_ < 0) out += '-';
-  for (int i = len - 1; i >= 0; --i) {
-    out += digits[i];
-    if (i == dec_ && dec_ > 0) out += '.';
+  const __int128 a = abs128(m_);
+  if (a <= static_cast<__int128>(std::numeric_limits<std::uint64_t>::max())) {
+    auto u = static_cast<std::uint64_t>(a);
+    do {
+      digits[len++] = static_cast<char>('0' + u % 10);
+      u /= 10;
+    } while (u != 0);
+  } else {
+    __int128 w = a;
+    do {
+      digits[len++] = static_cast<char>('0' + static_cast<int>(w % 10));
+      w /= 10;
+    } while (w != 0);
   }
+  while (len < dec_ + 1) digits[len++] = '0';
+  char text[52];
+  int n = 0;
+  if (m_ < 0) text[n++] = '-';
+  for (int i = len - 1; i >= 0; --i) {
+    text[n++] = digits[i];
+    if (i == dec_ && dec_ > 0) text[n++] = '.';
+  }
+  out.append(text, static_cast<std::size_t>(n));
 }
 
 std::string Number::text() const {
@@ -645,15 +664,38 @@ std::string_view trimBlanks(std::string_view s) {
 
 std::string_view trimRight(std::string_view s) {
   // Texts padded to their column width end in hundreds of blanks, and every
-  // comparison and literal of a padded value trims them: eight at a time.
-  constexpr std::uint64_t kEightBlanks = 0x2020202020202020ULL;
+  // comparison and literal of a padded value trims them: 64 bytes a step.
   std::size_t n = s.size();
+#if defined(__SSE2__)
+  const __m128i blanks = _mm_set1_epi8(' ');
+  while (n >= 64) {
+    const char* p = s.data() + n - 64;
+    const __m128i a = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), blanks);
+    const __m128i b = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), blanks);
+    const __m128i c = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)), blanks);
+    const __m128i d = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)), blanks);
+    if (_mm_movemask_epi8(_mm_and_si128(_mm_and_si128(a, b), _mm_and_si128(c, d))) != 0xFFFF) break;
+    n -= 64;
+  }
+  while (n >= 16) {
+    const int mask = _mm_movemask_epi8(
+        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + n - 16)), blanks));
+    if (mask != 0xFFFF) {
+      // Bit i set: byte i of the block is a blank; the highest clear bit is the last non-blank.
+      n -= 16 - (32 - __builtin_clz(static_cast<unsigned>(~mask & 0xFFFF)));
+      return s.substr(0, n);
+    }
+    n -= 16;
+  }
+#else
+  constexpr std::uint64_t kEightBlanks = 0x2020202020202020ULL;
   while (n >= 8) {
     std::uint64_t word;
     std::memcpy(&word, s.data() + n - 8, 8);
     if (word != kEightBlanks) break;
     n -= 8;
   }
+#endif
   while (n > 0 && s[n - 1] == ' ') --n;
   return s.substr(0, n);
 }

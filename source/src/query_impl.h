@@ -23,6 +23,12 @@ namespace qdetail {
 
 inline constexpr std::size_t kNoSlot = std::numeric_limits<std::size_t>::max();
 
+// Where a column's value stood in a row table, and the table's layout then.
+struct SlotCache {
+  std::size_t pos = kNoSlot;
+  std::uint64_t layout = 0;
+};
+
 // What a loaded result says about one column, computed once per load.
 struct QueryColumn {
   std::string name;  // lower-case, as in the column description
@@ -31,8 +37,8 @@ struct QueryColumn {
   char letter = 'U';
   unsigned flags = 0;
   std::size_t width = 0;  // padding width with padding on
-  std::size_t rowSlot = kNoSlot;
-  std::size_t oldSlot = kNoSlot;
+  SlotCache rowSlot;
+  SlotCache oldSlot;
 };
 
 }  // namespace qdetail
@@ -51,19 +57,6 @@ struct TQuillonQry::Impl {
 
 namespace qdetail {
 
-// Byte equality of short keys, inlined: a library call costs more than the keys.
-inline bool sameBytes(const char* a, const char* b, std::size_t n) {
-  for (; n >= 8; a += 8, b += 8, n -= 8) {
-    std::uint64_t x, y;
-    std::memcpy(&x, a, 8);
-    std::memcpy(&y, b, 8);
-    if (x != y) return false;
-  }
-  for (; n > 0; ++a, ++b, --n)
-    if (*a != *b) return false;
-  return true;
-}
-
 // Column number (from 1) of a lower-cased name among the loaded columns, 0 for none.
 inline long columnOf(const std::vector<QueryColumn>& cols, std::string_view name) {
   for (std::size_t i = 0; i < cols.size(); ++i)
@@ -72,16 +65,11 @@ inline long columnOf(const std::vector<QueryColumn>& cols, std::string_view name
 }
 
 // The value of key in t through a cached position; nullptr when t lacks the key
-// and create is false. A cached position is trusted only while its key still
-// stands there, so tables replaced or reordered by callers stay correct.
-inline Value* slot(Table& t, std::size_t& cache, const std::string& key, bool create) {
-  if (cache < t.size()) {
-    // The key stands there as stored by the load in nearly every call, so an
-    // exact comparison settles it before the case-folding one.
-    const std::string& at = t.keyAt(cache);
-    if (at.size() == key.size() && (sameBytes(at.data(), key.data(), key.size()) || equalsNoCase(at, key)))
-      return &t.valueAt(cache);
-  }
+// and create is false. The position is trusted while the table keeps the layout
+// it had when the position was found; tables replaced, reordered or extended by
+// callers are searched again.
+inline Value* slot(Table& t, SlotCache& cache, const std::string& key, bool create) {
+  if (cache.layout == t.layout() && cache.pos < t.size()) return &t.valueAt(cache.pos);
   long i = t.indexOf(key);
   if (i < 0) {
     if (!create) return nullptr;
@@ -89,8 +77,9 @@ inline Value* slot(Table& t, std::size_t& cache, const std::string& key, bool cr
     i = t.indexOf(key);
     if (i < 0) return nullptr;
   }
-  cache = static_cast<std::size_t>(i);
-  return &t.valueAt(cache);
+  cache.pos = static_cast<std::size_t>(i);
+  cache.layout = t.layout();
+  return &t.valueAt(cache.pos);
 }
 
 // Width for padding a text of column c under the current padding setting.

@@ -2,6 +2,7 @@
 // rebuilding of the statement from its clauses.
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,13 +91,13 @@ void convertRaw(const QueryColumn& c, std::string_view raw, Value& out) {
           else whole = whole * 10 + (raw[i] - '0');
         }
         if (digits) {
-          out = Value(Number::fromInt(raw[0] == '-' ? -whole : whole));
+          out.setNumber(Number::fromInt(raw[0] == '-' ? -whole : whole));
           return;
         }
       }
       Number n;
       if (!Number::parse(raw, n)) n = Number::leading(raw);
-      out = Value(n);
+      out.setNumber(n);
       return;
     }
     case 'L': {
@@ -105,20 +106,28 @@ void convertRaw(const QueryColumn& c, std::string_view raw, Value& out) {
         b = raw[0] == '1';
       else
         b = !Number::leading(raw).isZero();
-      out = Value(b);
+      out.setLogical(b);
       return;
     }
     case 'D':
-      out = Value(sqlDate(raw));
+      out.setDate(sqlDate(raw));
       return;
     case 'C':
     case 'T': {
-      std::size_t width = padWidth(c);
+      const std::size_t width = padWidth(c);
+      const std::size_t size = std::max(width, raw.size());
+      if (out.isText() && out.str().size() == size) {
+        // Row after row a padded column keeps its size: overwrite in place.
+        char* at = out.str().data();
+        if (!raw.empty()) std::memcpy(at, raw.data(), raw.size());
+        std::memset(at + raw.size(), ' ', size - raw.size());
+        return;
+      }
       if (out.isText()) {
         out.str().assign(raw.data(), raw.size());
       } else {
         std::string s;
-        s.reserve(std::max(width, raw.size()));
+        s.reserve(size);
         s.assign(raw.data(), raw.size());
         out = Value(std::move(s));
       }

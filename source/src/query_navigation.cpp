@@ -84,7 +84,7 @@ long TQuillonQry::GetRow(const Value& nRow) {
     Value* o = qdetail::slot(*old, c.oldSlot, c.key, true);
     // Re-fetch v: a new key may have moved the entries of the table it lives in.
     if (cur == old) v = qdetail::slot(*cur, c.rowSlot, c.key, true);
-    *o = *v;
+    o->assign(*v);
   }
   return static_cast<long>(recNo);
 }

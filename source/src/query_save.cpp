@@ -13,10 +13,17 @@ namespace veltro {
 
 namespace {
 
+// Texts equal up to trailing blanks (padding), compared without trimming
+// padded texts from their ends first.
+bool sameTextPadded(std::string_view a, std::string_view b) {
+  if (a.size() > b.size()) std::swap(a, b);
+  return b.compare(0, a.size(), a) == 0 && trimRight(b.substr(a.size())).empty();
+}
+
 // Whether a current value differs from the loaded one. Texts compare exactly
 // except for trailing blanks (padding), so an appended text is always saved.
 bool changed(const Value& now, const Value& loaded) {
-  if (now.isString() && loaded.isString()) return trimRight(now.str()) != trimRight(loaded.str());
+  if (now.isString() && loaded.isString()) return !sameTextPadded(now.str(), loaded.str());
   if (now.isNumber() && loaded.isNumber()) return compare(now.number(), loaded.number()) != 0;
   if (now.kind() != loaded.kind()) return true;
   return !(now == loaded);
@@ -28,6 +35,34 @@ Value escapedLoaded(const Value& v) {
   if (!v.isString()) return v;
   std::string esc = db::escape(v.str(), 0);
   return v.isMemo() ? Value::memo(std::move(esc)) : Value(std::move(esc));
+}
+
+// What a field reads as for saving: the held value itself when FieldGet would
+// hand back the same value or the same value padded (padding is trimmed from
+// literals and ignored by the comparison), else FieldGet's value, kept in spare.
+const Value& savedValue(TQuillonQry& q, const qdetail::QueryColumn& c, const Value* held, long n, Value& spare) {
+  if (held) {
+    switch (c.letter) {
+      case 'N':
+        if (held->isNumber()) return *held;
+        break;
+      case 'L':
+        if (held->isLogical()) return *held;
+        break;
+      case 'D':
+        if (held->isDate() && !held->asDate().empty()) return *held;
+        break;
+      case 'C':
+      case 'T':
+      case 'M':
+        if (held->isString()) return *held;
+        break;
+      default:
+        break;
+    }
+  }
+  spare = q.FieldGet(n);
+  return spare;
 }
 
 }  // namespace
@@ -51,17 +86,21 @@ Value TQuillonQry::Save() {
   sql += table;
   sql += " SET ";
   std::size_t written = 0;
+  Table* row = hRow.tableOrNull();
   TablePtr old = hOldRow.asTable();
   auto& cols = impl_->cols;
+  Value spare;
   for (std::size_t i = 0; i < cols.size(); ++i) {
-    Value value = FieldGet(static_cast<long>(i + 1));
+    auto& c = cols[i];
+    const Value* held = row ? qdetail::slot(*row, c.rowSlot, c.key, false) : nullptr;
+    const Value& value = savedValue(*this, c, held, static_cast<long>(i + 1), spare);
     if (!append) {
-      const Value* loaded = old ? qdetail::slot(*old, cols[i].oldSlot, cols[i].key, false) : nullptr;
+      const Value* loaded = old ? qdetail::slot(*old, c.oldSlot, c.key, false) : nullptr;
       if (!changed(value, loaded ? *loaded : Value())) continue;
     }
-    sql += cols[i].name;
+    sql += c.name;
     sql += '=';
-    sql += CLIPVALUE2SQL(value, Value(), Value(), (cols[i].flags & db::kNotNullFlag) != 0);
+    appendSqlLiteral(sql, value, value.kindLetter(), true, (c.flags & db::kNotNullFlag) != 0);
     sql += ',';
     ++written;
   }
@@ -72,7 +111,7 @@ Value TQuillonQry::Save() {
       sql += " WHERE ";
       sql += where.empty() ? BuildDataWhere() : where;
     }
-    if (srv && srv->SqlQuery(sql)) LoadQuery();
+    if (srv && srv->sendStatement(sql)) LoadQuery();
   }
   lAppend = false;
   return written > 0;
@@ -110,7 +149,12 @@ std::string TQuillonQry::MakePrimaryKeyWhere() {
     const Value* v = old ? qdetail::slot(*old, c.oldSlot, c.key, false) : nullptr;
     where += c.name;
     where += '=';
-    where += CLIPVALUE2SQL(escapedLoaded(v ? *v : Value()), std::string(1, c.letter));
+    if (v && v->isString() && (c.letter == 'C' || c.letter == 'M')) {
+      // What escapedLoaded's literal gives, without its copies.
+      appendEscapedLiteral(where, v->str(), c.letter == 'C', 0);
+    } else {
+      appendSqlLiteral(where, v ? escapedLoaded(*v) : Value(), c.letter, true, false);
+    }
     where += " AND ";
     any = true;
   }

@@ -30,26 +30,6 @@ Value escapedValue(const Value& v, long long conn) {
   return v.isMemo() ? Value::memo(std::move(escaped)) : Value(std::move(escaped));
 }
 
-// The literal that appendSqlLiteral writes for escapedValue(v) under v's own
-// kind, escaped straight into sql: a text that is blank once escaped is NULL
-// (memos excepted), any other is quoted after trimming.
-void appendEscapedText(std::string& sql, const Value& v, long long conn) {
-  const std::size_t base = sql.size();
-  db::escapeAppend(sql, v.str(), conn);
-  const std::string_view escaped(sql.data() + base, sql.size() - base);
-  if (!v.isMemo() && isBlankText(escaped)) {
-    sql.resize(base);
-    sql += "NULL";
-    return;
-  }
-  const std::string_view kept = trimValueText(escaped);
-  const std::size_t lead = static_cast<std::size_t>(kept.data() - escaped.data());
-  const std::size_t size = kept.size();
-  sql.replace(base, lead, 1, '\'');
-  sql.resize(base + 1 + size);
-  sql += '\'';
-}
-
 // Bytes of the texts among an array's values, to size a statement once.
 std::size_t textBytes(const Value& values) {
   std::size_t n = 0;
@@ -92,7 +72,7 @@ bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& 
   std::string sql;
   sql.reserve(256 + where.len() + 2 * textBytes(values));
   sql += "UPDATE ";
-  sql += Q_LOWERCASE(table);
+  appendLowerCaseName(sql, table.asString());
   sql += " SET ";
   const Array& names = columns.items();
   const Array& vals = values.items();
@@ -111,7 +91,7 @@ bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& 
     sql += name;
     sql += " = ";
     if (v.isString())
-      appendEscapedText(sql, v, handle());
+      appendEscapedLiteral(sql, v.str(), !v.isMemo(), handle());
     else
       appendSqlLiteral(sql, v, v.kindLetter(), true, false);
     sql += ',';
@@ -122,7 +102,7 @@ bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& 
     sql += " WHERE ";
     sql += where.str();
   }
-  return SqlQuery(sql);
+  return sendStatement(sql);
 }
 
 Value TQuillonSrv::GetAutoIncrement(const Value& table) {

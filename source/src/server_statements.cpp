@@ -18,7 +18,11 @@ constexpr unsigned kServerGone = 2006;
 enum class TxEffect { None, Begin, End };
 TxEffect transactionEffect(std::string_view sql) {
   sql = trimValueText(sql);
-  auto word = sql.substr(0, sql.find_first_of(" \t\r\n;"));
+  std::size_t end = 0;
+  while (end < sql.size() && sql[end] != ' ' && sql[end] != '\t' && sql[end] != '\r' && sql[end] != '\n' &&
+         sql[end] != ';')
+    ++end;
+  const std::string_view word = sql.substr(0, end);
   if (equalsNoCase(word, "BEGIN")) return TxEffect::Begin;
   if (equalsNoCase(word, "START")) return TxEffect::Begin;  // START TRANSACTION
   if (equalsNoCase(word, "COMMIT") || equalsNoCase(word, "ROLLBACK")) return TxEffect::End;
@@ -27,11 +31,18 @@ TxEffect transactionEffect(std::string_view sql) {
 }  // namespace
 
 bool TQuillonSrv::SqlQuery(const Value& cQuery) {
-  if (!cQuery.isString() || isBlankText(cQuery.str())) {
+  if (!cQuery.isString()) {
     RaiseInternal(kErrEmptyStatement);
     return false;
   }
-  const std::string& sql = cQuery.str();
+  return sendStatement(cQuery.str());
+}
+
+bool TQuillonSrv::sendStatement(std::string_view sql) {
+  if (isBlankText(sql)) {
+    RaiseInternal(kErrEmptyStatement);
+    return false;
+  }
   int status = db::query(hMysql.asInt(), sql.data(), sql.size());
   if (status != 0 && lReConnect.asBool() && !reconnecting_ && !inTransaction_ &&
       db::errnum(hMysql.asInt()) == kServerGone) {

@@ -133,6 +133,29 @@ void appendSqlLiteral(std::string& out, const Value& value, char kind, bool quot
   }
 }
 
+void appendEscapedLiteral(std::string& out, std::string_view text, bool blankIsNull, long long conn) {
+  // Escaping turns CR and LF into letters and never makes or takes a blank, so
+  // trimming the text before escaping gives what trimming the escaped one gives.
+  text = trimRight(text);
+  std::size_t lead = 0;
+  while (lead < text.size() && (text[lead] == ' ' || text[lead] == '\t')) ++lead;
+  text.remove_prefix(lead);
+  if (text.empty() && blankIsNull) {
+    out += "NULL";
+    return;
+  }
+  const std::size_t base = out.size();
+  out += '\'';
+  db::escapeAppend(out, text, conn);
+  if (out.size() == base + 1 && !text.empty()) {
+    // A text the connection's character set cannot carry escapes to nothing.
+    out.resize(base);
+    out += blankIsNull ? "NULL" : "''";
+    return;
+  }
+  out += '\'';
+}
+
 std::string CLIPVALUE2SQL(const Value& value, const Value& kind, const Value& quote, const Value& notNull) {
   std::string out;
   appendSqlLiteral(out, value, codeOf(kind, value), quote.isLogical() ? quote.asBool() : true,
@@ -216,8 +239,18 @@ bool caseSensitiveNames() { return gCaseSensitive; }
 bool padRight() { return gPadRight; }
 
 std::string lowerCaseName(std::string_view name) {
+  std::string out;
+  appendLowerCaseName(out, name);
+  return out;
+}
+
+void appendLowerCaseName(std::string& out, std::string_view name) {
   const std::string_view trimmed = trimValueText(name);
-  return gCaseSensitive ? std::string(trimmed) : lower(trimmed);
+  if (gCaseSensitive) {
+    out += trimmed;
+    return;
+  }
+  for (char c : trimmed) out += foldAscii(c);
 }
 
 std::string Q_LOWERCASE(const Value& name) { return lowerCaseName(name.asString()); }

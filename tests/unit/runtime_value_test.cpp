@@ -276,3 +276,18 @@ TEST(Text, Helpers) {
   EXPECT_FALSE(equalsNoCase("Nombre", "Nombres"));
   EXPECT_FALSE(equalsNoCase("[", "{"));  // ASCII folding only touches letters
 }
+
+// Padded texts are trimmed in blocks: the last kept byte may stand anywhere in
+// a block, and bytes that differ from a blank in one bit must stay.
+TEST(Text, TrimRightAtEveryLengthAndPosition) {
+  for (std::size_t len = 0; len <= 200; ++len) {
+    for (std::size_t kept = 0; kept <= len; ++kept) {
+      for (char c : std::string("x\0\x21\xA0\t", 5)) {
+        std::string s(len, ' ');
+        if (kept > 0) s[kept - 1] = c;
+        if (kept > 1) s[0] = 'a';
+        ASSERT_EQ(trimRight(s).size(), kept) << "length " << len << ", last kept at " << kept << ", byte " << int(c);
+      }
+    }
+  }
+}

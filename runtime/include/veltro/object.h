@@ -32,7 +32,8 @@ class MessageTable {
   template <class C, Value C::*Member>
   MessageTable& member(std::string_view name) {
     add(name, [](Object& self, Args) -> Value { return static_cast<C&>(self).*Member; });
-    std::string setter = "_" + std::string(name);
+    std::string setter(1, '_');
+    setter += name;
     add(setter, [](Object& self, Args args) -> Value {
       Value v = args.empty() ? Value() : args[0];
       static_cast<C&>(self).*Member = v;

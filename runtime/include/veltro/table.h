@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,7 +21,7 @@ class Table {
     Value value;
   };
 
-  explicit Table(bool caseInsensitive = false) : ci_(caseInsensitive) {}
+  explicit Table(bool caseInsensitive = false) : ci_(caseInsensitive), layout_(newLayout()) {}
 
   bool caseInsensitive() const { return ci_; }
   void setCaseInsensitive(bool on);
@@ -47,6 +48,11 @@ class Table {
   const Value& valueAt(std::size_t i) const { return entries_[i].value; }
   const std::string& keyAt(std::size_t i) const { return entries_[i].key; }
 
+  // A stamp of the keys and their positions, unique among all tables of the
+  // process: while a table shows the same stamp, a position found for a key
+  // still holds that key. Any added, removed or re-matched key changes it.
+  std::uint64_t layout() const { return layout_; }
+
   std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
   std::vector<Entry>::const_iterator end() const { return entries_.end(); }
 
@@ -56,6 +62,7 @@ class Table {
  private:
   bool keyEquals(std::string_view a, std::string_view b) const;
   void reindex();
+  static std::uint64_t newLayout();
 
   // Small tables are scanned; an index is kept only beyond this size.
   static constexpr std::size_t kIndexFrom = 12;
@@ -76,6 +83,7 @@ class Table {
   };
 
   bool ci_ = false;
+  std::uint64_t layout_;
   std::vector<Entry> entries_;
   std::unordered_map<std::string, std::size_t, Hash, Eq> index_;  // built beyond kIndexFrom entries
 };

@@ -182,6 +182,15 @@ class Value {
     return t ? t->get() : nullptr;
   }
 
+  // Copies other into this value. Between values of the same kind the copy
+  // reuses this value's storage (a text keeps its buffer): rows read into the
+  // same tables row after row cost no allocation.
+  void assign(const Value& other);
+  // Stores a number, logical or date, in place when the value holds one already.
+  void setNumber(const Number& n) { put(n); }
+  void setLogical(bool b) { put(b); }
+  void setDate(Date d) { put(d); }
+
   // The empty-value rule: nil, 0, a text of only blanks/tabs/CR/LF, the empty date or
   // timestamp, false, an array or table without elements. Blocks and objects never are.
   bool isEmpty() const;
@@ -210,8 +219,31 @@ class Value {
     std::string s;
     bool memo = false;
   };
+  template <class T>
+  void put(const T& x) {
+    if (T* held = std::get_if<T>(&v_))
+      *held = x;
+    else
+      v_ = x;
+  }
   std::variant<std::monostate, bool, Number, Str, Date, Timestamp, ArrayPtr, TablePtr, CallablePtr, ObjectPtr> v_;
 };
+
+inline void Value::assign(const Value& other) {
+  if (v_.index() == other.v_.index()) {
+    if (Str* a = std::get_if<Str>(&v_)) {
+      const Str& b = *std::get_if<Str>(&other.v_);
+      a->s.assign(b.s);
+      a->memo = b.memo;
+      return;
+    }
+    if (Number* a = std::get_if<Number>(&v_)) {
+      *a = *std::get_if<Number>(&other.v_);
+      return;
+    }
+  }
+  if (this != &other) *this = other;
+}
 
 // Blanks for the empty-value rule: space, tab, CR, LF.
 bool isBlankText(std::string_view s);

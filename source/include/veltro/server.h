@@ -185,6 +185,8 @@ class TQuillonSrv : public Object {
   void report(const Value& nError, bool internal, const Value& cExtra);
   void forgetQuery(const TQuillonQry* query);
   bool connected() const;
+  // SqlQuery's work on a statement built by the library (no copy into a Value).
+  bool sendStatement(std::string_view sql);
 
   std::vector<std::weak_ptr<TQuillonQry>> queries_;
   bool internalPending_ = false;  // nInternalError was set by the operation now checking

@@ -17,6 +17,10 @@ std::string CLIPVALUE2SQL(const Value& value, const Value& kind = {}, const Valu
                           const Value& notNull = {});
 // Appends the literal to out (the hot-path form of CLIPVALUE2SQL).
 void appendSqlLiteral(std::string& out, const Value& value, char kind, bool quote, bool notNull);
+// Appends the quoted literal of a text escaped by the connection conn (0: none),
+// as appendSqlLiteral writes an escaped text: spaces and tabs in front and
+// spaces behind left out, and a text with nothing else NULL when blankIsNull.
+void appendEscapedLiteral(std::string& out, std::string_view text, bool blankIsNull, long long conn);
 
 // "YYYY-MM-DD" (characters 1-4, 6-7 and the last two) to a date; the empty date when not valid.
 Date SQLDATE2CLIP(const Value& text);
@@ -46,6 +50,7 @@ bool padRight();
 // case-sensitive names are on.
 std::string Q_LOWERCASE(const Value& name);
 std::string lowerCaseName(std::string_view name);
+void appendLowerCaseName(std::string& out, std::string_view name);
 
 // "SELECT cols FROM tables WHERE .. GROUP BY .. [WITH ROLLUP] HAVING .. ORDER BY .. LIMIT ..".
 std::string BUILDQUERY(const Value& columns = {}, const Value& tables = {}, const Value& where = {},
