@@ -7,27 +7,60 @@
 
 namespace veltro {
 
-// Case-folded, so that "Rollback" and "ROLLBACK" meet in one bucket.
-std::size_t MessageTable::Hash::operator()(std::string_view s) const { return keyHash(s, true); }
+// Names are hashed case-folded, so that "Rollback" and "ROLLBACK" meet in one
+// chain. Tables are built once per class and then only read.
+MessageTable& MessageTable::reserve(std::size_t n) {
+  entries_.reserve(n);
+  std::size_t want = 16;
+  while (want < 2 * n) want *= 2;
+  if (want > slots_.size()) grow(want);
+  return *this;
+}
 
-bool MessageTable::Eq::operator()(std::string_view a, std::string_view b) const { return equalsNoCase(a, b); }
+void MessageTable::grow(std::size_t slots) {
+  slots_.assign(slots, 0);
+  const std::size_t mask = slots - 1;
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    std::size_t at = entries_[i].hash & mask;
+    while (slots_[at] != 0) at = (at + 1) & mask;
+    slots_[at] = static_cast<std::uint32_t>(i + 1);
+  }
+}
 
 MessageTable& MessageTable::add(std::string_view name, Handler handler) {
-  auto [it, added] = handlers_.emplace(std::string(name), handler);
-  if (!added) it->second = handler;
+  const std::size_t hash = keyHash(name, true);
+  if (2 * (entries_.size() + 1) > slots_.size()) grow(slots_.empty() ? 16 : 2 * slots_.size());
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t at = hash & mask;
+  for (; slots_[at] != 0; at = (at + 1) & mask) {
+    Entry& e = entries_[slots_[at] - 1];
+    if (e.hash == hash && equalsNoCase(e.name, name)) {
+      e.handler = handler;
+      return *this;
+    }
+  }
+  entries_.push_back(Entry{std::string(name), handler, hash});
+  slots_[at] = static_cast<std::uint32_t>(entries_.size());
   return *this;
 }
 
 // Messages that the class already defines are kept, so a class may add its own
 // messages before or after inheriting and still override its base.
 MessageTable& MessageTable::inherit(const MessageTable& base) {
-  for (const auto& [name, handler] : base.handlers_) handlers_.emplace(name, handler);
+  for (const Entry& e : base.entries_)
+    if (!find(e.name)) add(e.name, e.handler);
   return *this;
 }
 
 const MessageTable::Handler* MessageTable::find(std::string_view name) const {
-  auto it = handlers_.find(name);
-  return it == handlers_.end() ? nullptr : &it->second;
+  if (slots_.empty()) return nullptr;
+  const std::size_t hash = keyHash(name, true);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t at = hash & mask; slots_[at] != 0; at = (at + 1) & mask) {
+    const Entry& e = entries_[slots_[at] - 1];
+    if (e.hash == hash && equalsNoCase(e.name, name)) return &e.handler;
+  }
+  return nullptr;
 }
 
 Value Object::send(std::string_view message, Args args) {

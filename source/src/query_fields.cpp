@@ -131,14 +131,15 @@ Value TQuillonQry::FieldPut(const Value& uField, const Value& uValue) {
     if (auto srv = server()) srv->RaiseInternal(kErrFieldKind);
     return Value();
   }
-  Value stored = uValue;
+  Value* slotV = qdetail::slot(*row, c.rowSlot, c.key, true);
   if (uValue.isString()) {
     ServerPtr srv = server();
     std::string esc = db::escape(trimBlanks(uValue.str()), srv ? srv->handle() : 0);
-    stored = uValue.isMemo() ? Value::memo(std::move(esc)) : Value(std::move(esc));
+    *slotV = uValue.isMemo() ? Value::memo(std::move(esc)) : Value(std::move(esc));
+    return *slotV;
   }
-  *qdetail::slot(*row, c.rowSlot, c.key, true) = stored;
-  return stored;
+  slotV->assign(uValue);
+  return uValue;
 }
 
 // A raw or typed value as the column's type letter reads it; typed values pass

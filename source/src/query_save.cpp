@@ -82,7 +82,9 @@ Value TQuillonQry::Save() {
   oRow = Value();
 
   const bool append = lAppend.asBool();
-  std::string sql = append ? "INSERT INTO " : "UPDATE ";
+  std::string sql;
+  sql.reserve(512);
+  sql += append ? "INSERT INTO " : "UPDATE ";
   sql += table;
   sql += " SET ";
   std::size_t written = 0;
@@ -140,6 +142,7 @@ bool TQuillonQry::Delete(const Value& lAll) {
 // loaded values; "" when the result has no rows or no such column.
 std::string TQuillonQry::MakePrimaryKeyWhere() {
   std::string where;
+  where.reserve(256);
   if (LastRec() == 0) return where;
   TablePtr old = hOldRow.asTable();
   auto& cols = impl_->cols;

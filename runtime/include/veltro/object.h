@@ -3,11 +3,12 @@
 // that the class does not define go to the class's handler of unknown messages.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "veltro/value.h"
 
@@ -43,24 +44,22 @@ class MessageTable {
   }
   // Copies every message of a base class's table.
   MessageTable& inherit(const MessageTable& base);
-  // Room for n messages, so that building a large table does not rehash it as it grows.
-  MessageTable& reserve(std::size_t n) {
-    handlers_.reserve(n);
-    return *this;
-  }
+  // Room for n messages, so that building a large table does not grow it as it goes.
+  MessageTable& reserve(std::size_t n);
 
   const Handler* find(std::string_view name) const;
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const;
+  struct Entry {
+    std::string name;
+    Handler handler;
+    std::size_t hash;  // of the case-folded name
   };
-  struct Eq {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const;
-  };
-  std::unordered_map<std::string, Handler, Hash, Eq> handlers_;
+  void grow(std::size_t slots);
+  // Entries in order of addition, and an open-addressed index into them
+  // (position + 1; 0 marks a free slot) whose size is a power of two.
+  std::vector<Entry> entries_;
+  std::vector<std::uint32_t> slots_;
 };
 
 class Object : public std::enable_shared_from_this<Object> {
