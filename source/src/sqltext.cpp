@@ -68,6 +68,15 @@ char codeOf(const Value& kind, const Value& value) {
 
 // Appends the SQL literal of value under a one-letter kind code.
 void appendSqlLiteral(std::string& out, const Value& value, char kind, bool quote, bool notNull) {
+  // The common cases first: a logical, and an exact non-zero number, under their own codes.
+  if (kind == 'L' && value.isLogical()) {
+    out += value.asBool() ? '1' : '0';
+    return;
+  }
+  if ((kind == 'N' || kind == 'I') && value.isNumber() && value.number().isExact() && !value.number().isZero()) {
+    value.number().appendText(out);
+    return;
+  }
   const bool nullable = kind == 'N' || kind == 'I' || kind == 'D' || kind == 'C';
   if (nullable && !notNull && value.isEmpty()) {
     out += "NULL";

@@ -10,6 +10,7 @@
 #include "veltro/query.h"
 #include "veltro/row.h"
 #include "veltro/sqltext.h"
+#include "veltro/table.h"
 
 namespace veltro::testing {
 namespace {
@@ -448,6 +449,49 @@ TEST_F(Query, SaveUpdatesChangedColumnsByKey) {
   EXPECT_EQ(text("SELECT CONCAT(name, '/', notes) FROM qt_people WHERE id = 2"), "Bobby/x");
   p->FieldPut("notes", "x  ");  // trailing blanks only: no change
   EXPECT_EQ(p->Save(), Value(false));
+  EXPECT_TRUE(errors.empty());
+}
+
+// Fields are found through positions cached from the load; a caller who
+// replaces, reorders or empties the row tables must still read and write the
+// right columns, and the next row must land in the right keys.
+TEST_F(Query, RowTablesRearrangedByTheCaller) {
+  people();
+  auto q = srv->Query("SELECT id, name, age FROM qt_people ORDER BY id");
+  EXPECT_EQ(q->FieldGet("age").asInt(), 39);
+
+  // The same keys in another order, in a new table.
+  TablePtr swapped = std::make_shared<Table>(true);
+  swapped->set("_age", 40);
+  swapped->set("_name", "Zed");
+  swapped->set("_id", 1);
+  q->hRow = Value(swapped);
+  EXPECT_EQ(q->FieldGet("age").asInt(), 40);
+  EXPECT_EQ(trimRight(q->FieldGet("name").asString()), "Zed");
+  q->FieldPut("age", 41);
+  EXPECT_EQ(swapped->get("_age").asInt(), 41);
+  EXPECT_EQ(swapped->get("_name").asString(), "Zed");
+
+  // A key taken out of the table in place: the others move up.
+  swapped->erase("_age");
+  EXPECT_EQ(q->FieldGet("age"), Value());
+  EXPECT_EQ(takeErrors(), std::vector<int>{9013});
+  EXPECT_EQ(q->FieldGet("id").asInt(), 1);
+
+  // Moving on fills both tables by key again, the old one in its own order.
+  q->Skip();
+  EXPECT_EQ(q->FieldGet("id").asInt(), 2);
+  EXPECT_EQ(q->FieldGet("age").asInt(), 25);
+  EXPECT_EQ(trimRight(q->FieldGet("name").asString()), "Bob");
+  EXPECT_EQ(q->hOldRow.asTable()->get("_age").asInt(), 25);
+  EXPECT_EQ(swapped->get("_age").asInt(), 25);
+
+  // Both names for one table: the row and the loaded row are the same values.
+  q->hOldRow = q->hRow;
+  q->Skip();
+  EXPECT_EQ(q->FieldGet("age").asInt(), 61);
+  EXPECT_EQ(trimRight(q->FieldGet("name").asString()), "Cid");
+  q->End();
   EXPECT_TRUE(errors.empty());
 }
 

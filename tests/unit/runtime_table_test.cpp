@@ -14,6 +14,40 @@ std::string keysOf(const Table& t) {
   return s;
 }
 
+// Callers cache positions of keys against the layout stamp: it must change
+// whenever a key may stand elsewhere, and no two tables may share one by chance.
+TEST(Table, LayoutStampFollowsKeysNotValues) {
+  Table t(true);
+  t.set("a", 1);
+  t.set("b", 2);
+  const auto stamp = t.layout();
+  t.set("A", 10);  // an existing key (case-insensitive): same positions
+  t.valueAt(1) = Value(20);
+  t["b"] = Value(21);
+  EXPECT_EQ(t.layout(), stamp);
+
+  Table copy = t;  // same keys at the same positions
+  EXPECT_EQ(copy.layout(), stamp);
+  copy.set("c", 3);
+  EXPECT_NE(copy.layout(), stamp);
+  EXPECT_EQ(t.layout(), stamp);
+
+  t.erase("a");
+  const auto afterErase = t.layout();
+  EXPECT_NE(afterErase, stamp);
+  t.setCaseInsensitive(false);
+  EXPECT_NE(t.layout(), afterErase);
+  const auto beforeClear = t.layout();
+  t.clear();
+  EXPECT_NE(t.layout(), beforeClear);
+
+  Table other(true);
+  other.set("a", 1);
+  other.set("b", 2);
+  EXPECT_NE(other.layout(), stamp);
+  EXPECT_NE(other.layout(), Table().layout());
+}
+
 }  // namespace
 
 TEST(Table, OrderAndUpdate) {
