@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -360,29 +361,31 @@ void escapeAppend(std::string& out, std::string_view text, Handle conn) {
   // result is the same as escaping the whole text.
   const std::size_t head = trimRight(text).size();
   const std::size_t blanks = text.size() - head;
-  const std::size_t base = out.size();
-  if (head > 0) {
-    const auto n = static_cast<unsigned long>(head);
-    out.reserve(base + 2 * head + 1 + blanks);
-    out.resize(base + 2 * head + 1);
-    unsigned long m;
-    const detail::Entry* e = connEntry(conn);
-    // The client library escapes every character set through a general
-    // multi-byte walk; where the connection's set allows, the same bytes come
-    // from one table lookup a byte. Without a connection the library escapes
-    // byte by byte as well.
-    if (!e || (e->ops->plainEscaping && e->ops->plainEscaping(e->object)))
-      m = plainEscape(out.data() + base, text.data(), n);
-    else
-      m = e->ops->realEscape(e->object, out.data() + base, text.data(), n);
-    // (unsigned long)-1 reports a text the character set cannot escape.
-    if (m > 2 * n) {
-      out.resize(base);
-      return;
-    }
-    out.resize(base + m);
+  if (head == 0) {
+    out.append(blanks, ' ');
+    return;
   }
-  out.append(blanks, ' ');
+  const std::size_t base = out.size();
+  // Room for the worst case, once; cut to what was written.
+  out.resize(base + 2 * head + 1 + blanks);
+  const auto n = static_cast<unsigned long>(head);
+  const detail::Entry* e = conn ? connEntry(conn) : nullptr;
+  unsigned long m;
+  // The client library escapes every character set through a general
+  // multi-byte walk; where the connection's set allows, the same bytes come
+  // from one table lookup a byte. Without a connection the library escapes
+  // byte by byte as well.
+  if (!e || (e->ops->plainEscaping && e->ops->plainEscaping(e->object)))
+    m = plainEscape(out.data() + base, text.data(), n);
+  else
+    m = e->ops->realEscape(e->object, out.data() + base, text.data(), n);
+  // (unsigned long)-1 reports a text the character set cannot escape.
+  if (m > 2 * n) {
+    out.resize(base);
+    return;
+  }
+  std::memset(out.data() + base + m, ' ', blanks);
+  out.resize(base + m + blanks);
 }
 
 std::string escape(std::string_view text, Handle conn) {

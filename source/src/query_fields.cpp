@@ -92,7 +92,11 @@ Value TQuillonQry::FieldGet(const Value& uField) {
     if (auto srv = server()) srv->RaiseInternal(kErrFieldValue);
     return Value();
   }
-  auto& c = cols[static_cast<std::size_t>(n - 1)];
+  return fieldAt(n);
+}
+
+Value TQuillonQry::fieldAt(long n) {
+  auto& c = impl_->cols[static_cast<std::size_t>(n - 1)];
   Table* row = hRow.tableOrNull();
   Value* v = row ? qdetail::slot(*row, c.rowSlot, c.key, false) : nullptr;
   if (!v) {
@@ -111,6 +115,11 @@ Value TQuillonQry::FieldGet(const Value& uField) {
     case 'D':
       if (v->isDate() && !v->asDate().empty()) return *v;
       break;
+    case 'C':
+    case 'T':
+      // Already padded to the width (or longer): as VerifyValue would give it.
+      if (v->isString() && v->str().size() >= qdetail::padWidth(c)) return *v;
+      break;
     default:
       break;
   }
@@ -121,17 +130,20 @@ Value TQuillonQry::FieldGet(const Value& uField) {
 // (or the column holds nil). Texts are stored trimmed and escaped for SQL.
 Value TQuillonQry::FieldPut(const Value& uField, const Value& uValue) {
   const long n = FieldToNum(uField);
-  auto& cols = impl_->cols;
-  if (n < 1 || n > nFCount.asInt() || static_cast<std::size_t>(n) > cols.size()) return Value();
-  auto& c = cols[static_cast<std::size_t>(n - 1)];
-  TablePtr row = hRow.asTable();
+  if (n < 1 || n > nFCount.asInt() || static_cast<std::size_t>(n) > impl_->cols.size()) return Value();
+  return putAt(n, uValue);
+}
+
+Value TQuillonQry::putAt(long n, const Value& uValue) {
+  auto& c = impl_->cols[static_cast<std::size_t>(n - 1)];
+  Table* row = hRow.tableOrNull();
   if (!row) return Value();
   Value* held = qdetail::slot(*row, c.rowSlot, c.key, false);
   if (held && !held->isNil() && !sameKind(*held, uValue)) {
     if (auto srv = server()) srv->RaiseInternal(kErrFieldKind);
     return Value();
   }
-  Value* slotV = qdetail::slot(*row, c.rowSlot, c.key, true);
+  Value* slotV = held ? held : qdetail::slot(*row, c.rowSlot, c.key, true);
   if (uValue.isString()) {
     ServerPtr srv = server();
     std::string esc = db::escape(trimBlanks(uValue.str()), srv ? srv->handle() : 0);

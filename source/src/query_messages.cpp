@@ -164,7 +164,7 @@ Value TQuillonQry::onUnknown(std::string_view message, Args args) {
   const int subCode = assign ? 1005 : 1004;
   const ColumnKey ck(assign ? message.substr(1) : message);
   const Value& value = argAt(args, 0);
-  TablePtr row = hRow.asTable();
+  Table* row = hRow.tableOrNull();
   if (!row) return notFound(subCode, ck.field());
   // A loaded column reached through its cached position: the usual case, and
   // the same column that FieldGet and FieldPut would find by the name.
@@ -172,12 +172,11 @@ Value TQuillonQry::onUnknown(std::string_view message, Args args) {
   if (const long n = qdetail::columnOf(cols, ck.field())) {
     auto& c = cols[static_cast<std::size_t>(n - 1)];
     if (qdetail::slot(*row, c.rowSlot, c.key, false)) {
-      const Value field(n);
       if (!value.isNil()) {
-        FieldPut(field, value);
+        if (n <= nFCount.asInt()) putAt(n, value);
         return value;
       }
-      return FieldGet(field);
+      return fieldAt(n);
     }
   }
   if (row->has(ck.key())) {

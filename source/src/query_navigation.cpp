@@ -74,17 +74,24 @@ long TQuillonQry::GetRow(const Value& nRow) {
   }
   im.nextRow = wanted + 1;
 
-  TablePtr cur = hRow.asTable(), old = hOldRow.asTable();
+  // Nothing below runs the caller's code, so the tables stay held by hRow and hOldRow.
+  Table* cur = hRow.tableOrNull();
+  Table* old = hOldRow.tableOrNull();
   if (!cur || !old) return static_cast<long>(recNo);
   const std::size_t n = std::min<std::size_t>(im.view.count, im.cols.size());
+  if (cur != old) {
+    for (std::size_t i = 0; i < n; ++i) {
+      auto& c = im.cols[i];
+      Value* v = qdetail::slot(*cur, c.rowSlot, c.key, true);
+      qdetail::convertRaw(c, im.view.at(static_cast<unsigned>(i)), *v);
+      qdetail::slot(*old, c.oldSlot, c.key, true)->assign(*v);
+    }
+    return static_cast<long>(recNo);
+  }
+  // One table for both: the loaded values are the row's values.
   for (std::size_t i = 0; i < n; ++i) {
     auto& c = im.cols[i];
-    Value* v = qdetail::slot(*cur, c.rowSlot, c.key, true);
-    qdetail::convertRaw(c, im.view.at(static_cast<unsigned>(i)), *v);
-    Value* o = qdetail::slot(*old, c.oldSlot, c.key, true);
-    // Re-fetch v: a new key may have moved the entries of the table it lives in.
-    if (cur == old) v = qdetail::slot(*cur, c.rowSlot, c.key, true);
-    o->assign(*v);
+    qdetail::convertRaw(c, im.view.at(static_cast<unsigned>(i)), *qdetail::slot(*cur, c.rowSlot, c.key, true));
   }
   return static_cast<long>(recNo);
 }

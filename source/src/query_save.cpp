@@ -110,7 +110,7 @@ Value TQuillonQry::Save() {
     sql.pop_back();
     if (!append) {
       std::string where = MakePrimaryKeyWhere();
-      sql += " WHERE ";
+      sql.append(" WHERE ", 7);
       sql += where.empty() ? BuildDataWhere() : where;
     }
     if (srv && srv->sendStatement(sql)) LoadQuery();
@@ -158,7 +158,7 @@ std::string TQuillonQry::MakePrimaryKeyWhere() {
     } else {
       appendSqlLiteral(where, v ? escapedLoaded(*v) : Value(), c.letter, true, false);
     }
-    where += " AND ";
+    where.append(" AND ", 5);
     any = true;
   }
   if (any) where.resize(where.size() - 5);

@@ -89,7 +89,7 @@ bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& 
       continue;
     }
     sql += name;
-    sql += " = ";
+    sql.append(" = ", 3);
     if (v.isString())
       appendEscapedLiteral(sql, v.str(), !v.isMemo(), handle());
     else
@@ -99,7 +99,7 @@ bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& 
   if (structure) structure->End();
   sql.pop_back();
   if (!where.isEmpty() && where.isString()) {
-    sql += " WHERE ";
+    sql.append(" WHERE ", 7);
     sql += where.str();
   }
   return sendStatement(sql);

@@ -150,7 +150,7 @@ void appendEscapedLiteral(std::string& out, std::string_view text, bool blankIsN
   while (lead < text.size() && (text[lead] == ' ' || text[lead] == '\t')) ++lead;
   text.remove_prefix(lead);
   if (text.empty() && blankIsNull) {
-    out += "NULL";
+    out.append("NULL", 4);
     return;
   }
   const std::size_t base = out.size();

@@ -126,6 +126,9 @@ class TQuillonQry : public Object {
   friend class TQuillonSrv;
   friend class TQuillonRow;
   long FieldToNum(const Value& uField);
+  // FieldGet and FieldPut of column n (from 1, within the loaded columns).
+  Value fieldAt(long n);
+  Value putAt(long n, const Value& uValue);
   Value VerifyValue(long nField, const Value& uValue);
   void SetData(const Value& uField, const Value& uValue);
 
