@@ -77,7 +77,6 @@ Value TQuillonQry::Save() {
     if (srv) srv->RaiseInternal(kErrSaveTables);
     return Value();
   }
-  const std::string table = Q_LOWERCASE(aTables.at(1));
   if (auto row = oRow.asObjectOf<TQuillonRow>()) row->SetData();
   oRow = Value();
 
@@ -85,7 +84,8 @@ Value TQuillonQry::Save() {
   std::string sql;
   sql.reserve(512);
   sql += append ? "INSERT INTO " : "UPDATE ";
-  sql += table;
+  const Value table = aTables.at(1);
+  appendLowerCaseName(sql, table.asString());
   sql += " SET ";
   std::size_t written = 0;
   Table* row = hRow.tableOrNull();
@@ -109,9 +109,8 @@ Value TQuillonQry::Save() {
   if (written > 0) {
     sql.pop_back();
     if (!append) {
-      std::string where = MakePrimaryKeyWhere();
       sql.append(" WHERE ", 7);
-      sql += where.empty() ? BuildDataWhere() : where;
+      if (!appendKeyWhere(sql)) sql += BuildDataWhere();
     }
     if (srv && srv->sendStatement(sql)) LoadQuery();
   }
@@ -129,9 +128,8 @@ bool TQuillonQry::Delete(const Value& lAll) {
   }
   std::string sql = "DELETE FROM " + aTables.at(1).asString();
   if (!lAll.asBool()) {
-    std::string where = MakePrimaryKeyWhere();
     sql += " WHERE ";
-    sql += where.empty() ? BuildDataWhere() : where;
+    if (!appendKeyWhere(sql)) sql += BuildDataWhere();
   }
   if (!srv || !srv->SqlQuery(sql)) return false;
   LoadQuery();
@@ -142,27 +140,31 @@ bool TQuillonQry::Delete(const Value& lAll) {
 // loaded values; "" when the result has no rows or no such column.
 std::string TQuillonQry::MakePrimaryKeyWhere() {
   std::string where;
-  where.reserve(256);
-  if (LastRec() == 0) return where;
+  appendKeyWhere(where);
+  return where;
+}
+
+bool TQuillonQry::appendKeyWhere(std::string& out) {
+  if (LastRec() == 0) return false;
+  const std::size_t base = out.size();
   TablePtr old = hOldRow.asTable();
-  auto& cols = impl_->cols;
   bool any = false;
-  for (auto& c : cols) {
+  for (auto& c : impl_->cols) {
     if ((c.flags & (db::kPrimaryKeyFlag | db::kMultipleKeyFlag)) == 0) continue;
     const Value* v = old ? qdetail::slot(*old, c.oldSlot, c.key, false) : nullptr;
-    where += c.name;
-    where += '=';
+    if (any) out.append(" AND ", 5);
+    out += c.name;
+    out += '=';
     if (v && v->isString() && (c.letter == 'C' || c.letter == 'M')) {
       // What escapedLoaded's literal gives, without its copies.
-      appendEscapedLiteral(where, v->str(), c.letter == 'C', 0);
+      appendEscapedLiteral(out, v->str(), c.letter == 'C', 0);
     } else {
-      appendSqlLiteral(where, v ? escapedLoaded(*v) : Value(), c.letter, true, false);
+      appendSqlLiteral(out, v ? escapedLoaded(*v) : Value(), c.letter, true, false);
     }
-    where.append(" AND ", 5);
     any = true;
   }
-  if (any) where.resize(where.size() - 5);
-  return where;
+  if (!any) out.resize(base);
+  return any;
 }
 
 // A condition matching the loaded row by every column's loaded value.

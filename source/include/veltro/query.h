@@ -129,6 +129,8 @@ class TQuillonQry : public Object {
   // FieldGet and FieldPut of column n (from 1, within the loaded columns).
   Value fieldAt(long n);
   Value putAt(long n, const Value& uValue);
+  // MakePrimaryKeyWhere's condition appended to out; false (out unchanged) when it has none.
+  bool appendKeyWhere(std::string& out);
   Value VerifyValue(long nField, const Value& uValue);
   void SetData(const Value& uField, const Value& uValue);
 
