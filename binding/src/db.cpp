@@ -2,6 +2,10 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -338,9 +342,39 @@ constexpr std::array<char, 256> kEscapeLetter = [] {
   return t;
 }();
 
+#if defined(__SSE2__)
+// Bit i set: byte i of the 16 at p needs escaping.
+inline unsigned specialMask(const char* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i hit = _mm_cmpeq_epi8(v, _mm_setzero_si128());
+  for (char c : {'\n', '\r', '\\', '\'', '"', '\032'}) hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(c)));
+  return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+#endif
+
 std::size_t plainEscape(char* to, const char* from, std::size_t n) {
   char* const start = to;
-  for (const char* end = from + n; from != end; ++from) {
+  const char* const end = from + n;
+#if defined(__SSE2__)
+  // Most texts hold nothing to escape: sixteen bytes are checked at once and
+  // copied whole up to the first byte that needs its backslash.
+  while (end - from >= 16) {
+    const unsigned mask = specialMask(from);
+    if (mask == 0) {
+      std::memcpy(to, from, 16);
+      to += 16;
+      from += 16;
+      continue;
+    }
+    const auto clean = static_cast<std::size_t>(__builtin_ctz(mask));
+    std::memcpy(to, from, clean);
+    to += clean;
+    from += clean;
+    *to++ = '\\';
+    *to++ = kEscapeLetter[static_cast<unsigned char>(*from++)];
+  }
+#endif
+  for (; from != end; ++from) {
     const char letter = kEscapeLetter[static_cast<unsigned char>(*from)];
     if (letter == 0) {
       *to++ = *from;

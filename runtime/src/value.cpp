@@ -701,11 +701,30 @@ std::string_view trimRight(std::string_view s) {
 }
 
 std::size_t keyHash(std::string_view s, bool fold) {
-  std::uint64_t h = 14695981039346656037ull;
-  for (char c : s) {
-    h ^= static_cast<unsigned char>(fold ? foldAscii(c) : c);
-    h *= 1099511628211ull;
+  // Eight bytes a step. Folding sets bit 5 of every byte: that maps each ASCII
+  // capital onto its small letter, so names equal without regard to case hash
+  // alike (other bytes merely collide more, which the comparison settles).
+  const std::uint64_t mask = fold ? 0x2020202020202020ULL : 0;
+  std::uint64_t h = 0x9E3779B97F4A7C15ULL ^ s.size();
+  const char* p = s.data();
+  std::size_t n = s.size();
+  auto mix = [&h](std::uint64_t w) {
+    h = (h ^ w) * 0xFF51AFD7ED558CCDULL;
+    h ^= h >> 32;
+  };
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    mix(w | mask);
   }
+  if (n > 0) {
+    std::uint64_t w = 0;
+    for (std::size_t i = 0; i < n; ++i) w |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+    mix(w | mask);
+  }
+  h ^= h >> 29;
+  h *= 0xC4CEB9FE1A85EC53ULL;
+  h ^= h >> 32;
   return static_cast<std::size_t>(h);
 }
 

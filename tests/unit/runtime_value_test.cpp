@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <string>
 
 #include "veltro/table.h"
@@ -275,6 +276,24 @@ TEST(Text, Helpers) {
   EXPECT_TRUE(equalsNoCase("Nombre", "NOMBRE"));
   EXPECT_FALSE(equalsNoCase("Nombre", "Nombres"));
   EXPECT_FALSE(equalsNoCase("[", "{"));  // ASCII folding only touches letters
+}
+
+// Hashing takes eight bytes a step: names that differ only in the case of
+// their letters must meet at every length, and distinct names must spread.
+TEST(Text, KeyHashFoldsCaseAtEveryLength) {
+  std::string name;
+  std::set<std::size_t> seen;
+  for (int len = 0; len < 40; ++len) {
+    EXPECT_EQ(keyHash(upper(name), true), keyHash(lower(name), true)) << name;
+    EXPECT_EQ(keyHash(name, false), keyHash(name, false));
+    if (len > 0) {
+      EXPECT_NE(keyHash(upper(name), false), keyHash(lower(name), false)) << name;
+    }
+    seen.insert(keyHash(name, true));
+    name += static_cast<char>('A' + len % 26);
+  }
+  for (int i = 0; i < 10000; ++i) seen.insert(keyHash("column_" + std::to_string(i), true));
+  EXPECT_EQ(seen.size(), 40u + 10000u);
 }
 
 // Padded texts are trimmed in blocks: the last kept byte may stand anywhere in

@@ -257,7 +257,7 @@ std::string_view trimRight(std::string_view s);
 std::string lower(std::string_view s);
 std::string upper(std::string_view s);
 inline char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-// FNV-1a over the bytes, case-folded when fold is set, so that lookups that
+// A hash of the bytes, case-folded when fold is set, so that lookups that
 // ignore case never build a lower-cased copy of the key.
 std::size_t keyHash(std::string_view s, bool fold);
 // Inline: per-field lookups by name run through it.
