@@ -18,12 +18,12 @@ MessageTable& MessageTable::reserve(std::size_t n) {
 }
 
 void MessageTable::grow(std::size_t slots) {
-  slots_.assign(slots, 0);
+  slots_.assign(slots, Slot{0, 0});
   const std::size_t mask = slots - 1;
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     std::size_t at = entries_[i].hash & mask;
-    while (slots_[at] != 0) at = (at + 1) & mask;
-    slots_[at] = static_cast<std::uint32_t>(i + 1);
+    while (slots_[at].index != 0) at = (at + 1) & mask;
+    slots_[at] = Slot{static_cast<std::uint32_t>(entries_[i].hash), static_cast<std::uint32_t>(i + 1)};
   }
 }
 
@@ -32,15 +32,16 @@ MessageTable& MessageTable::add(std::string_view name, Handler handler) {
   if (2 * (entries_.size() + 1) > slots_.size()) grow(slots_.empty() ? 16 : 2 * slots_.size());
   const std::size_t mask = slots_.size() - 1;
   std::size_t at = hash & mask;
-  for (; slots_[at] != 0; at = (at + 1) & mask) {
-    Entry& e = entries_[slots_[at] - 1];
-    if (e.hash == hash && equalsNoCase(e.name, name)) {
+  for (; slots_[at].index != 0; at = (at + 1) & mask) {
+    if (slots_[at].hash != static_cast<std::uint32_t>(hash)) continue;
+    Entry& e = entries_[slots_[at].index - 1];
+    if (equalsNoCase(e.name, name)) {
       e.handler = handler;
       return *this;
     }
   }
   entries_.push_back(Entry{std::string(name), handler, hash});
-  slots_[at] = static_cast<std::uint32_t>(entries_.size());
+  slots_[at] = Slot{static_cast<std::uint32_t>(hash), static_cast<std::uint32_t>(entries_.size())};
   return *this;
 }
 
@@ -56,9 +57,10 @@ const MessageTable::Handler* MessageTable::find(std::string_view name) const {
   if (slots_.empty()) return nullptr;
   const std::size_t hash = keyHash(name, true);
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t at = hash & mask; slots_[at] != 0; at = (at + 1) & mask) {
-    const Entry& e = entries_[slots_[at] - 1];
-    if (e.hash == hash && equalsNoCase(e.name, name)) return &e.handler;
+  for (std::size_t at = hash & mask; slots_[at].index != 0; at = (at + 1) & mask) {
+    if (slots_[at].hash != static_cast<std::uint32_t>(hash)) continue;
+    const Entry& e = entries_[slots_[at].index - 1];
+    if (equalsNoCase(e.name, name)) return &e.handler;
   }
   return nullptr;
 }

@@ -162,23 +162,25 @@ const MessageTable& TQuillonQry::messages() const { return queryMessages(); }
 Value TQuillonQry::onUnknown(std::string_view message, Args args) {
   const bool assign = !message.empty() && message[0] == '_';
   const int subCode = assign ? 1005 : 1004;
-  const ColumnKey ck(assign ? message.substr(1) : message);
+  const std::string_view name = assign ? message.substr(1) : message;
   const Value& value = argAt(args, 0);
   Table* row = hRow.tableOrNull();
-  if (!row) return notFound(subCode, ck.field());
   // A loaded column reached through its cached position: the usual case, and
   // the same column that FieldGet and FieldPut would find by the name.
-  auto& cols = impl_->cols;
-  if (const long n = qdetail::columnOf(cols, ck.field())) {
-    auto& c = cols[static_cast<std::size_t>(n - 1)];
-    if (qdetail::slot(*row, c.rowSlot, c.key, false)) {
-      if (!value.isNil()) {
-        if (n <= nFCount.asInt()) putAt(n, value);
-        return value;
+  if (row) {
+    if (const long n = qdetail::columnOf(impl_->cols, name)) {
+      auto& c = impl_->cols[static_cast<std::size_t>(n - 1)];
+      if (qdetail::slot(*row, c.rowSlot, c.key, false)) {
+        if (!value.isNil()) {
+          if (n <= nFCount.asInt()) putAt(n, value);
+          return value;
+        }
+        return fieldAt(n);
       }
-      return fieldAt(n);
     }
   }
+  const ColumnKey ck(name);
+  if (!row) return notFound(subCode, ck.field());
   if (row->has(ck.key())) {
     const Value field(ck.field());
     if (!value.isNil()) {

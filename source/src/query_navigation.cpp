@@ -42,24 +42,26 @@ long TQuillonQry::GetRow(const Value& nRow) {
   }
   const std::int64_t count = nRecCount.asInt();
   std::int64_t recNo;
+  bool bof, eof;
   if (count < 1) {
-    lBof = true;
-    lEof = true;
+    bof = eof = true;
     recNo = 1;
   } else if (row >= 1 && row <= count) {
-    lBof = false;
-    lEof = false;
+    bof = eof = false;
     recNo = row;
   } else if (row > count) {
-    lBof = false;
-    lEof = true;
+    bof = false;
+    eof = true;
     recNo = count;
   } else {
-    lBof = true;
-    lEof = false;
+    bof = true;
+    eof = false;
     recNo = 1;
   }
-  nRecNo = static_cast<long long>(recNo);
+  // In place: the members hold their kinds row after row.
+  lBof.setLogical(bof);
+  lEof.setLogical(eof);
+  nRecNo.setNumber(Number::fromInt(recNo));
   if (count < 1) return static_cast<long>(recNo);
 
   Impl& im = *impl_;
@@ -101,7 +103,7 @@ long TQuillonQry::GetRow(const Value& nRow) {
 long TQuillonQry::Skip(const Value& nRows) {
   const std::int64_t before = nRecNo.asInt();
   const std::int64_t by = nRows.isNil() ? 1 : nRows.asInt();
-  nRecNo = static_cast<long long>(before + by);
+  nRecNo.setNumber(Number::fromInt(before + by));
   const long got = GetRow(nRecNo);
   if (got > 0 && by != 0) {
     if (Eof() && bEof.isBlock()) bEof(self());

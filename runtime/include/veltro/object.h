@@ -56,10 +56,15 @@ class MessageTable {
     std::size_t hash;  // of the case-folded name
   };
   void grow(std::size_t slots);
-  // Entries in order of addition, and an open-addressed index into them
-  // (position + 1; 0 marks a free slot) whose size is a power of two.
+  // Entries in order of addition, and an open-addressed index into them whose
+  // size is a power of two: each slot holds part of its name's hash, so a
+  // probe reads no entry that cannot match, and the position + 1 (0: free).
+  struct Slot {
+    std::uint32_t hash;
+    std::uint32_t index;
+  };
   std::vector<Entry> entries_;
-  std::vector<std::uint32_t> slots_;
+  std::vector<Slot> slots_;
 };
 
 class Object : public std::enable_shared_from_this<Object> {
