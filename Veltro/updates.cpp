@@ -3,8 +3,6 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <string_view>
-#include <utility>
 
 #include "veltro/binding.h"
 #include "veltro/clock.h"
@@ -47,23 +45,24 @@ void methodUpdate(TQuillonSrv& server, const RowKey& key) {
 void buildSentence(TQuillonSrv& server, const RowKey& key) {
   static const Value columns = Value::array({"Married", "Age", "salary", "Notes"});
   thread_local const Value values = Value::array({false, 40, 10, ""});
+  // The statement is written into the same text row after row.
+  thread_local Value statement = Value(std::string());
   values.items()[3].str().assign(key.escaped);
-  std::string sql;
-  sql.reserve(64 + key.escaped.size() + key.filter.size());
-  sql += "UPDATE clientes SET ";
+  std::string& sql = statement.str();
+  sql.assign("UPDATE clientes SET ");
   const Array& names = columns.items();
   const Array& literals = values.items();
   for (std::size_t i = 0; i < names.size(); ++i) {
     sql += names[i].asString();
-    sql += " = ";
+    sql.append(" = ", 3);
     // What CLIPVALUE2SQL gives for the value, written straight into the statement.
     appendSqlLiteral(sql, literals[i], literals[i].kindLetter(), true, false);
     sql += ',';
   }
   sql.pop_back();
-  sql += " WHERE ";
+  sql.append(" WHERE ", 7);
   sql += key.filter;
-  server.SqlQuery(std::move(sql));
+  server.SqlQuery(statement);
 }
 
 void methodSave(TQuillonQry& query) {
@@ -74,12 +73,11 @@ void methodSave(TQuillonQry& query) {
 }
 
 void sentenceUpdate(TQuillonSrv& server, const RowKey& key) {
-  static constexpr std::string_view head = "update clientes set married = 0,age = 40,salary = 10 where ";
-  std::string sql;
-  sql.reserve(head.size() + key.filter.size());
-  sql += head;
+  thread_local Value statement = Value(std::string());
+  std::string& sql = statement.str();
+  sql.assign("update clientes set married = 0,age = 40,salary = 10 where ");
   sql += key.filter;
-  server.SqlQuery(std::move(sql));
+  server.SqlQuery(statement);
 }
 
 void updateRow(TQuillonSrv& server, TQuillonQry& query, int option, const RowKey& key) {

@@ -701,26 +701,36 @@ std::string_view trimRight(std::string_view s) {
 }
 
 std::size_t keyHash(std::string_view s, bool fold) {
-  // Eight bytes a step. Folding sets bit 5 of every byte: that maps each ASCII
-  // capital onto its small letter, so names equal without regard to case hash
-  // alike (other bytes merely collide more, which the comparison settles).
+  // Eight bytes a step (the last step overlapping the one before). Folding
+  // sets bit 5 of every byte: that maps each ASCII capital onto its small
+  // letter, so names equal without regard to case hash alike (other bytes
+  // merely collide more, which the comparison settles).
   const std::uint64_t mask = fold ? 0x2020202020202020ULL : 0;
-  std::uint64_t h = 0x9E3779B97F4A7C15ULL ^ s.size();
   const char* p = s.data();
-  std::size_t n = s.size();
-  auto mix = [&h](std::uint64_t w) {
-    h = (h ^ w) * 0xFF51AFD7ED558CCDULL;
+  const std::size_t len = s.size();
+  std::uint64_t h = 0x9E3779B97F4A7C15ULL ^ len;
+  auto mix = [&h, mask](std::uint64_t w) {
+    h = (h ^ (w | mask)) * 0xFF51AFD7ED558CCDULL;
     h ^= h >> 32;
   };
-  for (; n >= 8; p += 8, n -= 8) {
+  auto load8 = [](const char* at) {
     std::uint64_t w;
-    std::memcpy(&w, p, 8);
-    mix(w | mask);
-  }
-  if (n > 0) {
-    std::uint64_t w = 0;
-    for (std::size_t i = 0; i < n; ++i) w |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
-    mix(w | mask);
+    std::memcpy(&w, at, 8);
+    return w;
+  };
+  auto load4 = [](const char* at) {
+    std::uint32_t w;
+    std::memcpy(&w, at, 4);
+    return static_cast<std::uint64_t>(w);
+  };
+  if (len >= 8) {
+    for (std::size_t n = len; n > 8; p += 8, n -= 8) mix(load8(p));
+    mix(load8(s.data() + len - 8));
+  } else if (len >= 4) {
+    mix(load4(p) | load4(p + len - 4) << 32);
+  } else if (len > 0) {
+    const auto byte = [p](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])); };
+    mix(byte(0) | byte(len / 2) << 8 | byte(len - 1) << 16);
   }
   h ^= h >> 29;
   h *= 0xC4CEB9FE1A85EC53ULL;
