@@ -228,7 +228,7 @@ Number Number::leading(std::string_view text) {
 bool Number::isZero() const { return dbl_ ? d_ == 0 : m_ == 0; }
 bool Number::isNegative() const { return dbl_ ? d_ < 0 : m_ < 0; }
 
-std::int64_t Number::toInt() const {
+std::int64_t Number::toIntSlow() const {
   constexpr auto lo = std::numeric_limits<std::int64_t>::min();
   constexpr auto hi = std::numeric_limits<std::int64_t>::max();
   if (dbl_) {

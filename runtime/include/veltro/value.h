@@ -61,7 +61,12 @@ class Number {
   int decimals() const { return dec_; }
   bool isZero() const;
   bool isNegative() const;
-  std::int64_t toInt() const;  // truncated toward zero, saturated
+  // Truncated toward zero, saturated. Whole numbers in 64 bits, the usual
+  // case (counters, row numbers, handles), are answered inline.
+  std::int64_t toInt() const {
+    if (!dbl_ && dec_ == 0 && m_ == static_cast<std::int64_t>(m_)) return static_cast<std::int64_t>(m_);
+    return toIntSlow();
+  }
   double toDouble() const;
   // Number text: decimal, no blanks, '-' when negative, exactly decimals() digits after the point.
   std::string text() const;
@@ -77,6 +82,7 @@ class Number {
 
  private:
   static Number addExact(const Number& a, const Number& b, bool subtract);
+  std::int64_t toIntSlow() const;
 
   __int128 m_ = 0;  // exact mantissa: value = m_ / 10^dec_
   double d_ = 0;    // used when dbl_
