@@ -11,6 +11,26 @@ std::uint64_t Table::newLayout() {
   return next.fetch_add(1, std::memory_order_relaxed);
 }
 
+Table::Table(Table&& other) noexcept
+    : ci_(other.ci_), layout_(other.layout_), entries_(std::move(other.entries_)), index_(std::move(other.index_)) {
+  other.entries_.clear();
+  other.index_.clear();
+  other.layout_ = newLayout();
+}
+
+Table& Table::operator=(Table&& other) noexcept {
+  if (this != &other) {
+    ci_ = other.ci_;
+    layout_ = other.layout_;
+    entries_ = std::move(other.entries_);
+    index_ = std::move(other.index_);
+    other.entries_.clear();
+    other.index_.clear();
+    other.layout_ = newLayout();
+  }
+  return *this;
+}
+
 std::size_t Table::Hash::operator()(std::string_view s) const { return keyHash(s, ci); }
 
 bool Table::Eq::operator()(std::string_view a, std::string_view b) const {

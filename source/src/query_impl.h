@@ -69,7 +69,7 @@ inline long columnOf(const std::vector<QueryColumn>& cols, std::string_view name
 // it had when the position was found; tables replaced, reordered or extended by
 // callers are searched again.
 inline Value* slot(Table& t, SlotCache& cache, const std::string& key, bool create) {
-  if (cache.layout == t.layout() && cache.pos < t.size()) return &t.valueAt(cache.pos);
+  if (cache.layout == t.layout()) return &t.valueAt(cache.pos);
   long i = t.indexOf(key);
   if (i < 0) {
     if (!create) return nullptr;

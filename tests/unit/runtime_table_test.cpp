@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "veltro/table.h"
 
@@ -46,6 +47,19 @@ TEST(Table, LayoutStampFollowsKeysNotValues) {
   other.set("b", 2);
   EXPECT_NE(other.layout(), stamp);
   EXPECT_NE(other.layout(), Table().layout());
+
+  // Moving hands the layout on and leaves an empty table under a new one.
+  const auto moving = other.layout();
+  Table taken(std::move(other));
+  EXPECT_EQ(taken.layout(), moving);
+  EXPECT_EQ(taken.get("b").asInt(), 2);
+  EXPECT_TRUE(other.empty());  // NOLINT(bugprone-use-after-move): the state after a move is the point
+  EXPECT_NE(other.layout(), moving);
+  Table assigned;
+  assigned = std::move(taken);
+  EXPECT_EQ(assigned.layout(), moving);
+  EXPECT_TRUE(taken.empty());  // NOLINT(bugprone-use-after-move)
+  EXPECT_NE(taken.layout(), moving);
 }
 
 }  // namespace

@@ -22,6 +22,12 @@ class Table {
   };
 
   explicit Table(bool caseInsensitive = false) : ci_(caseInsensitive), layout_(newLayout()) {}
+  Table(const Table&) = default;
+  Table& operator=(const Table&) = default;
+  // A table moved from is left empty under a new layout, so that no position
+  // cached for its former keys is trusted in it.
+  Table(Table&& other) noexcept;
+  Table& operator=(Table&& other) noexcept;
 
   bool caseInsensitive() const { return ci_; }
   void setCaseInsensitive(bool on);
