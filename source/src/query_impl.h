@@ -86,8 +86,9 @@ inline Value* slot(Table& t, SlotCache& cache, const std::string& key, bool crea
 std::size_t padWidth(const QueryColumn& c);
 
 // Typed value of a raw server text for a column, written into out in place
-// (reusing out's text buffer when it already holds a text).
-void convertRaw(const QueryColumn& c, std::string_view raw, Value& out);
+// (reusing out's text buffer when it already holds a text); texts of "C" and
+// "T" columns padded to width.
+void convertRaw(const QueryColumn& c, std::string_view raw, Value& out, std::size_t width);
 
 // "YYYY-MM-DD" style text to a date, as SQLDATE2CLIP reads it.
 Date sqlDate(std::string_view text);

@@ -77,7 +77,7 @@ Date sqlDate(std::string_view t) {
   return SQLDATE2CLIP(Value(t));
 }
 
-void convertRaw(const QueryColumn& c, std::string_view raw, Value& out) {
+void convertRaw(const QueryColumn& c, std::string_view raw, Value& out, std::size_t width) {
   switch (c.letter) {
     case 'N': {
       // Most server numerals are short whole numbers: read them without the
@@ -114,7 +114,6 @@ void convertRaw(const QueryColumn& c, std::string_view raw, Value& out) {
       return;
     case 'C':
     case 'T': {
-      const std::size_t width = padWidth(c);
       const std::size_t size = std::max(width, raw.size());
       if (out.isText() && out.str().size() == size) {
         // Row after row a padded column keeps its size: overwrite in place.

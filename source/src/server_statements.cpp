@@ -17,6 +17,13 @@ constexpr unsigned kServerGone = 2006;
 // Whether a statement opens or closes a transaction, by its first word.
 enum class TxEffect { None, Begin, End };
 TxEffect transactionEffect(std::string_view sql) {
+  // Nearly every statement starts with its word; only B, S, C and R can begin one of these.
+  if (!sql.empty()) {
+    const char first = foldAscii(sql[0]);
+    if (first != 'b' && first != 's' && first != 'c' && first != 'r' && first != ' ' && first != '\t' &&
+        first != '\r' && first != '\n')
+      return TxEffect::None;
+  }
   sql = trimValueText(sql);
   std::size_t end = 0;
   while (end < sql.size() && sql[end] != ' ' && sql[end] != '\t' && sql[end] != '\r' && sql[end] != '\n' &&
