@@ -259,6 +259,12 @@ void Number::appendText(std::string& out) const {
     out += fixedText(d_, dec_);
     return;
   }
+  if (dec_ == 0 && m_ == static_cast<std::int64_t>(m_)) {
+    char text[24];
+    const auto done = std::to_chars(text, text + sizeof text, static_cast<std::int64_t>(m_));
+    out.append(text, static_cast<std::size_t>(done.ptr - text));
+    return;
+  }
   // Digits from the right, then sign and point placed while copying out. A
   // mantissa that fits 64 bits is divided in 64 bits: 128-bit division is a
   // library call per digit.
@@ -541,9 +547,9 @@ Kind Value::kind() const {
   }
 }
 
-const std::string& Value::asString() const {
+const std::string& Value::noText() {
   static const std::string none;
-  return isString() ? std::get<Str>(v_).s : none;
+  return none;
 }
 
 bool Value::isEmpty() const {

@@ -167,7 +167,11 @@ class Value {
   Number asNumber() const { return isNumber() ? std::get<Number>(v_) : Number(); }
   std::int64_t asInt() const { return isNumber() ? std::get<Number>(v_).toInt() : 0; }
   double asDouble() const { return isNumber() ? std::get<Number>(v_).toDouble() : 0.0; }
-  const std::string& asString() const;  // text or memo; "" otherwise
+  // Text or memo; "" otherwise.
+  const std::string& asString() const {
+    const Str* s = std::get_if<Str>(&v_);
+    return s ? s->s : noText();
+  }
   Date asDate() const { return isDate() ? std::get<Date>(v_) : Date{}; }
   Timestamp asTimestamp() const { return isTimestamp() ? std::get<Timestamp>(v_) : Timestamp{}; }
   ArrayPtr asArray() const { return isArray() ? std::get<ArrayPtr>(v_) : nullptr; }
@@ -225,6 +229,7 @@ class Value {
     std::string s;
     bool memo = false;
   };
+  static const std::string& noText();
   template <class T>
   void put(const T& x) {
     if (T* held = std::get_if<T>(&v_))
