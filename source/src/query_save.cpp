@@ -98,7 +98,8 @@ Value TQuillonQry::Save() {
     const Value& value = savedValue(*this, c, held, static_cast<long>(i + 1), spare);
     if (!append) {
       const Value* loaded = old ? qdetail::slot(*old, c.oldSlot, c.key, false) : nullptr;
-      if (!changed(value, loaded ? *loaded : Value())) continue;
+      static const Value nil;
+      if (!changed(value, loaded ? *loaded : nil)) continue;  // a reference: no copy of the loaded text
     }
     sql += c.name;
     sql += '=';

@@ -259,7 +259,9 @@ void appendLowerCaseName(std::string& out, std::string_view name) {
     out += trimmed;
     return;
   }
-  for (char c : trimmed) out += foldAscii(c);
+  const std::size_t base = out.size();
+  out.append(trimmed);
+  for (std::size_t i = base; i < out.size(); ++i) out[i] = foldAscii(out[i]);
 }
 
 std::string Q_LOWERCASE(const Value& name) { return lowerCaseName(name.asString()); }
