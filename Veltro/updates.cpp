@@ -34,12 +34,15 @@ void rowKey(TQuillonSrv& server, TQuillonQry& query, RowKey& key) {
 }
 
 void methodUpdate(TQuillonSrv& server, const RowKey& key) {
+  static const Value table = "clientes";
   static const Value columns = Value::array({"Married", "Age", "salary", "Notes"});
-  // One list of values for every row: only the notes change, and assigning
-  // them reuses the text's buffer instead of building a new list per row.
+  // One list of values and one condition for every row: only the notes
+  // change, and assigning them reuses the texts' buffers.
   thread_local const Value values = Value::array({false, 40, 10, ""});
-  values.items()[3] = key.notes;
-  server.Update("clientes", columns, values, key.filter);
+  thread_local Value where = Value(std::string());
+  values.items()[3].assign(key.notes);
+  where.str().assign(key.filter);
+  server.Update(table, columns, values, where);
 }
 
 void buildSentence(TQuillonSrv& server, const RowKey& key) {
