@@ -2,13 +2,16 @@
 // client-library loop that sends the same statement texts in the same order.
 //
 //   update_bench [--conn socket|tcp|embedded] [--datadir DIR] [--rows 100,999]
-//                [--reps N] [--methods 1,2,3,4] [--only lib|raw] [--db NAME]
+//                [--reps N] [--min-ms MS] [--methods 1,2,3,4] [--only lib|raw] [--db NAME]
 //
 // The server comes from the VELTRO_TEST_* variables (scripts/testserver.sh);
 // --conn embedded runs the embedded server on DIR instead. The table clientes
 // of database NAME (default veltro_bench_upd) is created and seeded as the demo's.
 // Runs of one comparison alternate library and raw loop; before each run every
-// row is set back so that each statement really changes its row. Prints one
+// row is set back so that each statement really changes its row. --min-ms adds
+// runs (up to 41) until each side has run that long in all, so that short
+// comparisons get enough runs for a steady median; one untimed pass of each
+// side comes first. Prints one
 // "result ..." line per method and row count. --only runs one pass of one side
 // per method (for callgrind, whose --toggle-collect names libraryPass or
 // rawPass). Exits non-zero when a run read no rows or fewer than asked.
@@ -40,6 +43,7 @@ struct Options {
   std::vector<long> rows = {100, 999};
   std::vector<int> methods = {1, 2, 3, 4};
   int reps = 5;
+  double minMs = 0;  // each side runs at least this long in all, up to kMaxReps runs
   std::string only;
 };
 
@@ -199,13 +203,14 @@ int main(int argc, char** argv) {
     else if (a == "--db" && more) o.db = argv[++i];
     else if (a == "--rows" && more) o.rows = numbers(argv[++i]);
     else if (a == "--reps" && more) o.reps = std::max(1, std::atoi(argv[++i]));
+    else if (a == "--min-ms" && more) o.minMs = std::max(0.0, std::atof(argv[++i]));
     else if (a == "--only" && more) o.only = argv[++i];
     else if (a == "--methods" && more) {
       o.methods.clear();
       for (long m : numbers(argv[++i])) o.methods.push_back(static_cast<int>(m));
     } else {
       std::fprintf(stderr,
-                   "usage: %s [--conn socket|tcp|embedded] [--datadir DIR] [--rows 100,999] [--reps N] "
+                   "usage: %s [--conn socket|tcp|embedded] [--datadir DIR] [--rows 100,999] [--reps N] [--min-ms MS] "
                    "[--methods 1,2,3,4] [--only lib|raw] [--db NAME]\n",
                    argv[0]);
       return 2;
@@ -274,19 +279,31 @@ int main(int argc, char** argv) {
   } else {
     for (long n : o.rows) {
       for (int m : o.methods) {
+        constexpr int kMaxReps = 41;
+        // One untimed pass of each side first: caches, the server's buffer
+        // pool and its plans warm up before anything is counted.
+        resetRows(raw, m);
+        timed([&] { return libraryPass(*server, m, n); }, n);
+        resetRows(raw, m);
+        timed([&] { return rawPass(raw, m, n); }, n);
         std::vector<double> lib, flr;
-        for (int r = 0; r < o.reps; ++r) {
+        double spentMs = 0;  // the shorter side's total so far
+        for (int r = 0; r < o.reps || (spentMs < o.minMs && r < kMaxReps); ++r) {
           resetRows(raw, m);
           lib.push_back(timed([&] { return libraryPass(*server, m, n); }, n));
           resetRows(raw, m);
           flr.push_back(timed([&] { return rawPass(raw, m, n); }, n));
+          double libMs = 0, rawMs = 0;
+          for (double us : lib) libMs += us * static_cast<double>(n) / 1000.0;
+          for (double us : flr) rawMs += us * static_cast<double>(n) / 1000.0;
+          spentMs = std::min(libMs, rawMs);
         }
         const double l = median(lib), f = median(flr);
         std::printf("result conn=%s rows=%ld method=%s lib_us=%.2f raw_us=%.2f ratio=%.3f lib_min=%.2f lib_max=%.2f "
                     "raw_min=%.2f raw_max=%.2f reps=%d\n",
                     o.conn.c_str(), n, kNames[m], l, f, l / f, *std::min_element(lib.begin(), lib.end()),
                     *std::max_element(lib.begin(), lib.end()), *std::min_element(flr.begin(), flr.end()),
-                    *std::max_element(flr.begin(), flr.end()), o.reps);
+                    *std::max_element(flr.begin(), flr.end()), static_cast<int>(lib.size()));
         std::fflush(stdout);
       }
     }
