@@ -553,26 +553,28 @@ const std::string& Value::noText() {
 }
 
 bool Value::isEmpty() const {
-  switch (kind()) {
-    case Kind::Nil: return true;
-    case Kind::Logical: return !std::get<bool>(v_);
-    case Kind::Number: return number().isZero();
-    case Kind::Text:
-    case Kind::Memo: return isBlankText(str());
-    case Kind::Date: return asDate().empty();
-    case Kind::Timestamp: return asTimestamp().empty();
-    case Kind::Array: {
-      const ArrayPtr& a = std::get<ArrayPtr>(v_);
+  // By the alternative's position: monostate, bool, Number, Str, Date,
+  // Timestamp, ArrayPtr, TablePtr, CallablePtr, ObjectPtr.
+  using V = decltype(v_);
+  static_assert(std::is_same_v<std::variant_alternative_t<3, V>, Str> &&
+                std::is_same_v<std::variant_alternative_t<7, V>, TablePtr> && std::variant_size_v<V> == 10);
+  switch (v_.index()) {
+    case 0: return true;
+    case 1: return !*std::get_if<bool>(&v_);
+    case 2: return std::get_if<Number>(&v_)->isZero();
+    case 3: return isBlankText(std::get_if<Str>(&v_)->s);
+    case 4: return std::get_if<Date>(&v_)->empty();
+    case 5: return std::get_if<Timestamp>(&v_)->empty();
+    case 6: {
+      const ArrayPtr& a = *std::get_if<ArrayPtr>(&v_);
       return !a || a->empty();
     }
-    case Kind::Table: {
-      const TablePtr& t = std::get<TablePtr>(v_);
+    case 7: {
+      const TablePtr& t = *std::get_if<TablePtr>(&v_);
       return !t || t->empty();
     }
-    case Kind::Block:
-    case Kind::Object: return false;
+    default: return false;  // blocks and objects
   }
-  return false;
 }
 
 std::size_t Value::len() const {

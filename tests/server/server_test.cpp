@@ -10,6 +10,7 @@
 #include "test_env.h"
 #include "veltro/binding.h"
 #include "veltro/error.h"
+#include "veltro/query.h"
 #include "veltro/server.h"
 
 using namespace veltro;
@@ -221,6 +222,30 @@ TEST(Server, TransactionsCommitAndRollBack) {
 
 // After KILL the next call meets "Lost connection" (2013: it may have reached
 // the server, so it is reported, not resent); the one after meets 2006.
+// Update builds its statements in a buffer per thread; an Update sent from the
+// error handler of a failing Update must build its own, and both servers'
+// later Updates must find the buffer free again.
+TEST(Server, UpdateFromTheHandlerOfAFailingUpdate) {
+  ServerPtr inner = connectTo();
+  ASSERT_TRUE(inner->SqlQuery("CREATE OR REPLACE TABLE upd_nested (id INT PRIMARY KEY, note VARCHAR(40))"));
+  ASSERT_TRUE(inner->SqlQuery("INSERT INTO upd_nested VALUES (1, 'before'), (2, 'before')"));
+  int handled = 0;
+  ServerPtr outer = connectTo(Value(Callable([&](Args) -> Value {
+    ++handled;
+    EXPECT_TRUE(inner->Update("upd_nested", Value::array({"note"}), Value::array({"from the handler"}), "id = 1"));
+    return {};
+  })));
+  EXPECT_FALSE(outer->Update("upd_nested", Value::array({"no_such_column"}), Value::array({"x"}), "id = 2"));
+  EXPECT_EQ(handled, 1);
+  EXPECT_TRUE(outer->Update("upd_nested", Value::array({"note"}), Value::array({"after"}), "id = 2"));
+  QueryPtr q = inner->Query("SELECT note FROM upd_nested ORDER BY id");
+  EXPECT_EQ(trimRight(q->FieldGet(1).asString()), "from the handler");
+  q->Skip();
+  EXPECT_EQ(trimRight(q->FieldGet(1).asString()), "after");
+  q->End();
+  inner->SqlQuery("DROP TABLE upd_nested");
+}
+
 TEST(Server, LostConnectionOutsideATransactionResendsTheStatement) {
   Recorder rec;
   ServerPtr s = connectTo(rec.block());
