@@ -33,27 +33,35 @@ void rowKey(TQuillonSrv& server, TQuillonQry& query, RowKey& key) {
   key.filter += '\'';
 }
 
+namespace {
+
+// The columns that Method Update and Build Sentence write, in their order.
+const Value& updatedColumns() {
+  static const Value columns = Value::array({"Married", "Age", "salary", "Notes"});
+  return columns;
+}
+
+}  // namespace
+
 void methodUpdate(TQuillonSrv& server, const RowKey& key) {
   static const Value table = "clientes";
-  static const Value columns = Value::array({"Married", "Age", "salary", "Notes"});
   // One list of values and one condition for every row: only the notes
   // change, and assigning them reuses the texts' buffers.
   thread_local const Value values = Value::array({false, 40, 10, ""});
   thread_local Value where = Value(std::string());
   values.items()[3].assign(key.notes);
   where.str().assign(key.filter);
-  server.Update(table, columns, values, where);
+  server.Update(table, updatedColumns(), values, where);
 }
 
 void buildSentence(TQuillonSrv& server, const RowKey& key) {
-  static const Value columns = Value::array({"Married", "Age", "salary", "Notes"});
   thread_local const Value values = Value::array({false, 40, 10, ""});
   // The statement is written into the same text row after row.
   thread_local Value statement = Value(std::string());
   values.items()[3].str().assign(key.escaped);
   std::string& sql = statement.str();
   sql.assign("UPDATE clientes SET ");
-  const Array& names = columns.items();
+  const Array& names = updatedColumns().items();
   const Array& literals = values.items();
   for (std::size_t i = 0; i < names.size(); ++i) {
     sql += names[i].asString();

@@ -287,16 +287,14 @@ int main(int argc, char** argv) {
         resetRows(raw, m);
         timed([&] { return rawPass(raw, m, n); }, n);
         std::vector<double> lib, flr;
-        double spentMs = 0;  // the shorter side's total so far
-        for (int r = 0; r < o.reps || (spentMs < o.minMs && r < kMaxReps); ++r) {
+        double libMs = 0, rawMs = 0;  // each side's total so far
+        for (int r = 0; r < o.reps || (std::min(libMs, rawMs) < o.minMs && r < kMaxReps); ++r) {
           resetRows(raw, m);
           lib.push_back(timed([&] { return libraryPass(*server, m, n); }, n));
           resetRows(raw, m);
           flr.push_back(timed([&] { return rawPass(raw, m, n); }, n));
-          double libMs = 0, rawMs = 0;
-          for (double us : lib) libMs += us * static_cast<double>(n) / 1000.0;
-          for (double us : flr) rawMs += us * static_cast<double>(n) / 1000.0;
-          spentMs = std::min(libMs, rawMs);
+          libMs += lib.back() * static_cast<double>(n) / 1000.0;
+          rawMs += flr.back() * static_cast<double>(n) / 1000.0;
         }
         const double l = median(lib), f = median(flr);
         std::printf("result conn=%s rows=%ld method=%s lib_us=%.2f raw_us=%.2f ratio=%.3f lib_min=%.2f lib_max=%.2f "

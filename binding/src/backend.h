@@ -47,7 +47,6 @@ typedef struct VeltroBackendOps {
   int (*rollback)(void* conn);  // likewise
   unsigned (*errnum)(void* conn);
   const char* (*error)(void* conn);
-  unsigned long (*escape)(char* to, const char* from, unsigned long length);
   unsigned long (*realEscape)(void* conn, char* to, const char* from, unsigned long length);
   // Non-zero when escaping byte by byte (backslash before \0 \n \r \\ ' " and
   // ^Z) gives what realEscape gives on conn; null in a backend that cannot tell.

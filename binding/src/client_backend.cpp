@@ -43,8 +43,8 @@ int opPlainEscaping(void* conn) {
 namespace veltro::db::detail {
 
 const VeltroBackendOps* clientBackend() {
-  // The library sets up its character sets on its first mysql_init; escaping
-  // without a connection can come first and needs them too.
+  // The library's global state is set up once, before any connection, rather
+  // than by whichever first mysql_init happens to come first.
   static const VeltroBackendOps ops = [] {
     mysql_library_init(0, nullptr, nullptr);
     VeltroBackendOps o = veltro_client_ops::commonOps();

@@ -117,36 +117,7 @@ Number Number::fromDouble(double v, int decimals) {
 // exact while they fit in 38 significant digits and 38 decimals; beyond that
 // the numeral becomes a double that keeps its count of decimals. A magnitude
 // beyond the range of doubles is no number.
-bool Number::parse(std::string_view text, Number& out) {
-  {
-    // Server numerals are mostly [-]digits[.digits] of a few digits: those
-    // that fit in 64 bits skip the general reading's wide arithmetic.
-    const std::size_t size = text.size();
-    const bool negative = size > 0 && text[0] == '-';
-    std::size_t at = negative ? 1 : 0;
-    std::int64_t m = 0;
-    int digits = 0, fraction = 0;
-    bool point = false, plain = at < size;
-    for (; at < size && plain; ++at) {
-      const char c = text[at];
-      if (isDigit(c) && digits < 18) {
-        m = m * 10 + (c - '0');
-        ++digits;
-        if (point) ++fraction;
-      } else if (c == '.' && !point) {
-        point = true;
-      } else {
-        plain = false;
-      }
-    }
-    if (plain && digits > 0) {
-      Number r;
-      r.m_ = negative ? -m : m;
-      r.dec_ = static_cast<std::int8_t>(fraction);
-      out = r;
-      return true;
-    }
-  }
+bool Number::parseWide(std::string_view text, Number& out) {
   std::size_t i = 0, n = text.size();
   while (i < n && isValueBlank(text[i])) ++i;
   while (n > i && isValueBlank(text[n - 1])) --n;
@@ -759,6 +730,5 @@ std::string upper(std::string_view s) {
   }
   return r;
 }
-
 
 }  // namespace veltro

@@ -105,24 +105,7 @@ Value TQuillonQry::fieldAt(long n) {
   }
   // A value already of its column's kind needs no verifying: the walk over a
   // result reads most fields this way.
-  switch (c.letter) {
-    case 'N':
-      if (v->isNumber()) return *v;
-      break;
-    case 'L':
-      if (v->isLogical()) return *v;
-      break;
-    case 'D':
-      if (v->isDate() && !v->asDate().empty()) return *v;
-      break;
-    case 'C':
-    case 'T':
-      // Already padded to the width (or longer): as VerifyValue would give it.
-      if (v->isString() && v->str().size() >= qdetail::padWidth(c)) return *v;
-      break;
-    default:
-      break;
-  }
+  if (qdetail::readsAsHeld(c, *v, false)) return *v;
   return VerifyValue(n, *v);
 }
 

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -84,6 +83,21 @@ inline Value* slot(Table& t, SlotCache& cache, const std::string& key, bool crea
 
 // Width for padding a text of column c under the current padding setting.
 std::size_t padWidth(const QueryColumn& c);
+
+// Whether FieldGet hands back the held value v of column c as it is, without
+// VerifyValue's copy. With ignorePadding (Save trims padding from its literals
+// and skips it when comparing) a text shorter than the width counts as well.
+inline bool readsAsHeld(const QueryColumn& c, const Value& v, bool ignorePadding) {
+  switch (c.letter) {
+    case 'N': return v.isNumber();
+    case 'L': return v.isLogical();
+    case 'D': return v.isDate() && !v.asDate().empty();
+    case 'C':
+    case 'T': return v.isString() && (ignorePadding || v.str().size() >= padWidth(c));
+    case 'M': return v.isString();
+    default: return false;
+  }
+}
 
 // Typed value of a raw server text for a column, written into out in place
 // (reusing out's text buffer when it already holds a text); texts of "C" and

@@ -80,21 +80,7 @@ Date sqlDate(std::string_view t) {
 void convertRaw(const QueryColumn& c, std::string_view raw, Value& out, std::size_t width) {
   switch (c.letter) {
     case 'N': {
-      // Most server numerals are short whole numbers: read them without the
-      // general parser's wide arithmetic.
-      if (!raw.empty() && raw.size() <= 18) {
-        std::size_t i = raw[0] == '-' ? 1 : 0;
-        std::int64_t whole = 0;
-        bool digits = i < raw.size();
-        for (; i < raw.size() && digits; ++i) {
-          if (raw[i] < '0' || raw[i] > '9') digits = false;
-          else whole = whole * 10 + (raw[i] - '0');
-        }
-        if (digits) {
-          out.setNumber(Number::fromInt(raw[0] == '-' ? -whole : whole));
-          return;
-        }
-      }
+      // Number::parse reads the usual short numerals in 64 bits.
       Number n;
       if (!Number::parse(raw, n)) n = Number::leading(raw);
       out.setNumber(n);

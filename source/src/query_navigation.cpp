@@ -82,20 +82,12 @@ long TQuillonQry::GetRow(const Value& nRow) {
   if (!cur || !old) return static_cast<long>(recNo);
   const std::size_t n = std::min<std::size_t>(im.view.count, im.cols.size());
   const bool pad = padRight();
-  if (cur != old) {
-    for (std::size_t i = 0; i < n; ++i) {
-      auto& c = im.cols[i];
-      Value* v = qdetail::slot(*cur, c.rowSlot, c.key, true);
-      qdetail::convertRaw(c, im.view.at(static_cast<unsigned>(i)), *v, pad ? c.width : 0);
-      qdetail::slot(*old, c.oldSlot, c.key, true)->assign(*v);
-    }
-    return static_cast<long>(recNo);
-  }
-  // One table for both: the loaded values are the row's values.
   for (std::size_t i = 0; i < n; ++i) {
     auto& c = im.cols[i];
-    qdetail::convertRaw(c, im.view.at(static_cast<unsigned>(i)), *qdetail::slot(*cur, c.rowSlot, c.key, true),
-                        pad ? c.width : 0);
+    Value* v = qdetail::slot(*cur, c.rowSlot, c.key, true);
+    qdetail::convertRaw(c, im.view.at(static_cast<unsigned>(i)), *v, pad ? c.width : 0);
+    // One table for both: the loaded values are the row's values.
+    if (old != cur) qdetail::slot(*old, c.oldSlot, c.key, true)->assign(*v);
   }
   return static_cast<long>(recNo);
 }

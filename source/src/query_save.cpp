@@ -38,29 +38,9 @@ Value escapedLoaded(const Value& v) {
 }
 
 // What a field reads as for saving: the held value itself when FieldGet would
-// hand back the same value or the same value padded (padding is trimmed from
-// literals and ignored by the comparison), else FieldGet's value, kept in spare.
+// hand it back as it is or only padded, else FieldGet's value, kept in spare.
 const Value& savedValue(TQuillonQry& q, const qdetail::QueryColumn& c, const Value* held, long n, Value& spare) {
-  if (held) {
-    switch (c.letter) {
-      case 'N':
-        if (held->isNumber()) return *held;
-        break;
-      case 'L':
-        if (held->isLogical()) return *held;
-        break;
-      case 'D':
-        if (held->isDate() && !held->asDate().empty()) return *held;
-        break;
-      case 'C':
-      case 'T':
-      case 'M':
-        if (held->isString()) return *held;
-        break;
-      default:
-        break;
-    }
-  }
+  if (held && qdetail::readsAsHeld(c, *held, true)) return *held;
   spare = q.FieldGet(n);
   return spare;
 }

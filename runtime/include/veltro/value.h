@@ -53,7 +53,7 @@ class Number {
   static Number fromDouble(double v, int decimals = -1);
   // Exact parse of a server numeral ("-12", "3.1400", "1e5"); false when the text is no numeral
   // or its magnitude is beyond the range of doubles.
-  static bool parse(std::string_view text, Number& out);
+  static bool parse(std::string_view text, Number& out) { return parseShort(text, out) || parseWide(text, out); }
   // The leading decimal number of a text: blanks skipped, sign, digits and one point; 0 when none.
   static Number leading(std::string_view text);
 
@@ -82,6 +82,35 @@ class Number {
 
  private:
   static Number addExact(const Number& a, const Number& b, bool subtract);
+  // Server numerals are mostly [-]digits[.digits] of a few digits: those that
+  // fit in 64 bits are read inline, without the general reading's wide arithmetic.
+  static bool parseShort(std::string_view text, Number& out) {
+    const std::size_t size = text.size();
+    const bool negative = size > 0 && text[0] == '-';
+    std::size_t at = negative ? 1 : 0;
+    if (at >= size) return false;
+    std::int64_t m = 0;
+    int digits = 0, fraction = 0;
+    bool point = false;
+    for (; at < size; ++at) {
+      const char c = text[at];
+      if (c >= '0' && c <= '9' && digits < 18) {
+        m = m * 10 + (c - '0');
+        ++digits;
+        fraction += point;
+      } else if (c == '.' && !point) {
+        point = true;
+      } else {
+        return false;
+      }
+    }
+    if (digits == 0) return false;
+    out = Number();
+    out.m_ = negative ? -m : m;
+    out.dec_ = static_cast<std::int8_t>(fraction);
+    return true;
+  }
+  static bool parseWide(std::string_view text, Number& out);
   std::int64_t toIntSlow() const;
 
   __int128 m_ = 0;  // exact mantissa: value = m_ / 10^dec_
