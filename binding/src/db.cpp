@@ -16,6 +16,7 @@
 #include "backend.h"
 #include "client_backend.h"
 #include "handles.h"
+#include "veltro/append.h"
 #include "veltro/binding.h"
 
 namespace veltro::db {
@@ -388,7 +389,8 @@ std::size_t plainEscape(char* to, const char* from, std::size_t n) {
 
 }  // namespace
 
-void escapeAppend(std::string& out, std::string_view text, Handle conn) {
+// Flattened so that the append is inlined (see append.h).
+[[gnu::flatten]] void escapeAppend(std::string& out, std::string_view text, Handle conn) {
   // Trailing blanks never need escaping, and padded texts are mostly blanks:
   // only the text before them is escaped. A blank is never part of a
   // multi-byte character in any character set the server speaks, so the
@@ -399,27 +401,21 @@ void escapeAppend(std::string& out, std::string_view text, Handle conn) {
     out.append(blanks, ' ');
     return;
   }
-  const std::size_t base = out.size();
-  // Room for the worst case, once; cut to what was written.
-  out.resize(base + 2 * head + 1 + blanks);
   const auto n = static_cast<unsigned long>(head);
   const detail::Entry* e = conn ? connEntry(conn) : nullptr;
-  unsigned long m;
   // The client library escapes every character set through a general
   // multi-byte walk; where the connection's set allows, the same bytes come
   // from one table lookup a byte. Without a connection the library escapes
   // byte by byte as well.
-  if (!e || (e->ops->plainEscaping && e->ops->plainEscaping(e->object)))
-    m = plainEscape(out.data() + base, text.data(), n);
-  else
-    m = e->ops->realEscape(e->object, out.data() + base, text.data(), n);
-  // (unsigned long)-1 reports a text the character set cannot escape.
-  if (m > 2 * n) {
-    out.resize(base);
-    return;
-  }
-  std::memset(out.data() + base + m, ' ', blanks);
-  out.resize(base + m + blanks);
+  const bool plain = !e || (e->ops->plainEscaping && e->ops->plainEscaping(e->object));
+  // Room for the worst case (and the client library's closing NUL), once.
+  appendWith(out, 2 * head + 1 + blanks, [&](char* at) {
+    const unsigned long m = plain ? plainEscape(at, text.data(), n) : e->ops->realEscape(e->object, at, text.data(), n);
+    // (unsigned long)-1 reports a text the character set cannot escape.
+    if (m > 2 * n) return at;
+    std::memset(at + m, ' ', blanks);
+    return at + m + blanks;
+  });
 }
 
 std::string escape(std::string_view text, Handle conn) {

@@ -15,6 +15,7 @@
 #include <limits>
 #include <system_error>
 
+#include "veltro/append.h"
 #include "veltro/object.h"
 #include "veltro/table.h"
 
@@ -225,15 +226,14 @@ double Number::toDouble() const {
   return readDouble(text());
 }
 
-void Number::appendText(std::string& out) const {
+// Flattened so that the append is inlined (see append.h).
+[[gnu::flatten]] void Number::appendText(std::string& out) const {
   if (dbl_) {
     out += fixedText(d_, dec_);
     return;
   }
   if (dec_ == 0 && m_ == static_cast<std::int64_t>(m_)) {
-    char text[24];
-    const auto done = std::to_chars(text, text + sizeof text, static_cast<std::int64_t>(m_));
-    out.append(text, static_cast<std::size_t>(done.ptr - text));
+    appendWith(out, 20, [&](char* at) { return std::to_chars(at, at + 20, static_cast<std::int64_t>(m_)).ptr; });
     return;
   }
   // Digits from the right, then sign and point placed while copying out. A
@@ -256,14 +256,14 @@ void Number::appendText(std::string& out) const {
     } while (w != 0);
   }
   while (len < dec_ + 1) digits[len++] = '0';
-  char text[52];
-  int n = 0;
-  if (m_ < 0) text[n++] = '-';
-  for (int i = len - 1; i >= 0; --i) {
-    text[n++] = digits[i];
-    if (i == dec_ && dec_ > 0) text[n++] = '.';
-  }
-  out.append(text, static_cast<std::size_t>(n));
+  appendWith(out, static_cast<std::size_t>(len) + 2, [&](char* at) {
+    if (m_ < 0) *at++ = '-';
+    for (int i = len - 1; i >= 0; --i) {
+      *at++ = digits[i];
+      if (i == dec_ && dec_ > 0) *at++ = '.';
+    }
+    return at;
+  });
 }
 
 std::string Number::text() const {

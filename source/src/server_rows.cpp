@@ -2,6 +2,7 @@
 // the last value of a column, and queries built from parts.
 #include <string>
 
+#include "veltro/append.h"
 #include "veltro/binding.h"
 #include "veltro/query.h"
 #include "veltro/server.h"
@@ -94,7 +95,17 @@ bool TQuillonSrv::Insert(const Value& table, const Value& columns, const Value& 
   return SqlQuery(BUILDINSERT(table, columns, values));
 }
 
-bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& values, const Value& where) {
+// A change relative to the column's value: CONCAT for memo columns, + otherwise.
+void TQuillonSrv::appendRelativeChange(std::string& sql, const Value& table, const std::string& name,
+                                       const Value& change, QueryPtr& structure) {
+  if (!structure) structure = Query("SELECT * FROM " + Q_LOWERCASE(table) + " LIMIT 0");
+  bool memo = structure && structure->FieldType(Value(name)) == "M";
+  std::string literal = CLIPVALUE2SQL(escapedValue(change.at(1), handle()));
+  sql += memo ? name + " = CONCAT(" + name + ", " + literal + ")," : name + " = " + name + " + " + literal + ",";
+}
+
+// Flattened: the appends of the statement are inlined (see append.h).
+[[gnu::flatten]] bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& values, const Value& where) {
   if (columns.isEmpty() || values.isEmpty() || !columns.isArray() || !values.isArray()) {
     RaiseInternal(kErrMissingLists);
     return false;
@@ -110,9 +121,9 @@ bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& 
   StatementText statement;
   std::string& sql = statement.text();
   sql.reserve(256 + where.len() + 2 * textBytes(values));
-  sql += "UPDATE ";
+  appendBytes(sql, "UPDATE ");
   appendLowerCaseName(sql, table.asString());
-  sql += " SET ";
+  appendBytes(sql, " SET ");
   const Array& names = columns.items();
   const Array& vals = values.items();
   QueryPtr structure;  // the table's column kinds, read only when a relative change needs them
@@ -120,15 +131,11 @@ bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& 
     const std::string& name = names[i].asString();
     const Value& v = vals[i];
     if (v.isArray()) {
-      // A change relative to the column's value: CONCAT for memo columns, + otherwise.
-      if (!structure) structure = Query("SELECT * FROM " + Q_LOWERCASE(table) + " LIMIT 0");
-      bool memo = structure && structure->FieldType(Value(name)) == "M";
-      std::string literal = CLIPVALUE2SQL(escapedValue(v.at(1), handle()));
-      sql += memo ? name + " = CONCAT(" + name + ", " + literal + ")," : name + " = " + name + " + " + literal + ",";
+      appendRelativeChange(sql, table, name, v, structure);
       continue;
     }
-    sql += name;
-    sql.append(" = ", 3);
+    appendBytes(sql, name);
+    appendBytes(sql, " = ");
     if (v.isString())
       appendEscapedLiteral(sql, v.str(), !v.isMemo(), handle());
     else
@@ -138,8 +145,8 @@ bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& 
   if (structure) structure->End();
   sql.pop_back();
   if (!where.isEmpty() && where.isString()) {
-    sql.append(" WHERE ", 7);
-    sql += where.str();
+    appendBytes(sql, " WHERE ");
+    appendBytes(sql, where.str());
   }
   return sendStatement(sql);
 }

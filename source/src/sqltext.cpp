@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "veltro/append.h"
 #include "veltro/binding.h"
 
 namespace veltro {
@@ -253,15 +254,17 @@ std::string lowerCaseName(std::string_view name) {
   return out;
 }
 
-void appendLowerCaseName(std::string& out, std::string_view name) {
+// Flattened so that the append is inlined (see append.h).
+[[gnu::flatten]] void appendLowerCaseName(std::string& out, std::string_view name) {
   const std::string_view trimmed = trimValueText(name);
   if (gCaseSensitive) {
-    out += trimmed;
+    appendBytes(out, trimmed);
     return;
   }
-  const std::size_t base = out.size();
-  out.append(trimmed);
-  for (std::size_t i = base; i < out.size(); ++i) out[i] = foldAscii(out[i]);
+  appendWith(out, trimmed.size(), [&](char* at) {
+    for (char c : trimmed) *at++ = foldAscii(c);
+    return at;
+  });
 }
 
 std::string Q_LOWERCASE(const Value& name) { return lowerCaseName(name.asString()); }
