@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "veltro/append.h"
 #include "veltro/binding.h"
 #include "veltro/clock.h"
 #include "veltro/query.h"
@@ -28,9 +29,10 @@ void rowKey(TQuillonSrv& server, TQuillonQry& query, RowKey& key) {
   // The notes text is escaped, so a quote in it cannot change the statement.
   key.escaped.clear();
   db::escapeAppend(key.escaped, key.notes.asString(), server.handle());
-  key.filter.assign("notes='");
-  key.filter += key.escaped;
-  key.filter += '\'';
+  std::string& filter = key.filter.str();
+  filter.assign("notes='");
+  filter += key.escaped;
+  filter += '\'';
 }
 
 namespace {
@@ -45,34 +47,34 @@ const Value& updatedColumns() {
 
 void methodUpdate(TQuillonSrv& server, const RowKey& key) {
   static const Value table = "clientes";
-  // One list of values and one condition for every row: only the notes
-  // change, and assigning them reuses the texts' buffers.
+  // One list of values for every row: only the notes change, and assigning
+  // them reuses the text's buffer.
   thread_local const Value values = Value::array({false, 40, 10, ""});
-  thread_local Value where = Value(std::string());
   values.items()[3].assign(key.notes);
-  where.str().assign(key.filter);
-  server.Update(table, updatedColumns(), values, where);
+  server.Update(table, updatedColumns(), values, key.filter);
 }
 
-void buildSentence(TQuillonSrv& server, const RowKey& key) {
+// Flattened: the appends of the statement are inlined (see veltro/append.h).
+[[gnu::flatten]] void buildSentence(TQuillonSrv& server, const RowKey& key) {
   thread_local const Value values = Value::array({false, 40, 10, ""});
   // The statement is written into the same text row after row.
   thread_local Value statement = Value(std::string());
   values.items()[3].str().assign(key.escaped);
   std::string& sql = statement.str();
-  sql.assign("UPDATE clientes SET ");
+  sql.clear();
+  appendBytes(sql, "UPDATE clientes SET ");
   const Array& names = updatedColumns().items();
   const Array& literals = values.items();
   for (std::size_t i = 0; i < names.size(); ++i) {
-    sql += names[i].asString();
-    sql.append(" = ", 3);
+    appendBytes(sql, names[i].asString());
+    appendBytes(sql, " = ");
     // What CLIPVALUE2SQL gives for the value, written straight into the statement.
     appendSqlLiteral(sql, literals[i], literals[i].kindLetter(), true, false);
     sql += ',';
   }
   sql.pop_back();
-  sql.append(" WHERE ", 7);
-  sql += key.filter;
+  appendBytes(sql, " WHERE ");
+  appendBytes(sql, key.filter.str());
   server.SqlQuery(statement);
 }
 
@@ -87,7 +89,7 @@ void sentenceUpdate(TQuillonSrv& server, const RowKey& key) {
   thread_local Value statement = Value(std::string());
   std::string& sql = statement.str();
   sql.assign("update clientes set married = 0,age = 40,salary = 10 where ");
-  sql += key.filter;
+  sql += key.filter.str();
   server.SqlQuery(statement);
 }
 
@@ -120,7 +122,7 @@ void UPDATES(const ServerPtr& server, int option, long records, const std::vecto
 
   while (query && !query->Eof()) {
     rowKey(*server, *query, key);
-    screen.writeAt(2, 1, key.filter);
+    screen.writeAt(2, 1, key.filter.str());
     screen.writeAt(3, 1, "Process Time: " + elapsedTime(start, timeOfDay()));
     updateRow(*server, *query, option, key);
     ++processed;

@@ -22,7 +22,7 @@ std::string selectionStatement(long records);
 struct RowKey {
   Value notes;
   std::string escaped;
-  std::string filter;
+  Value filter = Value(std::string());  // notes='...', handed to Update as it is
 };
 // Reads the current row's key into key; its buffers serve row after row.
 void rowKey(TQuillonSrv& server, TQuillonQry& query, RowKey& key);

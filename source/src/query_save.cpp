@@ -2,6 +2,8 @@
 #include <string>
 
 #include "query_impl.h"
+#include "statement_text.h"
+#include "veltro/append.h"
 #include "veltro/binding.h"
 #include "veltro/query.h"
 #include "veltro/row.h"
@@ -51,7 +53,8 @@ const Value& savedValue(TQuillonQry& q, const qdetail::QueryColumn& c, const Val
 // columns found again by the key condition (or by every loaded value). Returns
 // true when a statement was sent, false when nothing was to be written, nil for
 // a query over more than one table.
-Value TQuillonQry::Save() {
+// Flattened: the appends of the statement are inlined (see append.h).
+[[gnu::flatten]] Value TQuillonQry::Save() {
   ServerPtr srv = server();
   if (!IsSingleTable()) {
     if (srv) srv->RaiseInternal(kErrSaveTables);
@@ -61,12 +64,13 @@ Value TQuillonQry::Save() {
   oRow = Value();
 
   const bool append = lAppend.asBool();
-  std::string sql;
+  StatementText statement;
+  std::string& sql = statement.text();
   sql.reserve(512);
-  sql += append ? "INSERT INTO " : "UPDATE ";
+  appendBytes(sql, append ? "INSERT INTO " : "UPDATE ");
   const Value table = aTables.at(1);
   appendLowerCaseName(sql, table.asString());
-  sql += " SET ";
+  appendBytes(sql, " SET ");
   std::size_t written = 0;
   Table* row = hRow.tableOrNull();
   TablePtr old = hOldRow.asTable();
@@ -81,7 +85,7 @@ Value TQuillonQry::Save() {
       static const Value nil;
       if (!changed(value, loaded ? *loaded : nil)) continue;  // a reference: no copy of the loaded text
     }
-    sql += c.name;
+    appendBytes(sql, c.name);
     sql += '=';
     appendSqlLiteral(sql, value, value.kindLetter(), true, (c.flags & db::kNotNullFlag) != 0);
     sql += ',';
@@ -90,7 +94,7 @@ Value TQuillonQry::Save() {
   if (written > 0) {
     sql.pop_back();
     if (!append) {
-      sql.append(" WHERE ", 7);
+      appendBytes(sql, " WHERE ");
       if (!appendKeyWhere(sql)) sql += BuildDataWhere();
     }
     if (srv && srv->sendStatement(sql)) LoadQuery();
@@ -133,8 +137,8 @@ bool TQuillonQry::appendKeyWhere(std::string& out) {
   for (auto& c : impl_->cols) {
     if ((c.flags & (db::kPrimaryKeyFlag | db::kMultipleKeyFlag)) == 0) continue;
     const Value* v = old ? qdetail::slot(*old, c.oldSlot, c.key, false) : nullptr;
-    if (any) out.append(" AND ", 5);
-    out += c.name;
+    if (any) appendBytes(out, " AND ");
+    appendBytes(out, c.name);
     out += '=';
     if (v && v->isString() && (c.letter == 'C' || c.letter == 'M')) {
       // What escapedLoaded's literal gives, without its copies.
@@ -148,8 +152,9 @@ bool TQuillonQry::appendKeyWhere(std::string& out) {
   return any;
 }
 
-// A condition matching the loaded row by every column's loaded value.
-std::string TQuillonQry::BuildDataWhere() {
+// A condition matching the loaded row by every column's loaded value. Not
+// inlined into Save, whose usual statement has a key condition.
+[[gnu::noinline]] std::string TQuillonQry::BuildDataWhere() {
   std::string where;
   TablePtr old = hOldRow.asTable();
   auto& cols = impl_->cols;

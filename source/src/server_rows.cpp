@@ -2,6 +2,7 @@
 // the last value of a column, and queries built from parts.
 #include <string>
 
+#include "statement_text.h"
 #include "veltro/append.h"
 #include "veltro/binding.h"
 #include "veltro/query.h"
@@ -30,44 +31,6 @@ Value escapedValue(const Value& v, long long conn) {
   std::string escaped = db::escape(v.str(), conn);
   return v.isMemo() ? Value::memo(std::move(escaped)) : Value(std::move(escaped));
 }
-
-// Update builds its statements in one buffer per thread, so that a row's
-// UPDATE allocates nothing. A call made while the buffer is in use (from an
-// error handler, during a reconnect) builds in a text of its own.
-class StatementText {
- public:
-  StatementText() {
-    if (!busy()) {
-      busy() = true;
-      owner_ = true;
-      text_ = &shared();
-      text_->clear();
-    }
-  }
-  ~StatementText() {
-    if (!owner_) return;
-    // A very long statement does not keep its memory for the thread's life.
-    if (text_->capacity() > kKeep) std::string().swap(*text_);
-    busy() = false;
-  }
-  StatementText(const StatementText&) = delete;
-  StatementText& operator=(const StatementText&) = delete;
-  std::string& text() { return *text_; }
-
- private:
-  static constexpr std::size_t kKeep = 64 * 1024;
-  static std::string& shared() {
-    thread_local std::string s;
-    return s;
-  }
-  static bool& busy() {
-    thread_local bool b = false;
-    return b;
-  }
-  std::string own_;
-  std::string* text_ = &own_;
-  bool owner_ = false;
-};
 
 // Bytes of the texts among an array's values, to size a statement once.
 std::size_t textBytes(const Value& values) {

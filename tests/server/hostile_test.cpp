@@ -294,7 +294,7 @@ TEST_F(Hostile, BenchmarkFilterMatchesOnlyItsNotes) {
     q->GoTo(r);
     SCOPED_TRACE(shown(notes[static_cast<std::size_t>(r - 1)]));
     rowKey(*server, *q, key);
-    EXPECT_EQ(side.rows("SELECT id FROM vtb_hostile.clientes WHERE " + key.filter),
+    EXPECT_EQ(side.rows("SELECT id FROM vtb_hostile.clientes WHERE " + key.filter.str()),
               (std::vector<std::vector<std::string>>{{std::to_string(r)}}));
   }
   q->End();
