@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -91,5 +92,15 @@ class Object : public std::enable_shared_from_this<Object> {
   // SubSystem "BASE", SubCode 1004 (1005 for an assignment), "Message not found".
   virtual Value onUnknown(std::string_view message, Args args);
 };
+
+// An object of exactly T (the usual case: a query's server, a row's query) is
+// recognised without a dynamic cast.
+template <class T>
+std::shared_ptr<T> Value::asObjectOf() const {
+  const ObjectPtr* o = std::get_if<ObjectPtr>(&v_);
+  if (!o || !*o) return nullptr;
+  if (typeid(**o) == typeid(T)) return std::static_pointer_cast<T>(*o);
+  return std::dynamic_pointer_cast<T>(*o);
+}
 
 }  // namespace veltro

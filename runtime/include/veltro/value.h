@@ -9,7 +9,6 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
-#include <typeinfo>
 #include <variant>
 #include <vector>
 
@@ -208,15 +207,9 @@ class Value {
   TablePtr asTable() const { return isTable() ? std::get<TablePtr>(v_) : nullptr; }
   CallablePtr asBlock() const { return isBlock() ? std::get<CallablePtr>(v_) : nullptr; }
   ObjectPtr asObject() const { return isObject() ? std::get<ObjectPtr>(v_) : nullptr; }
-  // The object as a T, or nullptr. An object of exactly T (the usual case:
-  // a query's server, a row's query) is recognised without a dynamic cast.
+  // The object as a T, or nullptr (defined in object.h, where objects are complete).
   template <class T>
-  std::shared_ptr<T> asObjectOf() const {
-    const ObjectPtr* o = std::get_if<ObjectPtr>(&v_);
-    if (!o || !*o) return nullptr;
-    if (typeid(**o) == typeid(T)) return std::static_pointer_cast<T>(*o);
-    return std::dynamic_pointer_cast<T>(*o);
-  }
+  std::shared_ptr<T> asObjectOf() const;
 
   // Unchecked accessors: the caller has tested the kind.
   const Number& number() const { return *std::get_if<Number>(&v_); }
