@@ -4,13 +4,6 @@ namespace veltro::db::detail {
 
 namespace {
 
-constexpr unsigned kKindBits = 1;
-constexpr unsigned kSlotBits = 16;
-constexpr unsigned kGenerationBits = 14;
-constexpr std::uint32_t kMaxSlots = 1u << kSlotBits;
-constexpr std::uint32_t kGenerationMask = (1u << kGenerationBits) - 1;
-static_assert(kKindBits + kSlotBits + kGenerationBits == 31, "handles must fit a signed 32-bit number");
-
 Handle encode(HandleKind kind, std::uint32_t slot, std::uint32_t generation) {
   return static_cast<Handle>((generation << (kKindBits + kSlotBits)) | (slot << kKindBits) |
                              static_cast<std::uint32_t>(kind));
@@ -32,23 +25,6 @@ Handle HandleTable::add(const VeltroBackendOps* ops, void* object) {
   Slot& slot = slots_[index];
   slot.entry = Entry{ops, object};
   return encode(kind_, index, slot.generation);
-}
-
-HandleTable::Slot* HandleTable::slotOf(Handle h) {
-  if (h <= 0 || h > 0x7FFFFFFF) return nullptr;
-  auto bits = static_cast<std::uint32_t>(h);
-  if ((bits & 1u) != static_cast<std::uint32_t>(kind_)) return nullptr;
-  std::uint32_t index = (bits >> kKindBits) & (kMaxSlots - 1);
-  std::uint32_t generation = bits >> (kKindBits + kSlotBits);
-  if (index >= slots_.size()) return nullptr;
-  Slot& slot = slots_[index];
-  if (slot.generation != generation || !slot.entry.object) return nullptr;
-  return &slot;
-}
-
-const Entry* HandleTable::find(Handle h) const {
-  Slot* slot = const_cast<HandleTable*>(this)->slotOf(h);
-  return slot ? &slot->entry : nullptr;
 }
 
 void HandleTable::release(Handle h) {

@@ -18,6 +18,14 @@ namespace veltro::db::detail {
 
 enum class HandleKind : unsigned { Connection = 0, Result = 1 };
 
+// A handle's bits, from the lowest: its kind, its slot, the slot's generation.
+constexpr unsigned kKindBits = 1;
+constexpr unsigned kSlotBits = 16;
+constexpr unsigned kGenerationBits = 14;
+constexpr std::uint32_t kMaxSlots = 1u << kSlotBits;
+constexpr std::uint32_t kGenerationMask = (1u << kGenerationBits) - 1;
+static_assert(kKindBits + kSlotBits + kGenerationBits == 31, "handles must fit a signed 32-bit number");
+
 // A live object and the backend that owns it.
 struct Entry {
   const VeltroBackendOps* ops = nullptr;
@@ -34,7 +42,11 @@ class HandleTable {
   // left to the caller).
   Handle add(const VeltroBackendOps* ops, void* object);
   // The live entry of h, or null for 0, a stale handle or a handle of the other kind.
-  const Entry* find(Handle h) const;
+  // Inline: every call of the binding looks its handle up.
+  const Entry* find(Handle h) const {
+    const Slot* slot = slotOf(h);
+    return slot ? &slot->entry : nullptr;
+  }
   // Frees the object of h through its backend and retires h; nothing for none.
   void release(Handle h);
   // Releases every live object of one backend.
@@ -46,7 +58,17 @@ class HandleTable {
     Entry entry;
     std::uint32_t generation = 1;
   };
-  Slot* slotOf(Handle h);
+  const Slot* slotOf(Handle h) const {
+    if (h <= 0 || h > 0x7FFFFFFF) return nullptr;
+    const auto bits = static_cast<std::uint32_t>(h);
+    if ((bits & 1u) != static_cast<std::uint32_t>(kind_)) return nullptr;
+    const std::uint32_t index = (bits >> kKindBits) & (kMaxSlots - 1);
+    if (index >= slots_.size()) return nullptr;
+    const Slot& slot = slots_[index];
+    if (slot.generation != bits >> (kKindBits + kSlotBits) || !slot.entry.object) return nullptr;
+    return &slot;
+  }
+  Slot* slotOf(Handle h) { return const_cast<Slot*>(static_cast<const HandleTable&>(*this).slotOf(h)); }
 
   HandleKind kind_;
   std::vector<Slot> slots_;

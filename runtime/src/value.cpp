@@ -505,21 +505,6 @@ Value Value::arrayOf(Array items) { return Value(ArrayPtr(new Array(std::move(it
 
 Value Value::table(bool caseInsensitive) { return Value(std::make_shared<Table>(caseInsensitive)); }
 
-Kind Value::kind() const {
-  switch (v_.index()) {
-    case 1: return Kind::Logical;
-    case 2: return Kind::Number;
-    case 3: return std::get<Str>(v_).memo ? Kind::Memo : Kind::Text;
-    case 4: return Kind::Date;
-    case 5: return Kind::Timestamp;
-    case 6: return Kind::Array;
-    case 7: return Kind::Table;
-    case 8: return Kind::Block;
-    case 9: return Kind::Object;
-    default: return Kind::Nil;
-  }
-}
-
 const std::string& Value::noText() {
   static const std::string none;
   return none;

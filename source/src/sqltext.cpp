@@ -41,10 +41,14 @@ bool fitsCode(const Value& value, char code) {
   }
 }
 
-void appendQuoted(std::string& out, std::string_view text, bool quote) {
-  if (quote) out += '\'';
-  out.append(text);
-  if (quote) out += '\'';
+// Flattened so that the append is inlined (see append.h).
+[[gnu::flatten]] void appendQuoted(std::string& out, std::string_view text, bool quote) {
+  appendWith(out, text.size() + 2, [&](char* at) {
+    if (quote) *at++ = '\'';
+    at = copyTo(at, text);
+    if (quote) *at++ = '\'';
+    return at;
+  });
 }
 
 // 'YYYY-MM-DD HH:MM:SS' of a timestamp value.

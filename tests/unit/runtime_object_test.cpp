@@ -78,6 +78,22 @@ TEST(Object, MessagesByName) {
   EXPECT_EQ(s->send("CNAME"), Value("Eva"));
 }
 
+// The exact class is recognised without a dynamic cast; a subclass, a base
+// and an unrelated class must still get what a dynamic cast gives.
+TEST(Object, AsObjectOfByExactClassAndBySubclass) {
+  auto person = std::make_shared<TPerson>();
+  auto student = std::make_shared<TStudent>();
+  const Value p(person), s(student), none, text("TPerson");
+  EXPECT_EQ(p.asObjectOf<TPerson>(), person);
+  EXPECT_EQ(p.asObjectOf<TStudent>(), nullptr);
+  EXPECT_EQ(s.asObjectOf<TStudent>(), student);
+  EXPECT_EQ(s.asObjectOf<TPerson>(), std::static_pointer_cast<TPerson>(student));
+  EXPECT_EQ(s.asObjectOf<Object>(), std::static_pointer_cast<Object>(student));
+  EXPECT_EQ(none.asObjectOf<TPerson>(), nullptr);
+  EXPECT_EQ(text.asObjectOf<TPerson>(), nullptr);
+  EXPECT_EQ(Value(ObjectPtr()).asObjectOf<TPerson>(), nullptr);
+}
+
 TEST(Object, UnknownMessageRaisesError) {
   auto p = std::make_shared<TPerson>();
   ErrorPtr read = guarded([&] {

@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 
+#include "veltro/append.h"
 #include "veltro/table.h"
 #include "veltro/value.h"
 
@@ -309,4 +310,30 @@ TEST(Text, TrimRightAtEveryLengthAndPosition) {
       }
     }
   }
+}
+
+// The inline appends write past the old end without filling it first: every
+// growth step (small-string buffer, heap, doubling) must keep what was there,
+// and a writer that uses less room than it asked for must leave no stray bytes.
+TEST(Text, AppendsKeepTheTextAcrossEveryGrowth) {
+  std::string out, expected;
+  for (int i = 0; i < 400; ++i) {
+    const std::string piece(static_cast<std::size_t>(i % 37), static_cast<char>('a' + i % 26));
+    if (i % 3 == 0) {
+      appendBytes(out, piece);
+      expected += piece;
+    } else {
+      // Asks for twice the room and writes the piece once, then a marker.
+      appendWith(out, 2 * piece.size() + 1, [&](char* at) {
+        at = copyTo(at, piece);
+        *at++ = '|';
+        return at;
+      });
+      expected += piece + '|';
+    }
+    ASSERT_EQ(out, expected) << "after piece " << i;
+    ASSERT_EQ(out.c_str()[out.size()], '\0');
+  }
+  appendBytes(out, std::string_view());
+  EXPECT_EQ(out, expected);
 }

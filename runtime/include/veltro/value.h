@@ -175,7 +175,20 @@ class Value {
   static Value arrayOf(Array items);
   static Value table(bool caseInsensitive = false);
 
-  Kind kind() const;
+  Kind kind() const {
+    switch (v_.index()) {
+      case 1: return Kind::Logical;
+      case 2: return Kind::Number;
+      case 3: return std::get_if<Str>(&v_)->memo ? Kind::Memo : Kind::Text;
+      case 4: return Kind::Date;
+      case 5: return Kind::Timestamp;
+      case 6: return Kind::Array;
+      case 7: return Kind::Table;
+      case 8: return Kind::Block;
+      case 9: return Kind::Object;
+      default: return Kind::Nil;
+    }
+  }
   char kindLetter() const { return static_cast<char>(kind()); }
 
   bool isNil() const { return v_.index() == 0; }
