@@ -99,7 +99,8 @@ template <class T>
 std::shared_ptr<T> Value::asObjectOf() const {
   const ObjectPtr* o = std::get_if<ObjectPtr>(&v_);
   if (!o || !*o) return nullptr;
-  if (typeid(**o) == typeid(T)) return std::static_pointer_cast<T>(*o);
+  const Object& object = **o;
+  if (typeid(object) == typeid(T)) return std::static_pointer_cast<T>(*o);
   return std::dynamic_pointer_cast<T>(*o);
 }
 
