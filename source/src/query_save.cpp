@@ -72,7 +72,8 @@ const Value& savedValue(TQuillonQry& q, const qdetail::QueryColumn& c, const Val
   appendLowerCaseName(sql, table.asString());
   appendBytes(sql, " SET ");
   std::size_t written = 0;
-  Table* row = hRow.tableOrNull();
+  // Held, not borrowed: FieldGet may report an error to a handler that replaces the tables.
+  TablePtr row = hRow.asTable();
   TablePtr old = hOldRow.asTable();
   auto& cols = impl_->cols;
   Value spare;

@@ -25,11 +25,7 @@ TxEffect transactionEffect(std::string_view sql) {
       return TxEffect::None;
   }
   sql = trimValueText(sql);
-  std::size_t end = 0;
-  while (end < sql.size() && sql[end] != ' ' && sql[end] != '\t' && sql[end] != '\r' && sql[end] != '\n' &&
-         sql[end] != ';')
-    ++end;
-  const std::string_view word = sql.substr(0, end);
+  const std::string_view word = sql.substr(0, sql.find_first_of(" \t\r\n;"));
   if (equalsNoCase(word, "BEGIN")) return TxEffect::Begin;
   if (equalsNoCase(word, "START")) return TxEffect::Begin;  // START TRANSACTION
   if (equalsNoCase(word, "COMMIT") || equalsNoCase(word, "ROLLBACK")) return TxEffect::End;
