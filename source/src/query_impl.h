@@ -4,8 +4,10 @@
 // allocation beyond the values themselves.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -102,7 +104,32 @@ inline bool readsAsHeld(const QueryColumn& c, const Value& v, bool ignorePadding
 // Typed value of a raw server text for a column, written into out in place
 // (reusing out's text buffer when it already holds a text); texts of "C" and
 // "T" columns padded to width.
-void convertRaw(const QueryColumn& c, std::string_view raw, Value& out, std::size_t width);
+void convertAny(const QueryColumn& c, std::string_view raw, Value& out, std::size_t width);
+
+// As convertAny, with the cases of a walk row after row inline: a logical 0
+// or 1, and a text of the size the previous row's padding gave it.
+inline void convertRaw(const QueryColumn& c, std::string_view raw, Value& out, std::size_t width) {
+  switch (c.letter) {
+    case 'L':
+      if (raw.size() == 1 && (raw[0] == '0' || raw[0] == '1')) {
+        out.setLogical(raw[0] == '1');
+        return;
+      }
+      break;
+    case 'C':
+    case 'T':
+      if (out.isText() && out.str().size() == std::max(width, raw.size())) {
+        char* at = out.str().data();
+        if (!raw.empty()) std::memcpy(at, raw.data(), raw.size());
+        std::memset(at + raw.size(), ' ', out.str().size() - raw.size());
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  convertAny(c, raw, out, width);
+}
 
 // "YYYY-MM-DD" style text to a date, as SQLDATE2CLIP reads it.
 Date sqlDate(std::string_view text);

@@ -77,37 +77,23 @@ Date sqlDate(std::string_view t) {
   return SQLDATE2CLIP(Value(t));
 }
 
-void convertRaw(const QueryColumn& c, std::string_view raw, Value& out, std::size_t width) {
+void convertAny(const QueryColumn& c, std::string_view raw, Value& out, std::size_t width) {
   switch (c.letter) {
     case 'N': {
-      // Number::parse reads the usual short numerals in 64 bits.
       Number n;
       if (!Number::parse(raw, n)) n = Number::leading(raw);
       out.setNumber(n);
       return;
     }
-    case 'L': {
-      bool b;
-      if (raw.size() == 1 && (raw[0] == '0' || raw[0] == '1'))
-        b = raw[0] == '1';
-      else
-        b = !Number::leading(raw).isZero();
-      out.setLogical(b);
+    case 'L':
+      out.setLogical(!Number::leading(raw).isZero());
       return;
-    }
     case 'D':
       out.setDate(sqlDate(raw));
       return;
     case 'C':
     case 'T': {
       const std::size_t size = std::max(width, raw.size());
-      if (out.isText() && out.str().size() == size) {
-        // Row after row a padded column keeps its size: overwrite in place.
-        char* at = out.str().data();
-        if (!raw.empty()) std::memcpy(at, raw.data(), raw.size());
-        std::memset(at + raw.size(), ' ', size - raw.size());
-        return;
-      }
       if (out.isText()) {
         out.str().assign(raw.data(), raw.size());
       } else {
