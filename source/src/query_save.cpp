@@ -133,7 +133,8 @@ std::string TQuillonQry::MakePrimaryKeyWhere() {
 bool TQuillonQry::appendKeyWhere(std::string& out) {
   if (LastRec() == 0) return false;
   const std::size_t base = out.size();
-  TablePtr old = hOldRow.asTable();
+  // Borrowed: nothing below runs the caller's code.
+  Table* old = hOldRow.tableOrNull();
   bool any = false;
   for (auto& c : impl_->cols) {
     if ((c.flags & (db::kPrimaryKeyFlag | db::kMultipleKeyFlag)) == 0) continue;

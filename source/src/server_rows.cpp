@@ -40,6 +40,16 @@ std::size_t textBytes(const Value& values) {
   return n;
 }
 
+// Update's change relative to the column's value: CONCAT for memo columns, +
+// otherwise. Rare, so kept out of Update's flattened body.
+[[gnu::noinline]] void appendRelativeChange(TQuillonSrv& srv, std::string& sql, const Value& table,
+                                            const std::string& name, const Value& change, QueryPtr& structure) {
+  if (!structure) structure = srv.Query("SELECT * FROM " + Q_LOWERCASE(table) + " LIMIT 0");
+  bool memo = structure && structure->FieldType(Value(name)) == "M";
+  std::string literal = CLIPVALUE2SQL(escapedValue(change.at(1), srv.handle()));
+  sql += memo ? name + " = CONCAT(" + name + ", " + literal + ")," : name + " = " + name + " + " + literal + ",";
+}
+
 }  // namespace
 
 bool TQuillonSrv::Insert(const Value& table, const Value& columns, const Value& values) {
@@ -56,15 +66,6 @@ bool TQuillonSrv::Insert(const Value& table, const Value& columns, const Value& 
     return false;
   }
   return SqlQuery(BUILDINSERT(table, columns, values));
-}
-
-// A change relative to the column's value: CONCAT for memo columns, + otherwise.
-void TQuillonSrv::appendRelativeChange(std::string& sql, const Value& table, const std::string& name,
-                                       const Value& change, QueryPtr& structure) {
-  if (!structure) structure = Query("SELECT * FROM " + Q_LOWERCASE(table) + " LIMIT 0");
-  bool memo = structure && structure->FieldType(Value(name)) == "M";
-  std::string literal = CLIPVALUE2SQL(escapedValue(change.at(1), handle()));
-  sql += memo ? name + " = CONCAT(" + name + ", " + literal + ")," : name + " = " + name + " + " + literal + ",";
 }
 
 // Flattened: the appends of the statement are inlined (see append.h).
@@ -94,7 +95,7 @@ void TQuillonSrv::appendRelativeChange(std::string& sql, const Value& table, con
     const std::string& name = names[i].asString();
     const Value& v = vals[i];
     if (v.isArray()) {
-      appendRelativeChange(sql, table, name, v, structure);
+      appendRelativeChange(*this, sql, table, name, v, structure);
       continue;
     }
     appendBytes(sql, name);

@@ -187,9 +187,6 @@ class TQuillonSrv : public Object {
   bool connected() const;
   // SqlQuery's work on a statement built by the library (no copy into a Value).
   bool sendStatement(std::string_view sql);
-  // Update's "column = column + value" (or CONCAT for memo columns) for one column.
-  void appendRelativeChange(std::string& sql, const Value& table, const std::string& name, const Value& change,
-                            QueryPtr& structure);
 
   std::vector<std::weak_ptr<TQuillonQry>> queries_;
   bool internalPending_ = false;  // nInternalError was set by the operation now checking
