@@ -46,6 +46,12 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
     RaiseInternal(kErrEmptyStatement);
     return false;
   }
+  if (!db::isConnection(hMysql.asInt())) {
+    // Refused at New, or ended: the client library has no connection to carry
+    // an error, so the library reports it rather than failing silently.
+    RaiseInternal(kErrNoConnection, Value(std::string(sql)));
+    return false;
+  }
   int status = db::query(hMysql.asInt(), sql.data(), sql.size());
   if (status != 0 && lReConnect.asBool() && !reconnecting_ && !inTransaction_ &&
       db::errnum(hMysql.asInt()) == kServerGone) {
@@ -77,6 +83,11 @@ bool TQuillonSrv::MultiQuery(const Value& aQuery, const Value& lTransaction, con
   bOnMultiQry = callback;
   if (aQuery.isEmpty() || !aQuery.isArray()) {
     RaiseInternal(kErrEmptyList);
+    return false;
+  }
+  if (!db::isConnection(hMysql.asInt())) {
+    // Nothing can run; with a callback installed the loop would go on and report success.
+    RaiseInternal(kErrNoConnection);
     return false;
   }
   // A copy: a callback may change the caller's array while the list runs.

@@ -55,6 +55,9 @@ enum InternalError : int {
   kErrEmptyList = 9024,
   kErrMultiQuery = 9025,
   kErrFieldKind = 9026,
+  kErrNotAName = 9027,         // an argument that must be a name is not an identifier
+  kErrNoConnection = 9028,     // a statement on a server object with no connection (refused or ended)
+  kErrBadSetting = 9029,       // a connection setting with a value the library does not know
 };
 
 class TQuillonSrv : public Object {
@@ -75,6 +78,16 @@ class TQuillonSrv : public Object {
   Value cDBName, cPassword, cHost, cUser;
   Value cBuild = "20-Jul-10 3:30:59 PM";
   Value hMysql, lReConnect, Cargo, lError, nFlags, nInternalError, nPort;
+
+  // Connection settings, applied through the client library's own options
+  // before each connect (New, Connect, ReConnect). nil keeps the client
+  // library's default. Set them before New.
+  //   cCharset   character set of the connection ("utf8mb4", "gbk", ...)
+  //   cTls       "off", "preferred", "required" or "verify-identity"
+  //   cSslCa, cSslCert, cSslKey   certificate files for TLS
+  //   nConnectTimeout, nReadTimeout, nWriteTimeout   seconds
+  //   cSocket    the Unix socket path (used when the host is "localhost")
+  Value cCharset, cTls, cSslCa, cSslCert, cSslKey, nConnectTimeout, nReadTimeout, nWriteTimeout, cSocket;
 
   // Registry of open queries, in order of creation. The registry does not keep
   // a query alive: a query that its owner drops frees its result and leaves.
