@@ -209,8 +209,10 @@ char typeLetter(int type) {
   switch (type) {
     case 0: case 2: case 3: case 4: case 5: case 8: case 9: case 13: case 246:
       return 'N';
-    case 1: case 16:
+    case 1:
       return 'L';
+    case 16:  // BIT: its bytes read as an unsigned number
+      return 'N';
     case 7:
       return 'T';
     case 10:
@@ -516,17 +518,25 @@ std::vector<std::string> firstColumn(const VeltroBackendOps* ops, void* res) {
 
 }  // namespace
 
-std::vector<std::string> listDbs(Handle conn, const char* wild) {
+namespace {
+// The client library's listing calls paste their pattern between quotes
+// unescaped; this sends the same statement with the pattern escaped for the
+// connection, so a quote in it is part of the pattern ("%" and "_" stay wildcards).
+std::vector<std::string> listLike(Handle conn, const char* what, const char* wild) {
   const detail::Entry* e = connEntry(conn);
   if (!e) return {};
-  return firstColumn(e->ops, e->ops->listDbs(e->object, wild));
+  std::string sql = what;
+  sql += " LIKE '";
+  escapeAppend(sql, wild ? std::string_view(wild) : std::string_view("%"), conn);
+  sql += '\'';
+  if (e->ops->realQuery(e->object, sql.data(), static_cast<unsigned long>(sql.size())) != 0) return {};
+  return firstColumn(e->ops, e->ops->storeResult(e->object));
 }
+}  // namespace
 
-std::vector<std::string> listTables(Handle conn, const char* wild) {
-  const detail::Entry* e = connEntry(conn);
-  if (!e) return {};
-  return firstColumn(e->ops, e->ops->listTables(e->object, wild));
-}
+std::vector<std::string> listDbs(Handle conn, const char* wild) { return listLike(conn, "SHOW DATABASES", wild); }
+
+std::vector<std::string> listTables(Handle conn, const char* wild) { return listLike(conn, "SHOW TABLES", wild); }
 
 bool seekMatches(std::string_view value, std::string_view text, bool soft) {
   if (value.empty()) return false;

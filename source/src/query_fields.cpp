@@ -110,7 +110,7 @@ Value TQuillonQry::fieldAt(long n) {
 }
 
 // Writes a column of the current row when the value has the kind already held
-// (or the column holds nil). Texts are stored trimmed and escaped for SQL.
+// (or the column holds nil). Texts are stored trimmed, as given otherwise.
 Value TQuillonQry::FieldPut(const Value& uField, const Value& uValue) {
   const long n = FieldToNum(uField);
   if (n < 1 || n > nFCount.asInt() || static_cast<std::size_t>(n) > impl_->cols.size()) return Value();
@@ -128,9 +128,9 @@ Value TQuillonQry::putAt(long n, const Value& uValue) {
   }
   Value* slotV = held ? held : qdetail::slot(*row, c.rowSlot, c.key, true);
   if (uValue.isString()) {
-    ServerPtr srv = server();
-    std::string esc = db::escape(trimBlanks(uValue.str()), srv ? srv->handle() : 0);
-    *slotV = uValue.isMemo() ? Value::memo(std::move(esc)) : Value(std::move(esc));
+    // Held as given, only trimmed: Save escapes it once, for its connection.
+    const std::string_view text = trimBlanks(uValue.str());
+    *slotV = uValue.isMemo() ? Value::memo(std::string(text)) : Value(text);
     return *slotV;
   }
   slotV->assign(uValue);

@@ -36,6 +36,7 @@ struct QueryColumn {
   std::string key;   // "_" + name
   std::string def;   // default text (element 3)
   char letter = 'U';
+  bool bits = false;  // a BIT column: the server sends its bytes, not a numeral
   unsigned flags = 0;
   std::size_t width = 0;  // padding width with padding on
   SlotCache rowSlot;

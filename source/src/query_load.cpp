@@ -81,7 +81,14 @@ void convertAny(const QueryColumn& c, std::string_view raw, Value& out, std::siz
   switch (c.letter) {
     case 'N': {
       Number n;
-      if (!Number::parse(raw, n)) n = Number::leading(raw);
+      if (c.bits) {
+        // Big-endian bytes; a BIT column holds at most 64 bits.
+        std::uint64_t bits = 0;
+        for (unsigned char b : raw) bits = bits << 8 | b;
+        n = Number::fromUInt(bits);
+      } else if (!Number::parse(raw, n)) {
+        n = Number::leading(raw);
+      }
       out.setNumber(n);
       return;
     }
@@ -217,6 +224,7 @@ void TQuillonQry::LoadQuery(const Value& lBuildData) {
     c.flags = static_cast<unsigned>(d.at(7).asInt());
     const std::string letter = d.at(9).asString();
     c.letter = letter.empty() ? 'U' : letter[0];
+    c.bits = d.at(4).asInt() == 16;
     std::int64_t w = std::max(d.at(6).asInt(), d.at(5).asInt());
     c.width = static_cast<std::size_t>(std::clamp<std::int64_t>(w, 0, 65535));
     cols.push_back(std::move(c));

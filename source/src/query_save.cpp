@@ -31,14 +31,6 @@ bool changed(const Value& now, const Value& loaded) {
   return !(now == loaded);
 }
 
-// The loaded value of a column made safe for a literal: texts are escaped
-// without a connection, as the row conditions need.
-Value escapedLoaded(const Value& v) {
-  if (!v.isString()) return v;
-  std::string esc = db::escape(v.str(), 0);
-  return v.isMemo() ? Value::memo(std::move(esc)) : Value(std::move(esc));
-}
-
 // What a field reads as for saving: the held value itself when FieldGet would
 // hand it back as it is or only padded, else FieldGet's value, kept in spare.
 const Value& savedValue(TQuillonQry& q, const qdetail::QueryColumn& c, const Value* held, long n, Value& spare) {
@@ -72,6 +64,7 @@ const Value& savedValue(TQuillonQry& q, const qdetail::QueryColumn& c, const Val
   appendLowerCaseName(sql, table.asString());
   appendBytes(sql, " SET ");
   std::size_t written = 0;
+  const long long conn = srv ? srv->handle() : 0;
   // Held, not borrowed: FieldGet may report an error to a handler that replaces the tables.
   TablePtr row = hRow.asTable();
   TablePtr old = hOldRow.asTable();
@@ -86,9 +79,9 @@ const Value& savedValue(TQuillonQry& q, const qdetail::QueryColumn& c, const Val
       static const Value nil;
       if (!changed(value, loaded ? *loaded : nil)) continue;  // a reference: no copy of the loaded text
     }
-    appendBytes(sql, c.name);
+    appendQuotedName(sql, c.name);
     sql += '=';
-    appendSqlLiteral(sql, value, value.kindLetter(), true, (c.flags & db::kNotNullFlag) != 0);
+    appendLiteral(sql, value, '\0', (c.flags & db::kNotNullFlag) != 0, conn);
     sql += ',';
     ++written;
   }
@@ -136,18 +129,16 @@ bool TQuillonQry::appendKeyWhere(std::string& out) {
   // Borrowed: nothing below runs the caller's code.
   Table* old = hOldRow.tableOrNull();
   bool any = false;
+  ServerPtr srv = server();
+  const long long conn = srv ? srv->handle() : 0;
+  static const Value nil;
   for (auto& c : impl_->cols) {
     if ((c.flags & (db::kPrimaryKeyFlag | db::kMultipleKeyFlag)) == 0) continue;
     const Value* v = old ? qdetail::slot(*old, c.oldSlot, c.key, false) : nullptr;
     if (any) appendBytes(out, " AND ");
-    appendBytes(out, c.name);
+    appendQuotedName(out, c.name);
     out += '=';
-    if (v && v->isString() && (c.letter == 'C' || c.letter == 'M')) {
-      // What escapedLoaded's literal gives, without its copies.
-      appendEscapedLiteral(out, v->str(), c.letter == 'C', 0);
-    } else {
-      appendSqlLiteral(out, v ? escapedLoaded(*v) : Value(), c.letter, true, false);
-    }
+    appendLiteral(out, v ? *v : nil, c.letter, false, conn);
     any = true;
   }
   if (!any) out.resize(base);
@@ -159,18 +150,22 @@ bool TQuillonQry::appendKeyWhere(std::string& out) {
 [[gnu::noinline]] std::string TQuillonQry::BuildDataWhere() {
   std::string where;
   TablePtr old = hOldRow.asTable();
+  ServerPtr srv = server();
+  const long long conn = srv ? srv->handle() : 0;
   auto& cols = impl_->cols;
   for (auto& c : cols) {
     const Value* raw = old ? qdetail::slot(*old, c.oldSlot, c.key, false) : nullptr;
-    const Value v = escapedLoaded(raw ? *raw : Value());
-    if (c.flags & db::kNotNullFlag) {
-      where += c.name + " = " + CLIPVALUE2SQL(v, Value(), Value(), true);
-    } else if (c.letter == 'M' && v.isEmpty() && !v.isLogical()) {
+    static const Value nil;
+    const bool notNull = (c.flags & db::kNotNullFlag) != 0;
+    const std::string name = quotedName(c.name);
+    const std::string literal = sqlLiteral(raw ? *raw : nil, conn, '\0', notNull);
+    if (notNull) {
+      where += name + " = " + literal;
+    } else if (c.letter == 'M' && (literal == "''" || literal == "NULL")) {
       // The library reads NULL and '' alike, so an empty memo matches either.
-      where += "(" + c.name + " IS NULL OR " + c.name + " = '')";
+      where += "(" + name + " IS NULL OR " + name + " = '')";
     } else {
-      const bool isNull = v.isEmpty() && !v.isLogical();
-      where += c.name + (isNull ? " IS " : " = ") + CLIPVALUE2SQL(v, Value(), Value(), false);
+      where += name + (literal == "NULL" ? " IS " : " = ") + literal;
     }
     where += " AND ";
   }

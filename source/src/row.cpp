@@ -52,17 +52,6 @@ void TQuillonRow::SetData() {
   if (!query) return;
   query->hRow = copyTable(uRow);
   query->hOldRow = copyTable(uOldRow);
-  // uRow keeps the texts as given (reading them back by name shows them so);
-  // the query's row gets them escaped, or a quote in one would end its literal.
-  TablePtr row = query->hRow.asTable();
-  if (!row || written_.empty()) return;
-  ServerPtr srv = query->server();
-  for (const std::string& key : written_) {
-    Value* v = row->find(key);
-    if (!v || !v->isString()) continue;
-    std::string escaped = db::escape(trimBlanks(v->str()), srv ? srv->handle() : 0);
-    *v = v->isMemo() ? Value::memo(std::move(escaped)) : Value(std::move(escaped));
-  }
 }
 
 Value TQuillonRow::get(std::string_view column) const {
@@ -85,10 +74,6 @@ Value TQuillonRow::onUnknown(std::string_view message, Args args) {
   if (t && t->has(key)) {
     if (!value.isNil()) {
       t->set(key, value);
-      if (value.isString())
-        written_.insert(key);
-      else
-        written_.erase(key);
       return value;
     }
     return t->get(key);

@@ -2,6 +2,7 @@
 // the last value of a column, and queries built from parts.
 #include <string>
 
+#include "name_arg.h"
 #include "statement_text.h"
 #include "veltro/append.h"
 #include "veltro/binding.h"
@@ -24,14 +25,6 @@ Value firstField(TQuillonSrv& server, const std::string& sql, const Value& fallb
   return result;
 }
 
-// Text values are escaped with the connection before they are trimmed and
-// quoted, so a quote or backslash in a value cannot change the statement.
-Value escapedValue(const Value& v, long long conn) {
-  if (!v.isString()) return v;
-  std::string escaped = db::escape(v.str(), conn);
-  return v.isMemo() ? Value::memo(std::move(escaped)) : Value(std::move(escaped));
-}
-
 // Bytes of the texts among an array's values, to size a statement once.
 std::size_t textBytes(const Value& values) {
   std::size_t n = 0;
@@ -40,14 +33,28 @@ std::size_t textBytes(const Value& values) {
   return n;
 }
 
-// Update's change relative to the column's value: CONCAT for memo columns, +
+// Update's change relative to the column's value: CONCAT for text columns, +
 // otherwise. Rare, so kept out of Update's flattened body.
-[[gnu::noinline]] void appendRelativeChange(TQuillonSrv& srv, std::string& sql, const Value& table,
+[[gnu::noinline]] void appendRelativeChange(TQuillonSrv& srv, std::string& sql, const std::string& table,
                                             const std::string& name, const Value& change, QueryPtr& structure) {
-  if (!structure) structure = srv.Query("SELECT * FROM " + Q_LOWERCASE(table) + " LIMIT 0");
-  bool memo = structure && structure->FieldType(Value(name)) == "M";
-  std::string literal = CLIPVALUE2SQL(escapedValue(change.at(1), srv.handle()));
-  sql += memo ? name + " = CONCAT(" + name + ", " + literal + ")," : name + " = " + name + " + " + literal + ",";
+  if (!structure) structure = srv.Query("SELECT * FROM " + table + " LIMIT 0");
+  const std::string letter = structure ? structure->FieldType(Value(name)) : std::string();
+  std::string literal = sqlLiteral(change.at(1), srv.handle());
+  if (letter == "M" || letter == "C")
+    sql += name + " = CONCAT(" + name + ", " + literal + "),";
+  else
+    sql += name + " = " + name + " + " + literal + ",";
+}
+
+// Whether every element of a column list is a column name; reports the first that is not.
+bool columnNames(TQuillonSrv& srv, const Array& names) {
+  for (const Value& name : names) {
+    if (!name.isString() || !isSqlName(trimValueText(name.str()), 3)) {
+      detail::nameArg(srv, name, "column", 3);
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -65,7 +72,24 @@ bool TQuillonSrv::Insert(const Value& table, const Value& columns, const Value& 
     RaiseInternal(kErrListLengths);
     return false;
   }
-  return SqlQuery(BUILDINSERT(table, columns, values));
+  const auto tableName = detail::nameArg(*this, table, "table");
+  if (!tableName || !columnNames(*this, columns.items())) return false;
+  // BUILDINSERT's statement, with the values escaped for this connection.
+  std::string sql = "INSERT INTO " + *tableName + " ( ";
+  std::string literals;
+  literals.reserve(64 + 2 * textBytes(values));
+  for (std::size_t i = 1; i <= columns.len(); ++i) {
+    sql += columns.at(i).str();
+    sql += ',';
+    appendLiteral(literals, values.at(i), '\0', false, handle());
+    literals += ',';
+  }
+  sql.pop_back();
+  literals.pop_back();
+  sql += ") VALUES ( ";
+  sql += literals;
+  sql += ')';
+  return sendStatement(sql);
 }
 
 // Flattened: the appends of the statement are inlined (see append.h).
@@ -82,28 +106,30 @@ bool TQuillonSrv::Insert(const Value& table, const Value& columns, const Value& 
     RaiseInternal(kErrListLengths);
     return false;
   }
+  const Array& names = columns.items();
+  if (!table.isString() || !isSqlName(trimValueText(table.str()))) {
+    detail::nameArg(*this, table, "table");
+    return false;
+  }
+  if (!columnNames(*this, names)) return false;
   StatementText statement;
   std::string& sql = statement.text();
   sql.reserve(256 + where.len() + 2 * textBytes(values));
   appendBytes(sql, "UPDATE ");
-  appendLowerCaseName(sql, table.asString());
+  appendLowerCaseName(sql, table.str());
   appendBytes(sql, " SET ");
-  const Array& names = columns.items();
   const Array& vals = values.items();
   QueryPtr structure;  // the table's column kinds, read only when a relative change needs them
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string& name = names[i].asString();
     const Value& v = vals[i];
     if (v.isArray()) {
-      appendRelativeChange(*this, sql, table, name, v, structure);
+      appendRelativeChange(*this, sql, lowerCaseName(table.str()), name, v, structure);
       continue;
     }
     appendBytes(sql, name);
     appendBytes(sql, " = ");
-    if (v.isString())
-      appendEscapedLiteral(sql, v.str(), !v.isMemo(), handle());
-    else
-      appendSqlLiteral(sql, v, v.kindLetter(), true, false);
+    appendLiteral(sql, v, '\0', false, handle());
     sql += ',';
   }
   if (structure) structure->End();
@@ -123,9 +149,9 @@ Value TQuillonSrv::GetAutoIncrement(const Value& table) {
   }
   Value database = cDBName;
   SelectDB("information_schema");
-  std::string sql = "SELECT auto_increment FROM tables WHERE table_schema = '" +
-                    db::escape(database.asString(), handle()) + "' AND table_name = '" +
-                    db::escape(table.str(), handle()) + "'";
+  std::string sql = "SELECT auto_increment FROM tables WHERE table_schema = " +
+                    sqlLiteral(Value(database.asString()), handle()) +
+                    " AND table_name = " + sqlLiteral(table, handle());
   QueryPtr q = Query(sql);
   Value result = 0;
   if (q && q->LastRec() > 0) result = q->FieldGet(1);
@@ -150,7 +176,9 @@ bool TQuillonSrv::IsAutoIncrement(const Value& column, const Value& table) {
 }
 
 Value TQuillonSrv::GetRowsFromTable(const Value& table) {
-  return firstField(*this, "SELECT COUNT(*) FROM " + Q_LOWERCASE(table), 0);
+  const auto name = detail::nameArg(*this, table, "table");
+  if (!name) return 0;
+  return firstField(*this, "SELECT COUNT(*) FROM " + *name, 0);
 }
 
 Value TQuillonSrv::GetRowsFromQry(const Value& query) {
@@ -170,8 +198,11 @@ Value TQuillonSrv::GetRowsFromQry(const Value& query) {
 
 Value TQuillonSrv::LastDownData(const Value& table, const Value& column, const Value& defaultValue) {
   if (table.isEmpty() || column.isEmpty() || !table.isString() || !column.isString()) return defaultValue;
-  std::string sql = "SELECT " + Q_LOWERCASE(column) + " FROM " + Q_LOWERCASE(table) + " ORDER BY " + column.str() +
-                    " DESC LIMIT 1";
+  const auto tableName = detail::nameArg(*this, table, "table");
+  if (!tableName) return defaultValue;
+  const auto columnName = detail::nameArg(*this, column, "column", 3);
+  if (!columnName) return defaultValue;
+  std::string sql = "SELECT " + *columnName + " FROM " + *tableName + " ORDER BY " + column.str() + " DESC LIMIT 1";
   return firstField(*this, sql, defaultValue);
 }
 

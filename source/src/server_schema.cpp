@@ -1,6 +1,9 @@
 // Schema commands: databases, tables, indexes, engines and column listings.
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "name_arg.h"
 #include "veltro/binding.h"
 #include "veltro/query.h"
 #include "veltro/server.h"
@@ -16,15 +19,38 @@ bool switchOr(const Value& v, bool fallback) { return v.isLogical() ? v.asBool()
 // Width, digits and decimals of a column definition as number text.
 std::string numberText(const Value& v) { return v.asNumber().text(); }
 
-// The DEFAULT clause of a column definition. A text default is escaped with the
-// connection after trimming, so a quote in it cannot end the literal early.
+// The DEFAULT clause of a column definition, its value written for the connection.
 std::string defaultClause(const Value& value, long long conn) {
   if (value.isNil()) return {};
-  if (value.isString()) {
-    std::string escaped = db::escape(trimValueText(value.str()), conn);
-    return " DEFAULT " + CLIPVALUE2SQL(value.isMemo() ? Value::memo(std::move(escaped)) : Value(std::move(escaped)));
+  return " DEFAULT " + sqlLiteral(value, conn);
+}
+
+// Whether each piece of a comma list of names (a key of several columns) is a name.
+bool nameList(std::string_view list) {
+  for (;;) {
+    const std::size_t comma = list.find(',');
+    if (!isSqlName(trimValueText(list.substr(0, comma)), 1)) return false;
+    if (comma == std::string_view::npos) return true;
+    list.remove_prefix(comma + 1);
   }
-  return " DEFAULT " + CLIPVALUE2SQL(value);
+}
+
+// Checks every name that CreateTable writes, reporting the first that is not one.
+bool definitionNames(TQuillonSrv& srv, const Value& table, const Value& definition, const Value& primary,
+                     const Value& unique, const Value& autoInc) {
+  if (!detail::nameArg(srv, table, "table")) return false;
+  if (definition.isArray()) {
+    for (const Value& column : definition.items())
+      if (!detail::nameArg(srv, column.at(1), "column", 1)) return false;
+  }
+  const std::pair<const Value*, const char*> keys[] = {{&primary, "primary key"}, {&unique, "unique key"},
+                                                       {&autoInc, "auto-increment column"}};
+  for (const auto& [key, what] : keys) {
+    if (key->str().empty() || nameList(key->str())) continue;
+    detail::nameArg(srv, *key, what, 0);
+    return false;
+  }
+  return true;
 }
 
 // Whether some column of the definition carries the normalised name.
@@ -68,10 +94,14 @@ std::string columnClause(const Value& column, const Value& primaryKey, const Val
 // CREATE DATABASE [IF NOT EXISTS] name [CHARACTER SET cs] [COLLATE  co].
 bool TQuillonSrv::DBCreate(const Value& name, const Value& ifNotExists, const Value& charset,
                            const Value& collation) {
+  const auto dbName = detail::nameArg(*this, name, "database", 1);
+  if (!dbName) return false;
+  if (!charset.isEmpty() && !detail::nameArg(*this, charset, "character set", 1)) return false;
+  if (!collation.isEmpty() && !detail::nameArg(*this, collation, "collation", 1)) return false;
   std::string sql = "CREATE DATABASE";
   if (switchOr(ifNotExists, true)) sql += " IF NOT EXISTS";
   sql += ' ';
-  sql += Q_LOWERCASE(name);
+  sql += *dbName;
   if (!charset.isEmpty()) {
     sql += " CHARACTER SET ";
     sql += charset.asString();
@@ -83,20 +113,36 @@ bool TQuillonSrv::DBCreate(const Value& name, const Value& ifNotExists, const Va
   return SqlQuery(sql);
 }
 
+namespace {
+// Whether a listing by pattern holds the name itself: "%" and "_" in a name
+// are wildcards to the listing, so a pattern also lists other names. The
+// listing already applied the server's rule on letter case.
+bool listsName(const Value& names, const std::string& name) {
+  if (!names.isArray()) return false;
+  for (const Value& listed : names.items())
+    if (equalsNoCase(listed.asString(), name)) return true;
+  return false;
+}
+}  // namespace
+
 bool TQuillonSrv::DBExist(const Value& name) {
   if (name.isEmpty()) return false;
-  return ListDBs(Q_LOWERCASE(name)).len() > 0;
+  const std::string normal = Q_LOWERCASE(name);
+  return listsName(ListDBs(normal), normal);
 }
 
 bool TQuillonSrv::TableExist(const Value& name) {
   if (name.isEmpty()) return false;
-  return ListTables(Q_LOWERCASE(name)).len() > 0;
+  const std::string normal = Q_LOWERCASE(name);
+  return listsName(ListTables(normal), normal);
 }
 
 bool TQuillonSrv::DeleteDB(const Value& name, const Value& ifExists) {
+  const auto dbName = detail::nameArg(*this, name, "database", 1);
+  if (!dbName) return false;
   std::string sql = "DROP DATABASE ";
   if (switchOr(ifExists, false)) sql += " IF EXISTS ";
-  return SqlQuery(sql + Q_LOWERCASE(name));
+  return SqlQuery(sql + *dbName);
 }
 
 // Builds CREATE TABLE from column definitions. With verify on, a malformed
@@ -128,6 +174,7 @@ bool TQuillonSrv::CreateTable(const Value& table, const Value& definition, const
     if (lError.asBool()) return false;
   }
 
+  if (!definitionNames(*this, table, definition, primary, unique, autoInc)) return false;
   std::string sql = "CREATE TABLE ";
   if (ifNot) sql += " IF NOT EXISTS ";
   sql += Q_LOWERCASE(table);
@@ -149,7 +196,9 @@ bool TQuillonSrv::CreateTable(const Value& table, const Value& definition, const
 
 // The table's CREATE statement on one line, without backquotes; "" on failure.
 std::string TQuillonSrv::CreateInfo(const Value& table) {
-  QueryPtr q = Query("SHOW CREATE TABLE " + Q_LOWERCASE(table.isString() ? table : Value("")));
+  const auto name = detail::nameArg(*this, table, "table");
+  if (!name) return std::string();
+  QueryPtr q = Query("SHOW CREATE TABLE " + *name);
   std::string text;
   if (q) {
     if (q->LastRec() > 0) text = q->FieldGet(2).asString();
@@ -173,10 +222,23 @@ bool TQuillonSrv::CreateIndex(const Value& index, const Value& table, const Valu
     return i > 0 && static_cast<std::size_t>(i) < count ? words[i] : "";
   };
 
-  std::string sql = "ALTER TABLE " + Q_LOWERCASE(table) + " ADD ";
+  const auto tableName = detail::nameArg(*this, table, "table");
+  if (!tableName) return false;
+  const auto indexName = detail::nameArg(*this, index, "index", 1);
+  if (!indexName) return false;
+  if (columns.isArray()) {
+    for (const Value& column : columns.items()) {
+      const Value& name = column.isArray() ? column.at(1) : column;
+      if (!name.isString() || !isSqlName(trimValueText(name.str()), 1)) {
+        detail::nameArg(*this, name, "column", 1);
+        return false;
+      }
+    }
+  }
+  std::string sql = "ALTER TABLE " + *tableName + " ADD ";
   const std::string constraintWord = word(kConstraints, 5, constraint);
   sql += constraintWord.empty() ? std::string("INDEX ") : constraintWord + " ";
-  sql += Q_LOWERCASE(index) + " (";
+  sql += *indexName + " (";
   if (columns.isArray()) {
     for (const Value& column : columns.items()) {
       if (column.isArray())
@@ -196,11 +258,21 @@ bool TQuillonSrv::CreateIndex(const Value& index, const Value& table, const Valu
 // DROP INDEX name ON table; with the primary switch the primary key, which the
 // server knows only under the quoted name PRIMARY, is dropped by ALTER TABLE.
 bool TQuillonSrv::DeleteIndex(const Value& index, const Value& table, const Value& primary) {
-  if (switchOr(primary, false)) return SqlQuery("ALTER TABLE " + Q_LOWERCASE(table) + " DROP PRIMARY KEY");
-  return SqlQuery("DROP INDEX " + index.asString() + " ON " + Q_LOWERCASE(table));
+  const auto tableName = detail::nameArg(*this, table, "table");
+  if (!tableName) return false;
+  if (switchOr(primary, false)) return SqlQuery("ALTER TABLE " + *tableName + " DROP PRIMARY KEY");
+  // The index name as given: checked, not normalised.
+  if (!index.isString() || !isSqlName(trimValueText(index.str()), 1)) {
+    detail::nameArg(*this, index, "index", 1);
+    return false;
+  }
+  return SqlQuery("DROP INDEX " + index.str() + " ON " + *tableName);
 }
 
 bool TQuillonSrv::DeleteTables(const Value& tables, const Value& ifExists) {
+  const Array list = tables.isArray() ? tables.items() : Array{tables};
+  for (const Value& table : list)
+    if (!detail::nameArg(*this, table, "table")) return false;
   std::string sql = "DROP TABLE ";
   if (switchOr(ifExists, false)) sql += " IF EXISTS ";
   sql += tables.isArray() ? SQLSTRINGFROMARRAY(tables) : Q_LOWERCASE(tables);
@@ -208,31 +280,40 @@ bool TQuillonSrv::DeleteTables(const Value& tables, const Value& ifExists) {
 }
 
 bool TQuillonSrv::ChangeEngine(const Value& table, const Value& engine) {
-  return SqlQuery("ALTER TABLE " + Q_LOWERCASE(table) + " ENGINE = " + Q_LOWERCASE(engine));
+  const auto tableName = detail::nameArg(*this, table, "table");
+  if (!tableName) return false;
+  const auto engineName = detail::nameArg(*this, engine, "engine", 1);
+  if (!engineName) return false;
+  return SqlQuery("ALTER TABLE " + *tableName + " ENGINE = " + *engineName);
 }
 
 // One ALTER TABLE per table of the current database; failures do not stop the run.
 void TQuillonSrv::ChangeEngineAll(const Value& engine) {
-  const std::string engineName = Q_LOWERCASE(engine);
+  const auto engineName = detail::nameArg(*this, engine, "engine", 1);
+  if (!engineName) return;
   Value tables = ListTables();
   if (!tables.isArray()) return;
-  for (const Value& name : Array(tables.items())) SqlQuery("ALTER TABLE " + name.asString() + " ENGINE = " + engineName);
+  for (const Value& name : Array(tables.items()))
+    SqlQuery("ALTER TABLE " + quotedName(name.asString()) + " ENGINE = " + *engineName);
 }
 
 // OPTIMIZE TABLE for one table, or for every table of the current database.
 void TQuillonSrv::Compact(const Value& table) {
   const std::string name = lower(table.asString());
-  Array names;
+  std::vector<std::string> names;
   if (!isBlankText(name)) {
-    names.emplace_back(name);
+    if (!detail::nameArg(*this, table, "table")) return;
+    names.push_back(name);
   } else {
+    // Names read from the server are quoted when they need it.
     Value tables = ListTables();
-    if (tables.isArray()) names = tables.items();
+    if (tables.isArray())
+      for (const Value& t : tables.items()) names.push_back(quotedName(t.asString()));
   }
-  for (const Value& t : names) {
+  for (const std::string& t : names) {
     // OPTIMIZE answers with a status table; it is read and dropped so that the
     // connection is ready for the next statement.
-    if (SqlQuery("OPTIMIZE TABLE " + t.asString()) && db::fieldCount(handle()) > 0)
+    if (SqlQuery("OPTIMIZE TABLE " + t) && db::fieldCount(handle()) > 0)
       db::freeResult(db::storeResult(handle()));
   }
 }

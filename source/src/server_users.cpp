@@ -1,6 +1,7 @@
 // User accounts and privileges: grant, drop, rename, list and revoke.
 #include <string>
 
+#include "name_arg.h"
 #include "veltro/binding.h"
 #include "veltro/query.h"
 #include "veltro/server.h"
@@ -15,6 +16,80 @@ std::string privilegeText(const Value& privileges) {
   if (privileges.isEmpty()) return "ALL PRIVILEGES";
   if (privileges.isArray()) return SQLSTRINGFROMARRAY(privileges);
   return privileges.asString();
+}
+
+// Privilege lists and WITH options are words: letters, digits, "_", blanks,
+// commas, and column lists in parentheses. No quote, dot, "@", "*", comment or
+// operator, so such a text cannot name another scope or account.
+bool privilegeWords(std::string_view text) {
+  for (char c : text) {
+    const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    if (!word && c != ' ' && c != ',' && c != '(' && c != ')' && c != '`') return false;
+  }
+  return true;
+}
+
+// The database scope of a grant: "*" or a database name, reported when neither.
+bool databaseScope(TQuillonSrv& srv, const std::string& db) {
+  if (db == "*" || isSqlName(db, 1)) return true;
+  detail::nameArg(srv, Value(db), "database", 1);
+  return false;
+}
+
+bool checkWords(TQuillonSrv& srv, const std::string& text, const char* what) {
+  if (privilegeWords(text)) return true;
+  srv.RaiseInternal(kErrNotAName, Value(std::string(what) + " is not a list of words: " + text.substr(0, 80)));
+  return false;
+}
+
+// Length of one account part at the start of text: a quoted text (quotes
+// inside doubled, no backslash, whose meaning depends on the server's mode)
+// or a plain run of name and host characters; 0 when none.
+std::size_t accountPart(std::string_view text) {
+  if (text.empty()) return 0;
+  const char q = text[0];
+  if (q == '\'' || q == '"' || q == '`') {
+    for (std::size_t i = 1; i < text.size(); ++i) {
+      if (text[i] == '\\' || text[i] == '\0') return 0;
+      if (text[i] != q) continue;
+      if (i + 1 < text.size() && text[i + 1] == q) {
+        ++i;
+        continue;
+      }
+      return i + 1;
+    }
+    return 0;
+  }
+  std::size_t n = 0;
+  auto plain = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
+           c == '.' || c == '%' || c == '-' || static_cast<unsigned char>(c) >= 0x80;
+  };
+  while (n < text.size() && plain(text[n])) ++n;
+  return n;
+}
+
+// Whether text is a list of accounts: user or user@host, separated by commas.
+bool accountList(std::string_view text) {
+  auto skipBlanks = [&] {
+    while (!text.empty() && text[0] == ' ') text.remove_prefix(1);
+  };
+  for (;;) {
+    skipBlanks();
+    std::size_t n = accountPart(text);
+    if (n == 0) return false;
+    text.remove_prefix(n);
+    if (!text.empty() && text[0] == '@') {
+      text.remove_prefix(1);
+      n = accountPart(text);
+      if (n == 0) return false;
+      text.remove_prefix(n);
+    }
+    skipBlanks();
+    if (text.empty()) return true;
+    if (text[0] != ',') return false;
+    text.remove_prefix(1);
+  }
 }
 
 }  // namespace
@@ -33,23 +108,31 @@ bool TQuillonSrv::AddUser(const Value& host, const Value& user, const Value& pas
   const std::string pw(trimBlanks(password.asString()));
   const std::string db(trimBlanks(databaseValue.asString()));
 
+  const std::string privilegeList = privilegeText(privileges);
+  if (!databaseScope(*this, db) || !checkWords(*this, privilegeList, "privilege list")) return false;
+  if (!withOption.isEmpty() && !checkWords(*this, withOption.asString(), "WITH option")) return false;
+
   if (!DBExist(db) && createDatabase.asBool()) DBCreate(db);
 
-  std::string sql = "GRANT " + privilegeText(privileges) + " ON " + db + ".* TO '" + db::escape(userName, handle()) +
-                    "'@'" + db::escape(hostName, handle()) + "'";
-  if (!pw.empty()) sql += " IDENTIFIED BY '" + db::escape(pw, handle()) + "'";
+  std::string sql = "GRANT " + privilegeList + " ON " + db + ".* TO " + sqlLiteral(Value(userName), handle()) + "@" +
+                    sqlLiteral(Value(hostName), handle());
+  if (!pw.empty()) sql += " IDENTIFIED BY " + sqlLiteral(Value(pw), handle());
   if (!withOption.isEmpty()) sql += " WITH " + withOption.asString();
   return SqlQuery(sql);
 }
 
-bool TQuillonSrv::DropUser(const Value& account) { return SqlQuery("DROP USER " + account.asString()); }
+bool TQuillonSrv::DropUser(const Value& account) {
+  if (!account.isString() || !accountList(account.str())) {
+    RaiseInternal(kErrNotAName, Value("account is not user@host: " + account.asString().substr(0, 80)));
+    return false;
+  }
+  return SqlQuery("DROP USER " + account.str());
+}
 
 // RENAME USER 'old'@'host' TO 'new'@'host', names escaped and normalised.
 bool TQuillonSrv::RenameUser(const Value& oldUser, const Value& host, const Value& newUser) {
-  auto literal = [this](const Value& name) {
-    std::string escaped = db::escape(trimValueText(name.asString()), handle());
-    return Q_LOWERCASE(CLIPVALUE2SQL(Value(std::move(escaped))));
-  };
+  // Normalised first, then written: lower-casing an escaped text would change its escapes.
+  auto literal = [this](const Value& name) { return sqlLiteral(Value(Q_LOWERCASE(Value(name.asString()))), handle()); };
   const std::string hostLiteral = literal(host);
   return SqlQuery("RENAME USER " + literal(oldUser) + "@" + hostLiteral + " TO " + literal(newUser) + "@" +
                   hostLiteral);
@@ -88,8 +171,10 @@ bool TQuillonSrv::RevokePrivileges(const Value& host, const Value& user, const V
   const std::string hostName(trimBlanks(hostValue.asString()));
   const std::string userName(trimBlanks(user.asString()));
   const std::string db = database.isNil() ? std::string("*") : database.asString();
-  return SqlQuery("REVOKE " + privilegeText(privileges) + " ON " + db + ".* FROM '" +
-                  db::escape(userName, handle()) + "'@'" + db::escape(hostName, handle()) + "'");
+  const std::string privilegeList = privilegeText(privileges);
+  if (!databaseScope(*this, db) || !checkWords(*this, privilegeList, "privilege list")) return false;
+  return SqlQuery("REVOKE " + privilegeList + " ON " + db + ".* FROM " + sqlLiteral(Value(userName), handle()) + "@" +
+                  sqlLiteral(Value(hostName), handle()));
 }
 
 }  // namespace veltro

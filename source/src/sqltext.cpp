@@ -71,83 +71,19 @@ char codeOf(const Value& kind, const Value& value) {
 
 }  // namespace
 
-// Appends the SQL literal of value under a one-letter kind code.
-void appendSqlLiteral(std::string& out, const Value& value, char kind, bool quote, bool notNull) {
-  // The common cases first: a logical, and an exact non-zero number, under their own codes.
-  if (kind == 'L' && value.isLogical()) {
-    out += value.asBool() ? '1' : '0';
-    return;
-  }
-  if ((kind == 'N' || kind == 'I') && value.isNumber() && value.number().isExact() && !value.number().isZero()) {
-    value.number().appendText(out);
-    return;
-  }
-  const bool nullable = kind == 'N' || kind == 'I' || kind == 'D' || kind == 'C';
-  if (nullable && !notNull && value.isEmpty()) {
-    out += "NULL";
-    return;
-  }
-  if (!fitsCode(value, kind)) {
-    appendSqlLiteral(out, value, value.kindLetter(), quote, notNull);
-    return;
-  }
-  // An infinite or undefined double has no number text; its "inf" or "nan"
-  // would read as a column name inside the statement.
-  if (value.isNumber() && !value.number().isExact() && !std::isfinite(value.number().toDouble()) &&
-      (kind == 'N' || kind == 'I' || kind == 'T')) {
-    out += "NULL";
-    return;
-  }
-  switch (kind) {
-    case 'N':
-    case 'I':
-      value.number().appendText(out);
-      return;
-    case 'D':
-      appendQuoted(out, value.asDate().sqlText(), quote);
-      return;
-    case 'C':
-    case 'M':
-      // An empty memo trims to nothing and so gives the two quotes.
-      appendQuoted(out, trimValueText(value.str()), quote);
-      return;
-    case 'B':
-      // Escaped without a connection, as VAL2ESCAPE does, straight into out.
-      if (quote) out += '\'';
-      if (!value.isEmpty()) db::escapeAppend(out, value.asString());
-      if (quote) out += '\'';
-      return;
-    case 'L':
-      out += value.asBool() ? '1' : '0';
-      return;
-    case 'T':
-      if (value.isNumber()) {
-        if (value.number().isNegative())
-          out += "NULL";
-        else
-          value.number().appendText(out);
-      } else if (value.isString()) {
-        // The query object holds timestamp columns as text; such a text is
-        // written as under "C" (trimmed, quoted, NULL when empty).
-        if (!notNull && value.isEmpty())
-          out += "NULL";
-        else
-          appendQuoted(out, trimValueText(value.str()), quote);
-      } else if (value.asTimestamp().empty() && !notNull) {
-        out += "NULL";
-      } else if (value.asTimestamp().empty()) {
-        appendQuoted(out, "0000-00-00 00:00:00", quote);
-      } else {
-        appendTimestamp(out, value.asTimestamp(), quote);
-      }
-      return;
-    default:
-      appendQuoted(out, {}, quote);
-      return;
-  }
-}
+namespace {
 
-void appendEscapedLiteral(std::string& out, std::string_view text, bool blankIsNull, long long conn) {
+// How texts reach a literal: CLIPVALUE2SQL's rule (trimmed and quoted as they
+// are, only code "B" escaped, without a connection), or the library's own
+// rule (every text escaped for the connection the statement is for).
+struct TextRule {
+  bool escape;
+  long long conn;
+};
+
+// The quoted, escaped literal of a text: spaces and tabs in front and spaces
+// behind left out, and a text with nothing else NULL when blankIsNull.
+void appendEscapedText(std::string& out, std::string_view text, bool blankIsNull, long long conn) {
   // Escaping turns CR and LF into letters and never makes or takes a blank, so
   // trimming the text before escaping gives what trimming the escaped one gives.
   text = trimRight(text);
@@ -168,6 +104,112 @@ void appendEscapedLiteral(std::string& out, std::string_view text, bool blankIsN
     return;
   }
   out += '\'';
+}
+
+// A trimmed text (codes "C", "M" and a timestamp held as text).
+void appendText(std::string& out, std::string_view text, bool quote, bool blankIsNull, const TextRule& rule) {
+  if (rule.escape && quote)
+    appendEscapedText(out, text, blankIsNull, rule.conn);
+  else
+    appendQuoted(out, trimValueText(text), quote);
+}
+
+void writeLiteral(std::string& out, const Value& value, char kind, bool quote, bool notNull, const TextRule& rule) {
+  // The common cases first: a logical, and an exact non-zero number, under their own codes.
+  if (kind == 'L' && value.isLogical()) {
+    out += value.asBool() ? '1' : '0';
+    return;
+  }
+  if ((kind == 'N' || kind == 'I') && value.isNumber() && value.number().isExact() && !value.number().isZero()) {
+    value.number().appendText(out);
+    return;
+  }
+  const bool nullable = kind == 'N' || kind == 'I' || kind == 'D' || kind == 'C';
+  if (nullable && !notNull && value.isEmpty()) {
+    out += "NULL";
+    return;
+  }
+  if (!fitsCode(value, kind)) {
+    writeLiteral(out, value, value.kindLetter(), quote, notNull, rule);
+    return;
+  }
+  // An infinite or undefined double has no number text; its "inf" or "nan"
+  // would read as a column name inside the statement.
+  if (value.isNumber() && !value.number().isExact() && !std::isfinite(value.number().toDouble()) &&
+      (kind == 'N' || kind == 'I' || kind == 'T')) {
+    out += "NULL";
+    return;
+  }
+  switch (kind) {
+    case 'N':
+    case 'I':
+      value.number().appendText(out);
+      return;
+    case 'D':
+      appendQuoted(out, value.asDate().sqlText(), quote);
+      return;
+    case 'C':
+    case 'M':
+      // An empty memo trims to nothing and so gives the two quotes.
+      appendText(out, value.str(), quote, false, rule);
+      return;
+    case 'B':
+      // Escaped, not trimmed: without a connection for CLIPVALUE2SQL, as
+      // VAL2ESCAPE does, else for the statement's connection.
+      if (quote) out += '\'';
+      if (!value.isEmpty()) db::escapeAppend(out, value.asString(), rule.escape ? rule.conn : 0);
+      if (quote) out += '\'';
+      return;
+    case 'L':
+      out += value.asBool() ? '1' : '0';
+      return;
+    case 'T':
+      if (value.isNumber()) {
+        if (value.number().isNegative())
+          out += "NULL";
+        else
+          value.number().appendText(out);
+      } else if (value.isString()) {
+        // The query object holds timestamp columns as text; such a text is
+        // written as under "C" (trimmed, quoted, NULL when empty).
+        if (!notNull && value.isEmpty())
+          out += "NULL";
+        else
+          appendText(out, value.str(), quote, false, rule);
+      } else if (value.asTimestamp().empty() && !notNull) {
+        out += "NULL";
+      } else if (value.asTimestamp().empty()) {
+        appendQuoted(out, "0000-00-00 00:00:00", quote);
+      } else {
+        appendTimestamp(out, value.asTimestamp(), quote);
+      }
+      return;
+    default:
+      appendQuoted(out, {}, quote);
+      return;
+  }
+}
+
+}  // namespace
+
+void appendSqlLiteral(std::string& out, const Value& value, char kind, bool quote, bool notNull) {
+  writeLiteral(out, value, kind, quote, notNull, TextRule{false, 0});
+}
+
+void appendLiteral(std::string& out, const Value& value, char kind, bool notNull, long long conn) {
+  if (kind == '\0') kind = value.kindLetter();
+  // Texts under their own codes, the usual case of Update and Save, go straight to escaping.
+  if (value.isString() && (kind == 'C' || kind == 'M')) {
+    appendEscapedText(out, value.str(), kind == 'C' && !notNull, conn);
+    return;
+  }
+  writeLiteral(out, value, kind, true, notNull, TextRule{true, conn});
+}
+
+std::string sqlLiteral(const Value& value, long long conn, char kind, bool notNull) {
+  std::string out;
+  appendLiteral(out, value, kind, notNull, conn);
+  return out;
 }
 
 std::string CLIPVALUE2SQL(const Value& value, const Value& kind, const Value& quote, const Value& notNull) {

@@ -15,13 +15,17 @@ seed=$build/tools/seed_clientes
 
 work=$(mktemp -d "${VELTRO_TEST_TMP:-/tmp}/e2e-$mode-XXXXXX")
 session=veltro-e2e-$$-$mode
+# A tmux server of this run's own: killing the last session of a shared one
+# ends that server while another run may be starting a session on it.
+tmuxsock=veltro-e2e-$$-$mode
+tmux() { command tmux -L "$tmuxsock" "$@"; }
 failures=0
 db=e2e_${mode}_$$
 
 sql() { mariadb --no-defaults -N -B -uroot -S "$VELTRO_TEST_SOCKET" "$@"; }
 
 cleanup() {
-  tmux kill-session -t "$session" >/dev/null 2>&1
+  tmux kill-server >/dev/null 2>&1
   sql -e "DROP DATABASE IF EXISTS $db" 2>/dev/null
   rm -rf "$work"
 }

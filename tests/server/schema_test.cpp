@@ -40,7 +40,7 @@ TEST_F(Schema, DatabaseStatements) {
   EXPECT_EQ(log->last(), "CREATE DATABASE IF NOT EXISTS vts_shop CHARACTER SET utf8 COLLATE  utf8_general_ci");
 
   EXPECT_TRUE(server->DBExist("Vts_Shop"));
-  EXPECT_TRUE(server->DBExist("vts_sh%"));  // a pattern
+  EXPECT_FALSE(server->DBExist("vts_sh%"));  // a name, not a pattern
   EXPECT_FALSE(server->DBExist("vts_nowhere"));
   EXPECT_FALSE(server->DBExist(""));
   log->fresh();
@@ -64,7 +64,7 @@ TEST_F(Schema, CreateTableStatements) {
             "CREATE TABLE  IF NOT EXISTS vts_clientes (id int(10) NOT NULL  auto_increment,name char(30) DEFAULT "
             "'x', PRIMARY KEY (id))engine=innodb");
   EXPECT_TRUE(server->TableExist("vts_clientes"));
-  EXPECT_TRUE(server->TableExist("vts_client%"));
+  EXPECT_FALSE(server->TableExist("vts_client%"));  // a name, not a pattern
   EXPECT_FALSE(server->TableExist("vts_none"));
   log->fresh();
 

@@ -98,9 +98,9 @@ TEST_F(Users, QuotesInNamesAndMissingArguments) {
   auto sent = log->fresh();
   ASSERT_FALSE(sent.empty());
   EXPECT_EQ(sent.back(), "GRANT SELECT ON *.* TO 'vtu_plain'@'%'");
-  // An empty name is written NULL (normalised like the others), which the server refuses.
+  // An empty name is written NULL, which the server refuses.
   EXPECT_FALSE(server->RenameUser("vtu_plain", "%", ""));
-  EXPECT_EQ(log->last(), "RENAME USER 'vtu_plain'@'%' TO null@'%'");
+  EXPECT_EQ(log->last(), "RENAME USER 'vtu_plain'@'%' TO NULL@'%'");
   EXPECT_EQ(rec.numbers(), std::vector<long long>{1064});
 }
 

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <memory>
-#include <set>
 #include <string>
 
 #include "veltro/object.h"
@@ -39,9 +38,6 @@ class TQuillonRow : public Object {
  protected:
   const MessageTable& messages() const override;
   Value onUnknown(std::string_view message, Args args) override;
-
- private:
-  std::set<std::string> written_;  // keys of uRow given a text by name, stored as given
 };
 
 }  // namespace veltro

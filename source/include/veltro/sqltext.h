@@ -12,15 +12,36 @@ namespace veltro {
 // The SQL literal of a value. kind: a kind code ("N", "I", "D", "C", "M", "B",
 // "L", "T", ...), nil for the value's own kind letter. quote (default true):
 // put texts and dates between single quotes. notNull (default false): write an
-// empty value as its literal instead of NULL. Only code "B" escapes the text.
+// empty value as its literal instead of NULL.
+// It knows no connection: "C" and "M" texts are written as they are and only
+// code "B" escapes, by the backslash rules. That is not safe for a server in
+// NO_BACKSLASH_ESCAPES mode or a connection in a multi-byte character set
+// such as gbk, big5 or sjis: for values in statements, use sqlLiteral.
 std::string CLIPVALUE2SQL(const Value& value, const Value& kind = {}, const Value& quote = {},
                           const Value& notNull = {});
-// Appends the literal to out (the hot-path form of CLIPVALUE2SQL).
+// Appends CLIPVALUE2SQL's literal to out, with the same caveat.
 void appendSqlLiteral(std::string& out, const Value& value, char kind, bool quote, bool notNull);
-// Appends the quoted literal of a text escaped by the connection conn (0: none),
-// as appendSqlLiteral writes an escaped text: spaces and tabs in front and
-// spaces behind left out, and a text with nothing else NULL when blankIsNull.
-void appendEscapedLiteral(std::string& out, std::string_view text, bool blankIsNull, long long conn);
+
+// The literal of a value for a statement sent on the connection conn (a
+// server's handle()): CLIPVALUE2SQL's rules for kinds and empty values, always
+// quoted, with every text escaped for that connection's character set and
+// backslash mode. Texts lose spaces and tabs in front and spaces behind.
+// kind '\0': the value's own kind letter. Every statement the library builds
+// writes its values through here.
+std::string sqlLiteral(const Value& value, long long conn, char kind = '\0', bool notNull = false);
+void appendLiteral(std::string& out, const Value& value, char kind, bool notNull, long long conn);
+
+// Names. A caller's name is accepted when it is an identifier: letters,
+// digits, "_" and "$" (and the bytes of non-ASCII characters), or any text
+// between backquotes with backquotes inside doubled; up to `parts` of them
+// joined by "." (db.table, table.column). Nothing else: no blanks, quotes,
+// comments or operators.
+bool isSqlName(std::string_view text, int parts = 2);
+// Appends a name read from the server: as it is when it is a plain
+// identifier that is not a reserved word, else between backquotes with
+// backquotes inside doubled.
+void appendQuotedName(std::string& out, std::string_view name);
+std::string quotedName(std::string_view name);
 
 // "YYYY-MM-DD" (characters 1-4, 6-7 and the last two) to a date; the empty date when not valid.
 Date SQLDATE2CLIP(const Value& text);
@@ -56,7 +77,9 @@ void appendLowerCaseName(std::string& out, std::string_view name);
 std::string BUILDQUERY(const Value& columns = {}, const Value& tables = {}, const Value& where = {},
                        const Value& group = {}, const Value& having = {}, const Value& order = {},
                        const Value& limit = {}, const Value& withRollup = {});
-// "INSERT INTO table ( c1,c2) VALUES ( v1,v2)" with text values escaped.
+// "INSERT INTO table ( c1,c2) VALUES ( v1,v2)" with text values escaped
+// without a connection, as CLIPVALUE2SQL's code "B" does (see its caveat). The
+// server's Insert writes the same statement with its connection's escaping.
 std::string BUILDINSERT(const Value& table, const Value& columns, const Value& values);
 
 }  // namespace veltro
