@@ -342,3 +342,28 @@ TEST(Server, AnswersMessagesByName) {
   EXPECT_EQ(err->SubSystem.asString(), "BASE");
   EXPECT_EQ(err->SubCode.asInt(), 1004);
 }
+
+// A statement on an object without a connection (refused at New, or ended)
+// is reported, and a list of them fails instead of reporting success.
+TEST(Server, StatementsWithoutAConnectionAreReported) {
+  const auto& e = serverEnv();
+  for (bool ended : {false, true}) {
+    SCOPED_TRACE(ended ? "after End" : "refused");
+    Recorder rec;
+    ServerPtr s = TQuillonSrv::create();
+    s->New("127.0.0.1", e.user, e.password, static_cast<int>(ended ? e.port : closedPort()), 0, e.database,
+           rec.block());
+    if (ended) s->End();
+    rec.calls->clear();
+    EXPECT_FALSE(s->SqlQuery("SELECT 1"));
+    EXPECT_FALSE(s->MultiQuery(Value::array({"SELECT 1", "SELECT 2"})));
+    EXPECT_FALSE(s->Update("t", Value::array({"a"}), Value::array({1})));
+    EXPECT_EQ(rec.numbers(), (std::vector<long long>{kErrNoConnection, kErrNoConnection, kErrNoConnection}));
+    ErrorPtr err = guarded([&] {
+      s->bOnError = Value();
+      s->SqlQuery("SELECT 1");
+    });
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->SubCode.asInt(), kErrNoConnection);
+  }
+}
