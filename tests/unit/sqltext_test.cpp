@@ -241,5 +241,48 @@ TEST(BuildInsert, LongTextEscapedAlike) {
   EXPECT_EQ(BUILDINSERT("t", Value::array({"a"}), Value::array({text})), "INSERT INTO t ( a) VALUES ( '" + expected + "')");
 }
 
+TEST(Names, CallersNamesAreIdentifiers) {
+  struct Case {
+    const char* text;
+    int parts;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"clientes", 2, true},         {"shop.clientes", 2, true},     {"shop.clientes.id", 2, false},
+      {"shop.clientes.id", 3, true}, {"`my table`", 2, true},         {"`a``b`.`c`", 2, true},
+      {"$x_1", 1, true},             {"\xc3\xa9t\xc3\xa9", 1, true}, {"", 1, false},
+      {"``", 1, false},              {"`a`b`", 1, false},             {"`unclosed", 1, false},
+      {"a b", 1, false},             {"a;b", 1, false},               {"a'b", 1, false},
+      {"a-b", 1, false},             {"a.", 2, false},                {".a", 2, false},
+      {"*", 1, false},               {"a/*x*/", 1, false},            {"a#", 1, false},
+      {"x ON t (id) ; drop", 1, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(isSqlName(c.text, c.parts), c.ok) << c.text << " " << c.parts;
+}
+
+TEST(Names, NamesFromTheServerQuotedWhenNeeded) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"clientes", "clientes"},     {"Name_2", "Name_2"},   {"order", "`order`"},   {"Key", "`Key`"},
+      {"my table", "`my table`"},   {"a`b", "`a``b`"},      {"1e5", "`1e5`"},       {"", "``"},
+      {"victim drop column secret,", "`victim drop column secret,`"}, {"select", "`select`"},
+  };
+  for (auto [name, quoted] : cases) EXPECT_EQ(quotedName(name), quoted) << name;
+}
+
+// Without a connection the writer escapes by the backslash rules; what it
+// writes otherwise (trimming, NULL for empty values, kinds) is CLIPVALUE2SQL's.
+TEST(Literal, WriterFollowsTheLiteralRules) {
+  const std::pair<Value, const char*> cases[] = {
+      {Value("  it's  "), "'it\\'s'"},   {Value("   "), "NULL"},     {Value::memo(""), "''"},
+      {Value(0), "NULL"},                 {Value(-3), "-3"},         {Value(false), "0"},
+      {Value(true), "1"},                 {Value(), "''"},           {Value("a\\b\n"), "'a\\\\b\\n'"},
+      {Value("\r\nx"), "'\\r\\nx'"},
+  };
+  for (const auto& [value, expected] : cases) EXPECT_EQ(sqlLiteral(value, 0), expected) << value.asString();
+  EXPECT_EQ(sqlLiteral(Value("   "), 0, '\0', true), "''");
+  EXPECT_EQ(sqlLiteral(Value("x'"), 0, 'B'), "'x\\''");
+  EXPECT_EQ(sqlLiteral(Value(5), 0, 'C'), "5");  // another kind is written by its own letter
+}
+
 }  // namespace
 }  // namespace veltro
