@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "name_arg.h"
 #include "veltro/binding.h"
 #include "veltro/clock.h"
 #include "veltro/server.h"
@@ -374,6 +375,9 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
     RaiseInternal(kErrNoTables);
     return false;
   }
+  // The names go into the dump's statements: each must be a name, checked before the file is touched.
+  for (const Value& name : tables.items())
+    if (!detail::nameArg(*this, name, "table")) return false;
 
   DumpFile file(target);
   if (!file.open()) {

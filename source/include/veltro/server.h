@@ -12,6 +12,17 @@
 // that reports and ends the program). Members are public Values, as are most
 // arguments (nil = omitted). Every operation and member also answers by name:
 // srv->send("ROLLBACK"), srv->send("_lReConnect", false).
+//
+// Threads: a server object, with its queries and row objects, is used by one
+// thread at a time; objects in different threads run in parallel. Error
+// handlers and guarded blocks belong to the thread that installs them.
+//
+// Safety: every value the library writes into a statement is escaped for
+// this object's connection (its character set and backslash mode); an
+// argument that is a name (table, column, database, index) must be an
+// identifier (name, db.name or `quoted`) and is refused with 9027 otherwise,
+// before anything is sent. Arguments that are SQL by contract (a statement,
+// a WHERE, ORDER BY or table-options text) are sent as given.
 #pragma once
 
 #include <memory>
