@@ -7,6 +7,8 @@
 // on and off. Names are checked before anything is sent.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -427,6 +429,13 @@ TEST_P(Hostile, NamesAreCheckedBeforeAnythingIsSent) {
       {"CreateTable column",
        [&](const Value& n) {
          server->CreateTable("made", Value::array({Value::array({n, "N", 5, 0, false, Value()})}));
+       }},
+      {"Backup table",
+       [&](const Value& n) {
+         const std::string dump = serverEnv().tmpdir + "/hostile_names.dump";
+         std::remove(dump.c_str());
+         server->Backup(Value::array({"canary", n}), dump);
+         EXPECT_FALSE(std::ifstream(dump).good()) << "no dump is written";
        }},
       {"DropUser", [&](const Value& n) { server->DropUser(Value(std::string(n.asString()) + "' OR 1")); }},
   };
