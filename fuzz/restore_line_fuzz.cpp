@@ -59,25 +59,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(count < expected.size() && line == expected[count], "line cut at CR LF", line);
     ++count;
 
-    const restore::LineAction action = restore::classifyLine(line);
-    check(within(action.text, line) && within(action.name, line), "views into the line", line);
+    // Classified as inside the block of table "t": whatever the line holds, a
+    // statement that is sent is one of the dump's own forms, naming "t".
+    const restore::LineAction action = restore::classifyLine(line, "t");
+    check(within(action.text, line), "views into the line", line);
     switch (action.kind) {
       case restore::LineKind::Statement:
         check(!action.text.empty() && action.text.find_first_of(" \t") != 0, "statement starts at its keyword", line);
-        check(action.text.starts_with("DROP TABLE") || action.text.starts_with("CREATE TABLE") ||
-                  action.text.starts_with("LOCK TABLES") || action.text.starts_with("INSERT INTO") ||
-                  action.text.starts_with("UNLOCK TABLES"),
+        check(action.text.starts_with("DROP TABLE IF EXISTS ") || action.text.starts_with("CREATE TABLE ") ||
+                  action.text.starts_with("LOCK TABLES ") || action.text.starts_with("INSERT INTO ") ||
+                  action.text == "UNLOCK TABLES" || action.text.starts_with("SET "),
               "statement keyword", line);
+        check(action.text.find(';') == std::string_view::npos || action.text.starts_with("INSERT INTO ") ||
+                  action.text.starts_with("CREATE TABLE "),
+              "one statement", line);
         break;
       case restore::LineKind::CreateDatabase:
         check(action.text.starts_with("CREATE DATABASE IF NOT EXISTS"), "create database", line);
-        check(action.name.find(' ') == std::string_view::npos, "database name is one word", line);
         break;
       case restore::LineKind::TableBegin:
         check(action.text.empty(), "table line sends nothing", line);
         break;
       case restore::LineKind::Ignore:
-        check(action.text.empty() && action.name.empty(), "ignored line sends nothing", line);
+      case restore::LineKind::Refused:
         break;
     }
   }

@@ -53,6 +53,9 @@ typedef struct VeltroBackendOps {
   int (*plainEscaping)(void* conn);
 
   void* (*storeResult)(void* conn);
+  // A result read row by row from the server (nothing held in memory); the
+  // connection takes no other statement until its last row is fetched.
+  void* (*useResult)(void* conn);
   unsigned (*fieldCount)(void* conn);
   uint64_t (*numRows)(void* res);
   unsigned (*numFields)(void* res);

@@ -436,6 +436,16 @@ Handle storeResult(Handle conn) {
   return h;
 }
 
+Handle useResult(Handle conn) {
+  const detail::Entry* e = connEntry(conn);
+  if (!e) return 0;
+  void* res = e->ops->useResult(e->object);
+  if (!res) return 0;
+  Handle h = detail::results().add(e->ops, res);
+  if (!h) e->ops->freeResult(res);
+  return h;
+}
+
 unsigned fieldCount(Handle conn) {
   const detail::Entry* e = connEntry(conn);
   return e ? e->ops->fieldCount(e->object) : 0;

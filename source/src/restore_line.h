@@ -68,21 +68,25 @@ class CrLfReader {
 
 
 enum class LineKind {
-  Ignore,          // anything that is not one of the lines below
+  Ignore,          // empty lines, comments and markers of no meaning
   CreateDatabase,  // text: the statement; name: the database to select afterwards
-  TableBegin,      // name: the table whose statements follow ("** BEGIN name")
+  TableBegin,      // name: the table whose statements follow ("-- ** BEGIN name")
   Statement,       // text: the statement to send, without its closing ";"
+  Refused,         // a statement of a form Backup never writes
 };
 
 struct LineAction {
   LineKind kind = LineKind::Ignore;
   std::string_view text;  // views into the line
-  std::string_view name;
+  std::string name;       // a name without its quotes
 };
 
-// Classifies one line of a dump (without its CR LF). Leading blanks and tabs
-// are skipped; a statement is recognised by how the line begins, so that data
-// inside an INSERT line can never make the line count as another statement.
-LineAction classifyLine(std::string_view line);
+// Classifies one line of a dump (without its CR LF); table: the table of the
+// current BEGIN block. Only the statements Backup writes are accepted: its
+// session lines, CREATE DATABASE IF NOT EXISTS, and, naming that table, DROP
+// TABLE IF EXISTS, a CREATE TABLE without SELECT, LOCK/UNLOCK TABLES and an
+// INSERT of literal values. Dumps of the older form (markers not comments,
+// no closing ";", names unquoted) read the same way.
+LineAction classifyLine(std::string_view line, std::string_view table = {});
 
 }  // namespace veltro::restore

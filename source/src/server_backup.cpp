@@ -1,8 +1,12 @@
-// Backup: a dump file of SQL statements and markers for a list of tables.
+// Backup: a dump file of SQL statements for a list of tables, read in one
+// consistent snapshot, each table in one streamed pass.
 //
-// The dump is streamed batch by batch into a temporary file beside the target
+// The dump is written batch by batch into a temporary file beside the target
 // and renamed into place only when complete and flushed, so a failed or
-// cancelled run never touches an existing dump.
+// cancelled run never touches an existing dump. It fixes its own session
+// (bytes as they are, UTC, no backslash-mode dependence) and quotes every
+// name, so that it reads the same in any loading session; the stock client
+// loads it as it is.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,13 +15,16 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "dump_format.h"
 #include "name_arg.h"
 #include "veltro/binding.h"
 #include "veltro/clock.h"
+#include "veltro/query.h"
 #include "veltro/server.h"
 #include "veltro/sqltext.h"
 
@@ -27,6 +34,9 @@ namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
 constexpr std::size_t kFlushBytes = 1 << 20;
+// An INSERT statement of the dump stays under this size (and under half the
+// server's max_allowed_packet), so that any server loads it.
+constexpr std::size_t kStatementBytes = 1 << 20;
 
 // MySQL protocol type numbers whose text the server sends as a plain numeral.
 bool isNumeral(int type) {
@@ -48,48 +58,81 @@ bool isNumeral(int type) {
 }
 constexpr int kTypeBit = 16;
 
-// How one column's values are written into SQL.
-enum class Form { Numeral, Hex, Quoted };
+// How one column's values are written.
+enum class Form { Numeral, Hex, Text };
 
 Form formOf(const db::FieldInfo& field) {
   if (isNumeral(field.type)) return Form::Numeral;
   // A BIT value arrives as raw bytes; as a hex literal it goes back bit for bit.
   if (field.type == kTypeBit) return Form::Hex;
-  return Form::Quoted;
+  return Form::Text;
 }
 
-// Appends the literal that gives the value back exactly: NULL, the numeral as
-// the server sent it, a hex literal, or the bytes escaped between quotes.
-void appendLiteral(std::string& out, const db::RowView& row, unsigned i, Form form, db::Handle conn) {
+// Bytes whose meaning inside a quoted literal depends on the loading
+// session's backslash mode, or that would break the dump's lines.
+constexpr bool kModeBound[256] = {
+    true, false, false, false, false, false, false, false, false, false, true,  false, false, true,  false, false,
+    false, false, false, false, false, false, false, false, false, false, true,  false, false, false, false, false,
+    false, false, false, false, false, false, false, true,  false, false, false, false, false, false, false, false,
+    false, false, false, false, false, false, false, false, false, false, false, false, false, false, false, false,
+    false, false, false, false, false, false, false, false, false, false, false, false, false, false, false, false,
+    false, false, false, false, false, false, false, false, false, false, false, false, true,  false, false, false,
+};
+
+bool modeBound(std::string_view text) {
+  for (unsigned char c : text)
+    if (c < 96 && kModeBound[c]) return true;
+  return false;
+}
+
+void appendHex(std::string& out, std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const std::size_t base = out.size();
+  out.resize(base + 2 + 2 * bytes.size());
+  char* at = out.data() + base;
+  *at++ = '0';
+  *at++ = 'x';
+  for (unsigned char c : bytes) {
+    *at++ = kDigits[c >> 4];
+    *at++ = kDigits[c & 15];
+  }
+}
+
+// Appends the literal that gives the value back exactly in any loading
+// session: NULL, the numeral as the server sent it, a text between quotes
+// when it holds nothing whose reading depends on the session, else its bytes
+// as a hex literal.
+void appendValue(std::string& out, const db::RowView& row, unsigned i, Form form) {
   if (row.isNull(i)) {
     out += "NULL";
     return;
   }
-  std::string_view text = row.at(i);
+  const std::string_view text = row.at(i);
   switch (form) {
     case Form::Numeral:
       out += text;
       return;
-    case Form::Hex: {
-      static constexpr char kDigits[] = "0123456789ABCDEF";
-      out += "0x";
-      if (text.empty()) out += '0';
-      for (unsigned char c : text) {
-        out += kDigits[c >> 4];
-        out += kDigits[c & 15];
+    case Form::Hex:
+      if (text.empty()) {
+        out += "''";
+        return;
       }
+      appendHex(out, text);
       return;
-    }
-    case Form::Quoted:
-      out += '\'';
-      db::escapeAppend(out, text, conn);
-      out += '\'';
+    case Form::Text:
+      if (modeBound(text)) {
+        appendHex(out, text);
+      } else {
+        out += '\'';
+        out += text;
+        out += '\'';
+      }
       return;
   }
 }
 
-// An identifier between backquotes, for the key columns the batches order by.
-std::string quotedName(std::string_view name) {
+// A name between backquotes, backquotes inside doubled: the dump quotes every name.
+std::string backquoted(std::string_view name) {
   std::string out = "`";
   for (char c : name) {
     if (c == '`') out += '`';
@@ -97,6 +140,8 @@ std::string quotedName(std::string_view name) {
   }
   return out + "`";
 }
+
+bool holdsLineBreak(std::string_view name) { return name.find_first_of("\r\n") != std::string_view::npos; }
 
 // The temporary file that becomes the dump. The first failure is kept and
 // later writes are skipped; the file is removed unless committed.
@@ -180,7 +225,7 @@ class DumpFile {
   int fd_ = -1;
 };
 
-// One stored result set, freed when it goes out of scope.
+// One result set, freed when it goes out of scope.
 struct Result {
   db::Handle handle = 0;
   explicit Result(db::Handle h) : handle(h) {}
@@ -204,89 +249,148 @@ std::string defaultFooter() {
 
 namespace {
 
-// Reads the rows of one table inside the caller's snapshot and writes them as
-// INSERT lines of at most batchRows row groups. With a primary key the table
-// is read in key order one batch at a time (WHERE key > last ORDER BY key
-// LIMIT n), so memory holds one batch; without one it is read by one SELECT.
-class TableReader {
- public:
-  TableReader(TQuillonSrv& server, const unsigned long* lostConnections, const std::string& table,
-              long long batchRows, const bool* cancel, std::string& out, DumpFile& file)
-      : server_(server), lostConnections_(lostConnections), table_(table), batch_(batchRows), cancel_(cancel),
-        out_(out), file_(file) {}
+// The rows of one query, as text: the first column of each, or whole rows.
+std::vector<std::vector<std::string>> rowsOf(TQuillonSrv& server, const std::string& sql) {
+  std::vector<std::vector<std::string>> rows;
+  const db::Handle conn = server.handle();
+  if (db::query(conn, sql.data(), sql.size()) != 0) {
+    server.CheckError();
+    return rows;
+  }
+  Result res(db::storeResult(conn));
+  if (res.handle == 0) {
+    server.CheckError();
+    return rows;
+  }
+  db::RowView row;
+  while (db::fetchRow(res.handle, row)) {
+    std::vector<std::string> r;
+    for (unsigned i = 0; i < row.count; ++i) r.emplace_back(row.at(i));
+    rows.push_back(std::move(r));
+  }
+  return rows;
+}
 
-  void run() {
-    keys_ = primaryKey();
-    std::string sql = "SELECT * FROM " + table_;
-    if (keys_.empty()) {
-      readBatch(sql);
-      return;
+// The session of the backup: fixed for the dump, and put back afterwards.
+class DumpSession {
+ public:
+  explicit DumpSession(TQuillonSrv& server) : server_(server) {}
+  ~DumpSession() { restore(); }
+  DumpSession(const DumpSession&) = delete;
+  DumpSession& operator=(const DumpSession&) = delete;
+
+  // Bytes as stored, UTC, names quoted in SHOW CREATE TABLE, strings there
+  // escaped by the backslash rules, and (outside a caller's transaction) a
+  // snapshot at REPEATABLE READ, whatever the session had.
+  bool begin(bool ownSnapshot) {
+    auto saved = rowsOf(server_,
+                        "SELECT @@character_set_client, @@character_set_results, @@collation_connection, "
+                        "@@time_zone, @@sql_mode, @@sql_quote_show_create, @@tx_isolation");
+    if (saved.empty() || saved[0].size() != 7) return false;
+    saved_ = saved[0];
+    active_ = true;
+    if (!send("SET NAMES binary") || !send("SET time_zone = '+00:00', sql_mode = '', sql_quote_show_create = 1"))
+      return false;
+    if (ownSnapshot) {
+      if (!send("SET SESSION TRANSACTION ISOLATION LEVEL REPEATABLE READ")) return false;
+      if (!send("START TRANSACTION WITH CONSISTENT SNAPSHOT")) return false;
+      snapshot_ = true;
     }
-    std::string order = " ORDER BY ";
-    for (const std::string& k : keys_) order += quotedName(k) + ",";
-    order.back() = ' ';
-    order += "LIMIT " + std::to_string(batch_);
-    bool first = true;
-    const unsigned long losses = *lostConnections_;
-    // After a lost connection the next batch would start over on a new one.
-    while (!cancelled() && file_.ok() && *lostConnections_ == losses) {
-      std::string batchSql = first ? sql + order : sql + " WHERE " + afterLast() + order;
-      first = false;
-      if (readBatch(batchSql) < static_cast<unsigned long long>(batch_)) break;
-    }
+    return true;
+  }
+
+  // Ends the snapshot and puts the caller's settings back; once.
+  void restore() {
+    if (snapshot_) server_.CommitTransaction();
+    snapshot_ = false;
+    if (!active_ || !server_.handle()) return;
+    active_ = false;
+    const long long conn = server_.handle();
+    auto lit = [&](std::size_t i) { return sqlLiteral(Value(saved_[i]), conn); };
+    std::string isolation = saved_[6];
+    for (char& c : isolation)
+      if (c == '-') c = ' ';
+    if (isolation == "READ UNCOMMITTED" || isolation == "READ COMMITTED" || isolation == "REPEATABLE READ" ||
+        isolation == "SERIALIZABLE")
+      send("SET SESSION TRANSACTION ISOLATION LEVEL " + isolation);
+    send("SET time_zone = " + lit(3) + ", sql_mode = " + lit(4) + ", sql_quote_show_create = " + saved_[5]);
+    // The client library follows the character set back (see sendStatement).
+    send("SET character_set_client = " + lit(0) + ", character_set_results = " +
+         (saved_[1].empty() ? std::string("NULL") : lit(1)) + ", collation_connection = " + lit(2));
   }
 
  private:
-  bool cancelled() const { return cancel_ && *cancel_; }
+  bool send(const std::string& sql) { return server_.SqlQuery(sql); }
 
-  // The columns of the primary key in key order; empty when there is none.
-  std::vector<std::string> primaryKey() {
-    std::vector<std::string> keys;
-    db::Handle conn = server_.handle();
-    std::string sql = "SHOW KEYS FROM " + table_ + " WHERE Key_name = 'PRIMARY'";
-    if (db::query(conn, sql.data(), sql.size()) != 0) {
-      server_.CheckError();
-      return keys;
+  TQuillonSrv& server_;
+  std::vector<std::string> saved_;
+  bool active_ = false;
+  bool snapshot_ = false;
+};
+
+// Writes one table's rows, read in one streamed pass (memory stays flat in
+// the table's size), as INSERT statements of at most batchRows rows and
+// kStatementBytes bytes, and the LOCK/UNLOCK pair around them.
+class TableWriter {
+ public:
+  TableWriter(TQuillonSrv& server, const std::string& table, long long batchRows, std::size_t statementBytes,
+              const bool* cancel, std::string& out, DumpFile& file)
+      : server_(server), table_(table), batch_(batchRows), statementBytes_(statementBytes), cancel_(cancel), out_(out),
+        file_(file) {}
+
+  // False when the table could not be read whole (the error is reported).
+  bool run() {
+    // Stored columns only, invisible ones too: generated columns are computed again on load.
+    std::vector<std::string> columns;
+    for (const auto& r : rowsOf(server_, "SHOW COLUMNS FROM " + backquoted(table_))) {
+      if (r.size() < 6) continue;
+      const std::string& extra = r[5];
+      if (extra.find("VIRTUAL") != std::string::npos || extra.find("STORED GENERATED") != std::string::npos ||
+          extra.find("PERSISTENT") != std::string::npos)
+        continue;
+      if (holdsLineBreak(r[0])) {
+        server_.RaiseInternal(kErrNotAName, Value("a column of " + table_ + " has a line break in its name"));
+        return false;
+      }
+      columns.push_back(r[0]);
     }
-    Result res(db::storeResult(conn));
+    if (server_.lError.asBool() || columns.empty()) return columns.empty() ? failed() : false;
+
+    std::string select = "SELECT ";
+    prefix_ = "INSERT INTO " + backquoted(table_) + " (";
+    for (const std::string& c : columns) {
+      select += backquoted(c) + ",";
+      prefix_ += backquoted(c) + ",";
+    }
+    select.back() = ' ';
+    select += "FROM " + backquoted(table_);
+    prefix_.back() = ')';
+    prefix_ += " VALUES ";
+
+    const db::Handle conn = server_.handle();
+    if (db::query(conn, select.data(), select.size()) != 0) return failed();
+    Result res(db::useResult(conn));
+    if (res.handle == 0) return failed();
+    for (const db::FieldInfo& f : db::fields(res.handle)) forms_.push_back(formOf(f));
+
     db::RowView row;
-    while (db::fetchRow(res.handle, row))
-      if (row.count > 4 && !row.isNull(4)) keys.emplace_back(row.at(4));
-    return keys;
-  }
-
-  // (k1 > v1) OR (k1 = v1 AND k2 > v2) OR ...: the rows after the last one read,
-  // in a form the range optimiser reads as a key range.
-  std::string afterLast() const {
-    std::string cond;
-    for (std::size_t i = 0; i < keys_.size(); ++i) {
-      if (i > 0) cond += " OR ";
-      cond += "(";
-      for (std::size_t j = 0; j < i; ++j) cond += quotedName(keys_[j]) + " = " + lastKey_[j] + " AND ";
-      cond += quotedName(keys_[i]) + " > " + lastKey_[i] + ")";
-    }
-    return cond;
-  }
-
-  // Runs one SELECT and writes its rows, batch_ row groups to an INSERT line;
-  // returns the number of rows read.
-  unsigned long long readBatch(const std::string& sql) {
-    db::Handle conn = server_.handle();
-    if (db::query(conn, sql.data(), sql.size()) != 0) {
-      server_.CheckError();
-      return 0;
-    }
-    Result res(db::storeResult(conn));
-    if (res.handle == 0) {
-      server_.CheckError();
-      return 0;
-    }
-    if (forms_.empty()) describe(res.handle);
-    unsigned long long read = 0;
-    long long inLine = 0;
-    db::RowView row;
-    while (!cancelled() && db::fetchRow(res.handle, row)) {
-      if (inLine == 0) {
+    long long inStatement = 0;
+    std::size_t statementStart = 0;
+    bool any = false;
+    while (db::fetchRow(res.handle, row)) {
+      if (cancelled()) {
+        // The rest of the rows must be read before the connection takes another statement.
+        while (db::fetchRow(res.handle, row)) {
+        }
+        break;
+      }
+      if (!any) {
+        out_ += "\r\n\r\n--\r\n-- Dumping data for table " + table_ + "\r\n--\r\n\r\n\r\nLOCK TABLES " +
+                backquoted(table_) + " WRITE;\r\n";
+        any = true;
+      }
+      if (inStatement == 0) {
+        statementStart = out_.size();
         out_ += prefix_;
       } else {
         out_ += ',';
@@ -294,67 +398,80 @@ class TableReader {
       out_ += '(';
       for (unsigned i = 0; i < row.count; ++i) {
         if (i > 0) out_ += ',';
-        appendLiteral(out_, row, i, forms_[i], conn);
+        appendValue(out_, row, i, forms_[i]);
       }
       out_ += ')';
-      ++read;
-      if (++inLine == batch_) {
-        out_ += kCrLf;
-        inLine = 0;
+      if (++inStatement == batch_ || out_.size() - statementStart >= statementBytes_) {
+        out_ += ";\r\n";
+        inStatement = 0;
         file_.flush(out_);
       }
-      if (!keys_.empty()) rememberKey(row, conn);
     }
-    if (inLine > 0) out_ += kCrLf;
-    file_.flush(out_);
-    return read;
+    // A stream that ended early (a lost connection) reports its error here.
+    if (db::errnum(conn) != 0) return failed();
+    if (inStatement > 0) out_ += ";\r\n";
+    out_ += "\r\nUNLOCK TABLES;\r\n";
+    return true;
   }
 
-  // The column forms, the INSERT prefix and the positions of the key columns.
-  void describe(db::Handle res) {
-    std::vector<db::FieldInfo> fields = db::fields(res);
-    prefix_ = "INSERT INTO " + table_ + " (";
-    for (const db::FieldInfo& f : fields) {
-      forms_.push_back(formOf(f));
-      prefix_ += f.name + ",";
-    }
-    if (prefix_.back() == ',') prefix_.pop_back();
-    prefix_ += ") VALUES ";
-    for (const std::string& k : keys_) {
-      unsigned pos = 0;
-      while (pos < fields.size() && !equalsNoCase(fields[pos].name, k)) ++pos;
-      keyPos_.push_back(pos);
-    }
-  }
-
-  void rememberKey(const db::RowView& row, db::Handle conn) {
-    lastKey_.resize(keys_.size());
-    for (std::size_t k = 0; k < keys_.size(); ++k) {
-      lastKey_[k].clear();
-      unsigned pos = keyPos_[k];
-      if (pos < row.count) appendLiteral(lastKey_[k], row, pos, forms_[pos], conn);
-    }
+ private:
+  bool cancelled() const { return cancel_ && *cancel_; }
+  bool failed() {
+    if (!server_.lError.asBool()) server_.CheckError();
+    if (!server_.lError.asBool()) server_.RaiseInternal(kErrDumpWrite, Value("table " + table_ + " could not be read"));
+    return false;
   }
 
   TQuillonSrv& server_;
-  const unsigned long* lostConnections_;
   const std::string& table_;
   long long batch_;
+  std::size_t statementBytes_;
   const bool* cancel_;
   std::string& out_;
   DumpFile& file_;
-  std::vector<std::string> keys_;
-  std::vector<unsigned> keyPos_;
-  std::vector<std::string> lastKey_;
   std::vector<Form> forms_;
   std::string prefix_;
 };
+
+// The table as the server lists it: the name given, else the one name that
+// differs from it only in letter case.
+std::optional<std::string> listedName(const std::vector<std::string>& listed, const std::string& name) {
+  for (const std::string& t : listed)
+    if (t == name) return t;
+  std::optional<std::string> found;
+  for (const std::string& t : listed) {
+    if (!equalsNoCase(t, name)) continue;
+    if (found) return std::nullopt;  // more than one: a case-sensitive server holds both
+    found = t;
+  }
+  return found;
+}
+
+// The text of the caller's header or footer with each line a comment, so that
+// the stock client loads the file.
+std::string asComment(const std::string& text) {
+  std::string out;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    std::string_view line(text.data() + start, (end == std::string::npos ? text.size() : end) - start);
+    std::string_view bare = line;
+    if (!bare.empty() && bare.back() == '\r') bare.remove_suffix(1);
+    if (!bare.empty() && bare.substr(0, 2) != "--") out += "-- ";
+    out += line;
+    if (end == std::string::npos) break;
+    out += '\n';
+    start = end + 1;
+  }
+  return out;
+}
 
 }  // namespace
 
 // Writes a dump of the tables of the current database to fileName. Returns
 // true only when stopped by the cancel flag; false after a written dump and
-// after a refused or failed run (each failure reported through CheckError).
+// after a refused or failed run (each failure reported through CheckError). A
+// run that could not read every table keeps the old file.
 bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value& withDrop, const Value& overwrite,
                          const Value& batchRows, const Value& header, const Value& footer, const bool* cancel) {
   const bool drop = withDrop.asBool();
@@ -378,6 +495,10 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
   // The names go into the dump's statements: each must be a name, checked before the file is touched.
   for (const Value& name : tables.items())
     if (!detail::nameArg(*this, name, "table")) return false;
+  if (holdsLineBreak(cDBName.asString())) {
+    RaiseInternal(kErrNotAName, Value("the database name has a line break"));
+    return false;
+  }
 
   DumpFile file(target);
   if (!file.open()) {
@@ -386,55 +507,72 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
   }
   if (!bOnBackUp.isNil()) bOnBackUp(1);
 
+  lError = false;
+  DumpSession session(*this);
+  if (!session.begin(!inTransaction_)) {
+    if (!lError.asBool()) RaiseInternal(kErrDumpWrite, "the dump's session could not be set up");
+    return false;
+  }
+  std::vector<std::string> listed;
+  for (const auto& r : rowsOf(*this, "SHOW TABLES")) listed.push_back(r.empty() ? std::string() : r[0]);
+  std::size_t statementBytes = kStatementBytes;
+  if (auto packet = rowsOf(*this, "SELECT @@max_allowed_packet"); !packet.empty() && !packet[0].empty())
+    statementBytes = std::min<std::size_t>(statementBytes, std::stoull("0" + packet[0][0]) / 2);
+  if (lError.asBool()) return false;
+
   Array& names = tables.items();
   const long count = static_cast<long>(names.size());
   std::string out;
   out.reserve(kFlushBytes + (kFlushBytes >> 2));
   out += header.isNil() ? std::string("-- CLASS TQuillon, for [x]Pelagon\r\n") + std::string(33, '-') + "\r\n"
-                        : header.asString();
+                        : asComment(header.asString());
   out += kCrLf;
-  for (const Value& name : names) out += "** Table: " + name.asString() + "\r\n";
+  for (const Value& name : names) out += std::string(dump::kTableListMarker) + name.asString() + "\r\n";
   out += "\r\n\r\n";
-  if (drop) out += "** Create database **\r\nCREATE DATABASE IF NOT EXISTS " + cDBName.asString() + "\r\n\r\n";
+  for (std::string_view line : dump::kSessionSetup) out += std::string(line) + "\r\n";
+  out += kCrLf;
+  if (drop)
+    out += std::string(dump::kCreateDatabaseMarker) + "\r\nCREATE DATABASE IF NOT EXISTS " +
+           backquoted(cDBName.asString()) + ";\r\n\r\n";
 
-  // One snapshot for every table: the dump shows the database at one moment,
-  // and the counts agree with the rows read. A caller's own transaction is
-  // left alone (START TRANSACTION would commit it).
-  const bool ownSnapshot = !inTransaction_;
-  if (ownSnapshot) SqlQuery("START TRANSACTION WITH CONSISTENT SNAPSHOT");
-  // Rows read after a lost connection would come from another moment, and
-  // rows of the failed batch are missing: such a dump must not replace a whole one.
-  const unsigned long losses = lostConnections_;
-  auto lost = [&] { return lostConnections_ != losses; };
-
-  for (long i = 1; i <= count && file.ok() && !lost(); ++i) {
+  bool whole = true;
+  for (long i = 1; i <= count && file.ok() && whole; ++i) {
     if (cancelled()) break;
-    const std::string name = Q_LOWERCASE(names[static_cast<std::size_t>(i - 1)]);
-    names[static_cast<std::size_t>(i - 1)] = name;
-    if (!bOnBackUp.isNil()) bOnBackUp(2, name, count, i);
-    const long long rows = GetRowsFromTable(name).asInt();
-    out += "** BEGIN " + name + "\r\n";
-    if (drop) out += "DROP TABLE IF EXISTS " + name + "\r\n" + CreateInfo(name) + "\r\n";
-    if (rows > 0) {
-      out += "\r\n\r\n--\r\n-- Dumping data for table " + name + "\r\n--\r\n\r\n\r\nLOCK TABLES " + name + " WRITE;\r\n";
-      TableReader(*this, &lostConnections_, name, batch, cancel, out, file).run();
+    const std::string normal = Q_LOWERCASE(names[static_cast<std::size_t>(i - 1)]);
+    names[static_cast<std::size_t>(i - 1)] = normal;
+    if (!bOnBackUp.isNil()) bOnBackUp(2, normal, count, i);
+    const std::string table = listedName(listed, std::string(trimValueText(normal))).value_or(normal);
+    out += std::string(dump::kBeginMarker) + table + "\r\n";
+    if (drop) {
+      auto create = rowsOf(*this, "SHOW CREATE TABLE " + backquoted(table));
+      if (create.empty() || create[0].size() < 2) {
+        whole = false;
+        break;
+      }
+      std::string statement = create[0][1];
+      // One line: the server's own line breaks are layout (breaks inside its strings are escaped).
+      for (char& c : statement)
+        if (c == '\n' || c == '\r') c = ' ';
+      out += "DROP TABLE IF EXISTS " + backquoted(table) + ";\r\n" + statement + ";\r\n";
     }
-    out += "\r\nUNLOCK TABLES\r\n\r\n** END " + name + "\r\n\r\n\r\n";
+    if (!TableWriter(*this, table, batch, statementBytes, cancel, out, file).run()) {
+      whole = false;
+      break;
+    }
+    out += "\r\n" + std::string(dump::kEndMarker) + table + "\r\n\r\n\r\n";
     file.flush(out);
   }
-
-  if (ownSnapshot) CommitTransaction();  // after a loss: only ends the snapshot's state
-  if (lost()) {
-    RaiseInternal(kErrDumpWrite, "the connection was lost during the backup");
-    return false;
-  }
+  session.restore();
+  if (!whole) return false;  // reported where it failed; the old file stays
 
   if (cancelled()) {
     if (!bOnBackUp.isNil()) bOnBackUp(0);
     return true;
   }
   if (file.ok()) {
-    out += footer.isEmpty() ? defaultFooter() : footer.asString();
+    for (std::string_view line : dump::kSessionRestore) out += std::string(line) + "\r\n";
+    out += kCrLf;
+    out += footer.isEmpty() ? defaultFooter() : asComment(footer.asString());
     if (!bOnBackUp.isNil()) bOnBackUp(3, fileName);
     file.flush(out, true);
     file.commit();

@@ -79,14 +79,33 @@ TEST_F(Backup, FileOfTheExampleByteForByte) {
   EXPECT_EQ(tables.at(1).asString(), "clientes");  // the normalised name is written back
 
   std::string text = readAll(file);
+  std::string session, sessionEnd;
+  for (std::string_view line : {"SET @veltro_client = @@character_set_client, @veltro_results = "
+                                "@@character_set_results, @veltro_collation = @@collation_connection, "
+                                "@veltro_time_zone = @@time_zone, @veltro_sql_mode = @@sql_mode, "
+                                "@veltro_unique_checks = @@unique_checks, @veltro_foreign_key_checks = "
+                                "@@foreign_key_checks;",
+                                "SET NAMES binary;", "SET time_zone = '+00:00';",
+                                "SET sql_mode = 'NO_AUTO_VALUE_ON_ZERO';",
+                                "SET unique_checks = 0, foreign_key_checks = 0;"})
+    session += std::string(line) + "\r\n";
+  for (std::string_view line : {"SET unique_checks = @veltro_unique_checks, foreign_key_checks = "
+                                "@veltro_foreign_key_checks, sql_mode = @veltro_sql_mode, time_zone = "
+                                "@veltro_time_zone;",
+                                "SET character_set_client = @veltro_client, character_set_results = "
+                                "@veltro_results, collation_connection = @veltro_collation;"})
+    sessionEnd += std::string(line) + "\r\n";
+  // Markers are comments, names backquoted, statements end with ";": the stock client loads it.
   const std::string expected =
       "-- CLASS TQuillon, for [x]Pelagon\r\n"
       "---------------------------------\r\n"
       "\r\n"
-      "** Table: Clientes\r\n"
+      "-- ** Table: Clientes\r\n"
       "\r\n"
+      "\r\n" +
+      session +
       "\r\n"
-      "** BEGIN clientes\r\n"
+      "-- ** BEGIN clientes\r\n"
       "\r\n"
       "\r\n"
       "--\r\n"
@@ -94,14 +113,15 @@ TEST_F(Backup, FileOfTheExampleByteForByte) {
       "--\r\n"
       "\r\n"
       "\r\n"
-      "LOCK TABLES clientes WRITE;\r\n"
-      "INSERT INTO clientes (id,name) VALUES (1,'Ana'),(2,'Luis')\r\n"
+      "LOCK TABLES `clientes` WRITE;\r\n"
+      "INSERT INTO `clientes` (`id`,`name`) VALUES (1,'Ana'),(2,'Luis');\r\n"
       "\r\n"
-      "UNLOCK TABLES\r\n"
+      "UNLOCK TABLES;\r\n"
       "\r\n"
-      "** END clientes\r\n"
+      "-- ** END clientes\r\n"
       "\r\n"
-      "\r\n";
+      "\r\n" +
+      sessionEnd + "\r\n";
   ASSERT_GE(text.size(), expected.size());
   EXPECT_EQ(text.substr(0, expected.size()), expected);
   std::string footer = text.substr(expected.size());
@@ -116,9 +136,9 @@ TEST_F(Backup, FileOfTheExampleByteForByte) {
   // A header and a footer of the caller's; an empty table has no data part.
   side.exec("DELETE FROM vtb_dump.clientes");
   EXPECT_FALSE(server->Backup(Value::array({"clientes"}), file, false, true, {}, "", "-- end"));
-  EXPECT_EQ(readAll(file),
-            "\r\n** Table: clientes\r\n\r\n\r\n** BEGIN clientes\r\n\r\nUNLOCK TABLES\r\n\r\n** END clientes\r\n\r\n\r\n"
-            "-- end");
+  EXPECT_EQ(readAll(file), "\r\n-- ** Table: clientes\r\n\r\n\r\n" + session +
+                               "\r\n-- ** BEGIN clientes\r\n\r\nUNLOCK TABLES;\r\n\r\n-- ** END clientes\r\n\r\n\r\n" +
+                               sessionEnd + "\r\n-- end");
 }
 
 TEST_F(Backup, RoundTripLosesNothing) {
@@ -165,11 +185,12 @@ TEST_F(Backup, RoundTripLosesNothing) {
   EXPECT_FALSE(server->Backup(Value::array({"kinds", "pairs", "nokey"}), file, true, false, 3));
   EXPECT_TRUE(rec.calls->empty());
   std::string text = readAll(file);
-  EXPECT_NE(text.find("** Create database **\r\nCREATE DATABASE IF NOT EXISTS vtb_dump\r\n\r\n"), std::string::npos);
-  EXPECT_NE(text.find("** BEGIN pairs\r\nDROP TABLE IF EXISTS pairs\r\nCREATE TABLE pairs ("), std::string::npos);
+  EXPECT_NE(text.find("-- ** Create database **\r\nCREATE DATABASE IF NOT EXISTS `vtb_dump`;\r\n\r\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("-- ** BEGIN pairs\r\nDROP TABLE IF EXISTS `pairs`;\r\nCREATE TABLE `pairs` ("), std::string::npos);
   std::size_t inserts = 0;
-  for (std::size_t p = text.find("\r\nINSERT INTO kinds "); p != std::string::npos;
-       p = text.find("\r\nINSERT INTO kinds ", p + 1))
+  for (std::size_t p = text.find("\r\nINSERT INTO `kinds` "); p != std::string::npos;
+       p = text.find("\r\nINSERT INTO `kinds` ", p + 1))
     ++inserts;
   EXPECT_EQ(inserts, 4u);  // 11 rows
   EXPECT_NE(text.find(",NULL,NULL,"), std::string::npos);
@@ -200,8 +221,8 @@ TEST_F(Backup, CallbacksBatchesAndOldDumps) {
   EXPECT_FALSE(server->Backup(Value::array({"A", "b"}), file, false, false, 2));
   EXPECT_EQ(*backupCalls.seen, (std::vector<std::string>{"1", "2|a|2|1", "2|b|2|2", "3|" + file}));
   std::string text = readAll(file);
-  EXPECT_NE(text.find("LOCK TABLES a WRITE;\r\nINSERT INTO a (id) VALUES (1),(2)\r\nINSERT INTO a (id) VALUES "
-                      "(3),(4)\r\nINSERT INTO a (id) VALUES (5)\r\n\r\nUNLOCK TABLES\r\n"),
+  EXPECT_NE(text.find("LOCK TABLES `a` WRITE;\r\nINSERT INTO `a` (`id`) VALUES (1),(2);\r\nINSERT INTO `a` (`id`) "
+                      "VALUES (3),(4);\r\nINSERT INTO `a` (`id`) VALUES (5);\r\n\r\nUNLOCK TABLES;\r\n"),
             std::string::npos)
       << text;
 

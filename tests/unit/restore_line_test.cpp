@@ -39,32 +39,77 @@ TEST(Restore, LinesCutAtCrLfAcrossReads) {
   EXPECT_EQ(readLines(path, 4), std::vector<std::string>{""});  // a missing file reads as empty
 }
 
+// Only the statements Backup writes are sent, each naming the table of its
+// block; everything else that is not a comment or a marker is refused.
 TEST(Restore, LineClassification) {
-  auto statement = classifyLine("  \tINSERT INTO t VALUES (1,'x;');");
-  EXPECT_EQ(statement.kind, LineKind::Statement);
-  EXPECT_EQ(statement.text, "INSERT INTO t VALUES (1,'x;')");
-  EXPECT_EQ(classifyLine("LOCK TABLES t WRITE;").text, "LOCK TABLES t WRITE");
-  EXPECT_EQ(classifyLine("UNLOCK TABLES").kind, LineKind::Statement);
-  EXPECT_EQ(classifyLine("DROP TABLE IF EXISTS t").kind, LineKind::Statement);
-  EXPECT_EQ(classifyLine("CREATE TABLE t (id INT)").kind, LineKind::Statement);
+  struct Case {
+    const char* line;
+    LineKind kind;
+    const char* text;  // the statement sent, for statements
+  };
+  const Case cases[] = {
+      // The forms Backup writes, new and old.
+      {"  \tINSERT INTO `t` (`a`,`b`) VALUES (1,'x;'),(NULL,0x41),(-2.5e-3,_binary 'y');", LineKind::Statement,
+       "INSERT INTO `t` (`a`,`b`) VALUES (1,'x;'),(NULL,0x41),(-2.5e-3,_binary 'y')"},
+      {"INSERT INTO t (id,born,note) VALUES (1,'20100720','a\\'b'),(2,'19991231','x')", LineKind::Statement, nullptr},
+      {"LOCK TABLES `t` WRITE;", LineKind::Statement, "LOCK TABLES `t` WRITE"},
+      {"LOCK TABLES t WRITE;", LineKind::Statement, "LOCK TABLES t WRITE"},
+      {"UNLOCK TABLES;", LineKind::Statement, "UNLOCK TABLES"},
+      {"UNLOCK TABLES", LineKind::Statement, "UNLOCK TABLES"},
+      {"DROP TABLE IF EXISTS `t`;", LineKind::Statement, nullptr},
+      {"CREATE TABLE `t` (`id` int(11) NOT NULL, `s` varchar(9) DEFAULT 'SELECT;') ENGINE=InnoDB;",
+       LineKind::Statement, nullptr},
+      {"SET NAMES binary;", LineKind::Statement, "SET NAMES binary"},
+      {"SET sql_mode = 'NO_AUTO_VALUE_ON_ZERO';", LineKind::Statement, nullptr},
+      // Comments, markers and blank lines.
+      {"-- Dumping data for table t", LineKind::Ignore, nullptr},
+      {"-- ** END t", LineKind::Ignore, nullptr},
+      {"** END t", LineKind::Ignore, nullptr},
+      {"", LineKind::Ignore, nullptr},
+      {"   ", LineKind::Ignore, nullptr},
+      // Statements of other forms, on other tables, or carrying more.
+      {"DROP TABLE IF EXISTS canary", LineKind::Refused, nullptr},
+      {"DROP TABLE `t`", LineKind::Refused, nullptr},
+      {"INSERT INTO canary (a) VALUES (1)", LineKind::Refused, nullptr},
+      {"INSERT INTO t (a) VALUES (1); DROP TABLE canary", LineKind::Refused, nullptr},
+      {"INSERT INTO t (a) VALUES ((SELECT 1))", LineKind::Refused, nullptr},
+      {"INSERT INTO t (a) SELECT User FROM mysql.user", LineKind::Refused, nullptr},
+      {"INSERT INTO t (a) VALUES (1) ON DUPLICATE KEY UPDATE a = 2", LineKind::Refused, nullptr},
+      {"INSERT INTO t (a) VALUES ('unclosed)", LineKind::Refused, nullptr},
+      {"CREATE TABLE stolen SELECT User, Host, authentication_string FROM mysql.user", LineKind::Refused, nullptr},
+      {"CREATE TABLE `t` (a int) SELECT user AS a FROM mysql.user", LineKind::Refused, nullptr},
+      {"CREATE TABLE `t` (a int) -- x", LineKind::Refused, nullptr},
+      {"LOCK TABLES t READ, canary WRITE", LineKind::Refused, nullptr},
+      {"SET GLOBAL general_log = 0", LineKind::Refused, nullptr},
+      {"x', 'DROP TABLE t')", LineKind::Refused, nullptr},
+      {"insert into t values (1)", LineKind::Refused, nullptr},
+      {";", LineKind::Refused, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const auto action = classifyLine(c.line, "t");
+    EXPECT_EQ(action.kind, c.kind);
+    if (c.text) {
+      EXPECT_EQ(action.text, c.text);
+    }
+  }
+  // Before any BEGIN marker no table is named.
+  EXPECT_EQ(classifyLine("INSERT INTO t (a) VALUES (1)").kind, LineKind::Refused);
 
-  // Data that holds a keyword never makes a line a statement of its own.
-  EXPECT_EQ(classifyLine("x', 'DROP TABLE t')").kind, LineKind::Ignore);
-  EXPECT_EQ(classifyLine("insert into t values (1)").kind, LineKind::Ignore);
-  EXPECT_EQ(classifyLine("-- Dumping data for table t").kind, LineKind::Ignore);
-  EXPECT_EQ(classifyLine("** END t").kind, LineKind::Ignore);
-  EXPECT_EQ(classifyLine("").kind, LineKind::Ignore);
-  EXPECT_EQ(classifyLine(";").kind, LineKind::Ignore);
+  for (const char* marker : {"-- ** BEGIN my table", "** BEGIN my table"}) {
+    auto begin = classifyLine(marker);
+    EXPECT_EQ(begin.kind, LineKind::TableBegin);
+    EXPECT_EQ(begin.name, "my table");
+  }
+  EXPECT_EQ(classifyLine("INSERT INTO `my table` (`a`) VALUES (1)", "my table").kind, LineKind::Statement);
+  EXPECT_EQ(classifyLine("INSERT INTO `a``b` (`a`) VALUES (1)", "a`b").kind, LineKind::Statement);
 
-  auto begin = classifyLine("** BEGIN clientes");
-  EXPECT_EQ(begin.kind, LineKind::TableBegin);
-  EXPECT_EQ(begin.name, "clientes");
-  EXPECT_TRUE(begin.text.empty());
-
-  auto database = classifyLine("CREATE DATABASE IF NOT EXISTS shop");
-  EXPECT_EQ(database.kind, LineKind::CreateDatabase);
-  EXPECT_EQ(database.text, "CREATE DATABASE IF NOT EXISTS shop");
-  EXPECT_EQ(database.name, "shop");
+  for (const char* line : {"CREATE DATABASE IF NOT EXISTS shop", "CREATE DATABASE IF NOT EXISTS `shop`;"}) {
+    auto database = classifyLine(line);
+    EXPECT_EQ(database.kind, LineKind::CreateDatabase);
+    EXPECT_EQ(database.name, "shop");
+  }
+  EXPECT_EQ(classifyLine("CREATE DATABASE IF NOT EXISTS shop; DROP DATABASE x").kind, LineKind::Refused);
 }
 
 }  // namespace

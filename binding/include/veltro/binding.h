@@ -92,6 +92,10 @@ void escapeAppend(std::string& out, std::string_view text, Handle conn = 0);
 
 // Results.
 Handle storeResult(Handle conn);
+// A result streamed row by row (memory flat in its size); fetch every row (or
+// free it) before the connection's next statement. A fetch that ends early
+// leaves its error on the connection.
+Handle useResult(Handle conn);
 unsigned fieldCount(Handle conn);
 bool isResult(Handle res);
 std::uint64_t numRows(Handle res);

@@ -69,6 +69,7 @@ enum InternalError : int {
   kErrNotAName = 9027,         // an argument that must be a name is not an identifier
   kErrNoConnection = 9028,     // a statement on a server object with no connection (refused or ended)
   kErrBadSetting = 9029,       // a connection setting with a value the library does not know
+  kErrDumpStatement = 9030,    // Restore: a line that is not a statement Backup writes (skipped)
 };
 
 class TQuillonSrv : public Object {
