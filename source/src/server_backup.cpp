@@ -306,7 +306,8 @@ class DumpSession {
     if (!active_ || !server_.handle()) return;
     active_ = false;
     const long long conn = server_.handle();
-    auto lit = [&](std::size_t i) { return sqlLiteral(Value(saved_[i]), conn); };
+    // An empty setting (sql_mode '') is written '', not NULL.
+    auto lit = [&](std::size_t i) { return sqlLiteral(Value(saved_[i]), conn, 'C', true); };
     std::string isolation = saved_[6];
     for (char& c : isolation)
       if (c == '-') c = ' ';
@@ -342,6 +343,7 @@ class TableWriter {
   bool run() {
     // Stored columns only, invisible ones too: generated columns are computed again on load.
     std::vector<std::string> columns;
+    std::vector<bool> floats;
     for (const auto& r : rowsOf(server_, "SHOW COLUMNS FROM " + backquoted(table_))) {
       if (r.size() < 6) continue;
       const std::string& extra = r[5];
@@ -353,14 +355,16 @@ class TableWriter {
         return false;
       }
       columns.push_back(r[0]);
+      // FLOAT's text has six digits; as a double it has every digit of the value.
+      floats.push_back(r[1].rfind("float", 0) == 0);
     }
     if (server_.lError.asBool() || columns.empty()) return columns.empty() ? failed() : false;
 
     std::string select = "SELECT ";
     prefix_ = "INSERT INTO " + backquoted(table_) + " (";
-    for (const std::string& c : columns) {
-      select += backquoted(c) + ",";
-      prefix_ += backquoted(c) + ",";
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      select += backquoted(columns[i]) + (floats[i] ? " + 0e0," : ",");
+      prefix_ += backquoted(columns[i]) + ",";
     }
     select.back() = ' ';
     select += "FROM " + backquoted(table_);
@@ -447,6 +451,17 @@ std::optional<std::string> listedName(const std::vector<std::string>& listed, co
   return found;
 }
 
+// A caller's name without its backquotes (backquotes inside undoubled).
+std::string unquoted(std::string_view name) {
+  if (name.size() < 2 || name.front() != '`' || name.back() != '`') return std::string(name);
+  std::string out;
+  for (std::size_t i = 1; i + 1 < name.size(); ++i) {
+    out += name[i];
+    if (name[i] == '`') ++i;
+  }
+  return out;
+}
+
 // The text of the caller's header or footer with each line a comment, so that
 // the stock client loads the file.
 std::string asComment(const std::string& text) {
@@ -493,8 +508,14 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
     return false;
   }
   // The names go into the dump's statements: each must be a name, checked before the file is touched.
-  for (const Value& name : tables.items())
+  for (const Value& name : tables.items()) {
     if (!detail::nameArg(*this, name, "table")) return false;
+    // A line break would end a line of the dump inside the name.
+    if (holdsLineBreak(name.asString())) {
+      RaiseInternal(kErrNotAName, Value("a table name holds a line break"));
+      return false;
+    }
+  }
   if (holdsLineBreak(cDBName.asString())) {
     RaiseInternal(kErrNotAName, Value("the database name has a line break"));
     return false;
@@ -541,7 +562,8 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
     const std::string normal = Q_LOWERCASE(names[static_cast<std::size_t>(i - 1)]);
     names[static_cast<std::size_t>(i - 1)] = normal;
     if (!bOnBackUp.isNil()) bOnBackUp(2, normal, count, i);
-    const std::string table = listedName(listed, std::string(trimValueText(normal))).value_or(normal);
+    const std::string given = unquoted(trimValueText(normal));
+    const std::string table = listedName(listed, given).value_or(given);
     out += std::string(dump::kBeginMarker) + table + "\r\n";
     if (drop) {
       auto create = rowsOf(*this, "SHOW CREATE TABLE " + backquoted(table));
