@@ -11,8 +11,8 @@ folder=""
 rows=1000
 while [ $# -gt 0 ]; do
   case "$1" in
-    --here) folder=$2; shift 2 ;;
-    --rows) rows=$2; shift 2 ;;
+    --here) [ $# -ge 2 ] || { echo "--here needs a folder" >&2; exit 2; }; folder=$(cd "$2" && pwd); shift 2 ;;
+    --rows) [ $# -ge 2 ] || { echo "--rows needs a number" >&2; exit 2; }; rows=$2; shift 2 ;;
     *) echo "usage: ./run [--here DIR] [--rows N]" >&2; exit 2 ;;
   esac
 done
