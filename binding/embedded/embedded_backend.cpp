@@ -18,11 +18,18 @@ int opUseEmbeddedConnection(void* conn) {
   return mysql_options(asConn(conn), MYSQL_OPT_USE_EMBEDDED_CONNECTION, nullptr);
 }
 
+// The embedded library has no lookup of its character sets by name: it
+// changes the session's set and its own together.
+int opAdoptCharset(void* conn, const char* name) {
+  return name && mysql_set_character_set(asConn(conn), name) == 0 ? 1 : 0;
+}
+
 constexpr VeltroBackendOps embeddedOps() {
   VeltroBackendOps ops = commonOps();
   ops.serverInit = opServerInit;
   ops.serverEnd = opServerEnd;
   ops.useEmbeddedConnection = opUseEmbeddedConnection;
+  ops.adoptCharset = opAdoptCharset;
   return ops;
 }
 

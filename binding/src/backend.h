@@ -29,6 +29,28 @@ typedef struct VeltroField {
   unsigned decimals;
 } VeltroField;
 
+// TLS modes of VeltroConnectOptions (the values of db::TlsMode).
+enum {
+  VELTRO_TLS_DEFAULT = 0,          // the client library's own default
+  VELTRO_TLS_OFF = 1,              // never encrypted; certificate files are not passed
+  VELTRO_TLS_PREFERRED = 2,        // encrypted when the server offers it, plain otherwise
+  VELTRO_TLS_REQUIRED = 3,         // encrypted or no connection; the certificate checked only against a given CA
+  VELTRO_TLS_VERIFY_IDENTITY = 4,  // encrypted, the certificate checked against the CA and the host name
+};
+
+// Settings applied to a connection object before it connects; null texts and
+// zero numbers keep the client library's default.
+typedef struct VeltroConnectOptions {
+  const char* charset;
+  int tls;  // one of VELTRO_TLS_*
+  const char* sslCa;
+  const char* sslCert;
+  const char* sslKey;
+  unsigned connectTimeout;  // seconds
+  unsigned readTimeout;
+  unsigned writeTimeout;
+} VeltroConnectOptions;
+
 typedef struct VeltroBackendOps {
   // Embedded backend only (null in the client backend).
   int (*serverInit)(int argc, char** argv, char** groups);
@@ -51,6 +73,15 @@ typedef struct VeltroBackendOps {
   // Non-zero when escaping byte by byte (backslash before \0 \n \r \\ ' " and
   // ^Z) gives what realEscape gives on conn; null in a backend that cannot tell.
   int (*plainEscaping)(void* conn);
+  // Makes the connection escape with the named character set, as the server
+  // now reads it; 0 when the client library does not know the name.
+  int (*adoptCharset)(void* conn, const char* name);
+
+  // Client backend only (null in the embedded backend).
+  // Applies options to a connection not yet connected; 0 on success.
+  int (*applyOptions)(void* conn, const VeltroConnectOptions* options);
+  // The cipher of an encrypted connection; null for a plain one.
+  const char* (*sslCipher)(void* conn);
 
   void* (*storeResult)(void* conn);
   // A result read row by row from the server (nothing held in memory); the

@@ -37,6 +37,52 @@ int opPlainEscaping(void* conn) {
   return answer;
 }
 
+// As the client library itself does when the server's session tracking
+// reports a new character_set_client: the connection object escapes with the
+// named set from now on.
+int opAdoptCharset(void* conn, const char* name) {
+  const MARIADB_CHARSET_INFO* cs = name ? mariadb_get_charset_by_name(name) : nullptr;
+  if (!cs) return 0;
+  asConn(conn)->charset = cs;
+  return 1;
+}
+
+int setText(MYSQL* m, enum mysql_option option, const char* text) {
+  return text ? mysql_optionsv(m, option, text) : 0;
+}
+
+int setSeconds(MYSQL* m, enum mysql_option option, unsigned seconds) {
+  return seconds ? mysql_optionsv(m, option, &seconds) : 0;
+}
+
+// Connector/C asks for TLS when MYSQL_OPT_SSL_ENFORCE is on or any certificate
+// file is given, and goes on unencrypted when the server does not offer it
+// unless the server certificate is to be verified. So "off" passes no
+// certificate file, "preferred" only asks, and "required" is made sure of
+// after the connect (db::connect checks the cipher).
+int opApplyOptions(void* conn, const VeltroConnectOptions* o) {
+  MYSQL* m = asConn(conn);
+  int failed = 0;
+  failed |= setText(m, MYSQL_SET_CHARSET_NAME, o->charset);
+  if (o->tls != VELTRO_TLS_OFF) {
+    failed |= setText(m, MYSQL_OPT_SSL_CA, o->sslCa);
+    failed |= setText(m, MYSQL_OPT_SSL_CERT, o->sslCert);
+    failed |= setText(m, MYSQL_OPT_SSL_KEY, o->sslKey);
+  }
+  if (o->tls != VELTRO_TLS_DEFAULT) {
+    my_bool enforce = o->tls != VELTRO_TLS_OFF;
+    my_bool verify = o->tls == VELTRO_TLS_VERIFY_IDENTITY;
+    failed |= mysql_optionsv(m, MYSQL_OPT_SSL_ENFORCE, &enforce);
+    failed |= mysql_optionsv(m, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify);
+  }
+  failed |= setSeconds(m, MYSQL_OPT_CONNECT_TIMEOUT, o->connectTimeout);
+  failed |= setSeconds(m, MYSQL_OPT_READ_TIMEOUT, o->readTimeout);
+  failed |= setSeconds(m, MYSQL_OPT_WRITE_TIMEOUT, o->writeTimeout);
+  return failed;
+}
+
+const char* opSslCipher(void* conn) { return mysql_get_ssl_cipher(asConn(conn)); }
+
 }  // namespace
 }  // namespace veltro_client_ops
 
@@ -55,3 +101,6 @@ const VeltroBackendOps* clientBackend() {
 }
 
 }  // namespace veltro::db::detail
+    o.adoptCharset = veltro_client_ops::opAdoptCharset;
+    o.applyOptions = veltro_client_ops::opApplyOptions;
+    o.sslCipher = veltro_client_ops::opSslCipher;

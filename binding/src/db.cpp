@@ -227,7 +227,13 @@ char typeLetter(int type) {
 }
 
 Handle connect(const char* host, const char* user, const char* password, unsigned port,
-               unsigned long flags, const char* database) {
+               unsigned long flags, const char* database, const ConnectOptions& options) {
+  // Multi-statement mode is never on, and TLS is the tls setting's alone
+  // (CLIENT_SSL among the flags would ask for it behind that setting).
+  constexpr unsigned long kClientSsl = 2048;
+  constexpr unsigned long kClientMultiStatements = 65536;
+  constexpr unsigned kSslConnectionError = 2026;  // CR_SSL_CONNECTION_ERROR
+  flags &= ~(kClientSsl | kClientMultiStatements);
   setLastFailure(0, {});
   const VeltroBackendOps* ops = detail::clientBackend();
   void* conn = ops->init();
@@ -236,7 +242,17 @@ Handle connect(const char* host, const char* user, const char* password, unsigne
     return 0;
   }
   // A failed connect still yields the handle: the error is read from it.
-  ops->realConnect(conn, host, user, password, database, port, nullptr, flags);
+  const bool connected =
+      ops->realConnect(conn, host, user, password, database, port, textOrNull(options.socket), flags) != nullptr;
+  // The client library goes on unencrypted when the server offers no TLS and
+  // the certificate is not to be verified; a required TLS is made sure of here,
+  // before any statement is sent.
+  const bool tlsRequired = options.tls == TlsMode::Required || options.tls == TlsMode::VerifyIdentity;
+  if (connected && tlsRequired && !ops->sslCipher(conn)) {
+    ops->close(conn);
+    setLastFailure(kSslConnectionError, "TLS is required, but the server does not offer it");
+    return 0;
+  }
   return adopt(ops, conn);
 }
 
@@ -279,6 +295,19 @@ Handle embedded(const char* database, const std::vector<std::string>& options,
   ops->useEmbeddedConnection(conn);
   if (!ops->realConnect(conn, nullptr, nullptr, nullptr, database, 0, nullptr, 0)) {
     unsigned number = ops->errnum(conn);
+  auto textOrNull = [](const std::string& s) { return s.empty() ? nullptr : s.c_str(); };
+  const VeltroConnectOptions settings{textOrNull(options.charset), static_cast<int>(options.tls),
+                                      textOrNull(options.sslCa),   textOrNull(options.sslCert),
+                                      textOrNull(options.sslKey),  options.connectTimeout,
+                                      options.readTimeout,         options.writeTimeout};
+  static_assert(static_cast<int>(TlsMode::Off) == VELTRO_TLS_OFF && static_cast<int>(TlsMode::Preferred) == VELTRO_TLS_PREFERRED &&
+                static_cast<int>(TlsMode::Required) == VELTRO_TLS_REQUIRED &&
+                static_cast<int>(TlsMode::VerifyIdentity) == VELTRO_TLS_VERIFY_IDENTITY);
+  if (ops->applyOptions(conn, &settings) != 0) {
+    ops->close(conn);
+    setLastFailure(kUnknownError, "The connection settings could not be applied");
+    return 0;
+  }
     std::string message = ops->error(conn);
     ops->close(conn);
     if (number == 0) explainEmbeddedRefusal(ops, database, number, message);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "veltro/binding.h"
+#include "veltro/table.h"
 
 namespace veltro {
 
@@ -64,12 +65,43 @@ Value fetchRowValue(db::Handle res, std::int64_t n) {
 
 // --- Connection-level wrappers -------------------------------------------------
 
+namespace {
+
+// The connection settings of MYSQLCONNECT's keyed table, by the argument rules.
+db::ConnectOptions connectOptions(const Value& options) {
+  db::ConnectOptions o;
+  const Table* table = options.tableOrNull();
+  if (!table) return o;
+  auto text = [table](std::string_view key) {
+    const Value* v = table->find(key);
+    return v && v->isString() ? v->str() : std::string();
+  };
+  auto seconds = [table](std::string_view key) {
+    const Value* v = table->find(key);
+    return v ? static_cast<unsigned>(std::max<std::int32_t>(numArg(*v), 0)) : 0u;
+  };
+  o.charset = text("charset");
+  const Value* tls = table->find("tls");
+  if (tls && tls->isString() && !tls->str().empty() && !db::tlsModeOf(tls->str(), o.tls))
+    o.tls = db::TlsMode::VerifyIdentity;
+  o.sslCa = text("ssl-ca");
+  o.sslCert = text("ssl-cert");
+  o.sslKey = text("ssl-key");
+  o.connectTimeout = seconds("connect-timeout");
+  o.readTimeout = seconds("read-timeout");
+  o.writeTimeout = seconds("write-timeout");
+  o.socket = text("socket");
+  return o;
+}
+
+}  // namespace
+
 Value MYSQLCONNECT(const Value& host, const Value& user, const Value& password, const Value& port,
-                   const Value& flags, const Value& database) {
+                   const Value& flags, const Value& database, const Value& options) {
   const unsigned portNumber = port.isNumber() ? static_cast<unsigned>(numArg(port)) : 3306u;
   const unsigned long flagBits = flags.isNumber() ? static_cast<std::uint32_t>(numArg(flags)) : 0ul;
   return Value(db::connect(textArg(host), textArg(user), textArg(password), portNumber, flagBits,
-                           textArg(database)));
+                           textArg(database), connectOptions(options)));
 }
 
 Value MYSQLEMBEDDED(const Value& database, const Value& options, const Value& groups) {

@@ -55,11 +55,47 @@ inline constexpr unsigned kAutoIncrementFlag = 512;
 // Type letter of a MySQL protocol type number ("N", "L", "D", "T", "C", "M" or "U").
 char typeLetter(int type);
 
+// How a connection uses TLS.
+enum class TlsMode {
+  Default,         // as the client library does by itself (Connector/C: TLS when a certificate file is given)
+  Off,             // never; certificate files are ignored
+  Preferred,       // encrypted when the server offers it, unencrypted otherwise
+  Required,        // encrypted or no connection; the certificate checked only against a given sslCa
+  VerifyIdentity,  // encrypted, the certificate signed by the CA (sslCa) and naming the host
+};
+
+// The TLS mode of a text: "off", "preferred", "required" or "verify-identity",
+// in any letter case; false for any other text.
+bool tlsModeOf(std::string_view text, TlsMode& mode);
+
+// Settings of one connection, applied through the client library's options
+// before it connects. Empty texts and zero numbers keep the client library's
+// default.
+struct ConnectOptions {
+  std::string charset;  // character set of the connection ("utf8mb4", "gbk", ...)
+  TlsMode tls = TlsMode::Default;
+  std::string sslCa, sslCert, sslKey;  // certificate files (PEM)
+  unsigned connectTimeout = 0, readTimeout = 0, writeTimeout = 0;  // seconds
+  std::string socket;  // the Unix socket, used when the host is "localhost" (or null)
+};
+
 // Connections. connect() returns a handle also when the connect failed (the
-// error is readable on it); 0 only when no connection object could be made.
-// port 0 lets the client library choose its default.
+// error is readable on it); 0 when no connection object could be made, when
+// the options could not be applied, or when TLS was required and the
+// connection came out unencrypted (the reason readable through errnum(0) /
+// error(0)). port 0 lets the client library choose its default. The flags
+// never switch on multi-statement mode (65536) nor TLS (2048, which the tls
+// setting decides): both bits are cleared.
 Handle connect(const char* host, const char* user, const char* password, unsigned port,
-               unsigned long flags, const char* database);
+               unsigned long flags, const char* database, const ConnectOptions& options);
+inline Handle connect(const char* host, const char* user, const char* password, unsigned port,
+                      unsigned long flags, const char* database) {
+  return connect(host, user, password, port, flags, database, ConnectOptions{});
+}
+// Makes a connection escape with the character set the server now reads from
+// it (name as in @@character_set_client), after a statement changed it; false
+// when the client library does not know the name (or for no connection).
+bool adoptCharset(Handle conn, const char* name);
 // Starts the embedded server (once per process) and connects to it; 0 on failure,
 // with the reason readable through errnum(0) / error(0).
 // options is the server's argv: its first element is the program name, the
@@ -134,8 +170,14 @@ std::string embeddedModulePath();
 namespace veltro {
 
 // --- Connection-level wrappers -------------------------------------------------
+// options: a keyed table of connection settings, each optional: "charset",
+// "tls", "ssl-ca", "ssl-cert", "ssl-key", "socket" (texts) and
+// "connect-timeout", "read-timeout", "write-timeout" (seconds). A "tls" text
+// that tlsModeOf does not know asks for the strictest mode, verify-identity,
+// so that a misspelt setting never connects unencrypted.
 Value MYSQLCONNECT(const Value& host = {}, const Value& user = {}, const Value& password = {},
-                   const Value& port = {}, const Value& flags = {}, const Value& database = {});
+                   const Value& port = {}, const Value& flags = {}, const Value& database = {},
+                   const Value& options = {});
 // options: array of texts, the server's argv (first element the program name,
 // e.g. db::embeddedOptions(dir)); groups: array of option-file group names.
 Value MYSQLEMBEDDED(const Value& database = {}, const Value& options = {}, const Value& groups = {});

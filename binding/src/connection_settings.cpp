@@ -1,0 +1,34 @@
+// Connection settings that outlive the connect: the TLS mode's texts, and the
+// character set a statement switched the connection to.
+#include <string_view>
+
+#include "backend.h"
+#include "handles.h"
+#include "veltro/binding.h"
+
+namespace veltro::db {
+
+bool tlsModeOf(std::string_view text, TlsMode& mode) {
+  static constexpr struct {
+    std::string_view name;
+    TlsMode mode;
+  } kModes[] = {{"off", TlsMode::Off},
+                {"preferred", TlsMode::Preferred},
+                {"required", TlsMode::Required},
+                {"verify-identity", TlsMode::VerifyIdentity}};
+  for (const auto& m : kModes) {
+    if (equalsNoCase(text, m.name)) {
+      mode = m.mode;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool adoptCharset(Handle conn, const char* name) {
+  const detail::Entry* e = detail::connections().find(conn);
+  if (!e || !name || !e->ops->adoptCharset) return false;
+  return e->ops->adoptCharset(e->object, name) != 0;
+}
+
+}  // namespace veltro::db
