@@ -95,12 +95,12 @@ const VeltroBackendOps* clientBackend() {
     mysql_library_init(0, nullptr, nullptr);
     VeltroBackendOps o = veltro_client_ops::commonOps();
     o.plainEscaping = veltro_client_ops::opPlainEscaping;
+    o.adoptCharset = veltro_client_ops::opAdoptCharset;
+    o.applyOptions = veltro_client_ops::opApplyOptions;
+    o.sslCipher = veltro_client_ops::opSslCipher;
     return o;
   }();
   return &ops;
 }
 
 }  // namespace veltro::db::detail
-    o.adoptCharset = veltro_client_ops::opAdoptCharset;
-    o.applyOptions = veltro_client_ops::opApplyOptions;
-    o.sslCipher = veltro_client_ops::opSslCipher;

@@ -241,6 +241,19 @@ Handle connect(const char* host, const char* user, const char* password, unsigne
     setLastFailure(kOutOfMemoryError, "MySQL client ran out of memory");
     return 0;
   }
+  auto textOrNull = [](const std::string& s) { return s.empty() ? nullptr : s.c_str(); };
+  const VeltroConnectOptions settings{textOrNull(options.charset), static_cast<int>(options.tls),
+                                      textOrNull(options.sslCa),   textOrNull(options.sslCert),
+                                      textOrNull(options.sslKey),  options.connectTimeout,
+                                      options.readTimeout,         options.writeTimeout};
+  static_assert(static_cast<int>(TlsMode::Off) == VELTRO_TLS_OFF && static_cast<int>(TlsMode::Preferred) == VELTRO_TLS_PREFERRED &&
+                static_cast<int>(TlsMode::Required) == VELTRO_TLS_REQUIRED &&
+                static_cast<int>(TlsMode::VerifyIdentity) == VELTRO_TLS_VERIFY_IDENTITY);
+  if (ops->applyOptions(conn, &settings) != 0) {
+    ops->close(conn);
+    setLastFailure(kUnknownError, "The connection settings could not be applied");
+    return 0;
+  }
   // A failed connect still yields the handle: the error is read from it.
   const bool connected =
       ops->realConnect(conn, host, user, password, database, port, textOrNull(options.socket), flags) != nullptr;
@@ -295,19 +308,6 @@ Handle embedded(const char* database, const std::vector<std::string>& options,
   ops->useEmbeddedConnection(conn);
   if (!ops->realConnect(conn, nullptr, nullptr, nullptr, database, 0, nullptr, 0)) {
     unsigned number = ops->errnum(conn);
-  auto textOrNull = [](const std::string& s) { return s.empty() ? nullptr : s.c_str(); };
-  const VeltroConnectOptions settings{textOrNull(options.charset), static_cast<int>(options.tls),
-                                      textOrNull(options.sslCa),   textOrNull(options.sslCert),
-                                      textOrNull(options.sslKey),  options.connectTimeout,
-                                      options.readTimeout,         options.writeTimeout};
-  static_assert(static_cast<int>(TlsMode::Off) == VELTRO_TLS_OFF && static_cast<int>(TlsMode::Preferred) == VELTRO_TLS_PREFERRED &&
-                static_cast<int>(TlsMode::Required) == VELTRO_TLS_REQUIRED &&
-                static_cast<int>(TlsMode::VerifyIdentity) == VELTRO_TLS_VERIFY_IDENTITY);
-  if (ops->applyOptions(conn, &settings) != 0) {
-    ops->close(conn);
-    setLastFailure(kUnknownError, "The connection settings could not be applied");
-    return 0;
-  }
     std::string message = ops->error(conn);
     ops->close(conn);
     if (number == 0) explainEmbeddedRefusal(ops, database, number, message);
