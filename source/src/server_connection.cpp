@@ -7,6 +7,7 @@
 #include "veltro/binding.h"
 #include "veltro/query.h"
 #include "veltro/server.h"
+#include "veltro/table.h"
 #include "flag_scope.h"
 
 namespace veltro {
@@ -17,6 +18,63 @@ namespace {
 // Attempts of one reconnect while the server stays away, and the pause before each retry.
 constexpr int kReconnectAttempts = 3;
 constexpr int kReconnectPauseMs = 200;
+
+// The connection settings members, each with the key MYSQLCONNECT reads it under.
+struct Setting {
+  const char* member;
+  const char* key;
+  Value TQuillonSrv::*value;
+  bool seconds;
+};
+constexpr Setting kSettings[] = {
+    {"cCharset", "charset", &TQuillonSrv::cCharset, false},
+    {"cTls", "tls", &TQuillonSrv::cTls, false},
+    {"cSslCa", "ssl-ca", &TQuillonSrv::cSslCa, false},
+    {"cSslCert", "ssl-cert", &TQuillonSrv::cSslCert, false},
+    {"cSslKey", "ssl-key", &TQuillonSrv::cSslKey, false},
+    {"nConnectTimeout", "connect-timeout", &TQuillonSrv::nConnectTimeout, true},
+    {"nReadTimeout", "read-timeout", &TQuillonSrv::nReadTimeout, true},
+    {"nWriteTimeout", "write-timeout", &TQuillonSrv::nWriteTimeout, true},
+    {"cSocket", "socket", &TQuillonSrv::cSocket, false},
+};
+
+// What is wrong with the first bad setting ("" when all are good): a text
+// setting that is not a text, a TLS mode the library does not know, a timeout
+// that is not a number of seconds. nil, and an empty text, keep the default.
+std::string badSetting(const TQuillonSrv& srv) {
+  for (const Setting& s : kSettings) {
+    const Value& v = srv.*s.value;
+    if (v.isNil() || (v.isString() && v.str().empty())) continue;
+    const std::string named = std::string(s.member) + " = " + (v.isString() ? "\"" + v.str() + "\"" : v.toString());
+    if (s.seconds) {
+      if (!v.isNumber() || v.asNumber().isNegative()) return named + ": not a number of seconds";
+    } else if (!v.isString()) {
+      return named + ": not a text";
+    } else if (s.value == &TQuillonSrv::cTls) {
+      db::TlsMode mode;
+      if (!db::tlsModeOf(v.str(), mode)) return named + ": not off, preferred, required or verify-identity";
+    }
+  }
+  return {};
+}
+
+// Reports the first bad setting (kErrBadSetting); false when there is one.
+bool settingsGood(TQuillonSrv& srv) {
+  const std::string bad = badSetting(srv);
+  if (bad.empty()) return true;
+  srv.RaiseInternal(kErrBadSetting, Value(bad));
+  return false;
+}
+
+// The settings as MYSQLCONNECT's keyed table.
+Value connectOptions(const TQuillonSrv& srv) {
+  Value options = Value::table();
+  Table& table = *options.asTable();
+  for (const Setting& s : kSettings)
+    if (!(srv.*s.value).isNil()) table.set(s.key, srv.*s.value);
+  return options;
+}
+
 }  // namespace
 
 ServerPtr TQuillonSrv::create() { return std::make_shared<TQuillonSrv>(Key{}); }
@@ -45,6 +103,10 @@ TQuillonSrv& TQuillonSrv::New(const Value& host, const Value& user, const Value&
   queries_.clear();
   lReConnect = true;
   embedded_ = false;
+  // A bad setting is reported before anything is sent; the object stays
+  // unconnected, as after a refused connect.
+  hMysql = 0;
+  if (!settingsGood(*this)) return *this;
   hMysql = Connect();
   CheckError();
   if (lError.asBool()) End();
@@ -53,9 +115,11 @@ TQuillonSrv& TQuillonSrv::New(const Value& host, const Value& user, const Value&
 
 Value TQuillonSrv::Connect(const Value& host, const Value& user, const Value& password, const Value& port,
                            const Value& flags, const Value& database) {
+  if (!settingsGood(*this)) return Value(0);
   return MYSQLCONNECT(host.isNil() ? cHost : host, user.isNil() ? cUser : user,
                       password.isNil() ? cPassword : password, port.isNil() ? nPort : port,
-                      flags.isNil() ? nFlags : flags, database.isNil() ? cDBName : database);
+                      flags.isNil() ? nFlags : flags, database.isNil() ? cDBName : database,
+                      connectOptions(*this));
 }
 
 void TQuillonSrv::ReConnect() {
@@ -64,6 +128,13 @@ void TQuillonSrv::ReConnect() {
   detail::FlagScope guard(reconnecting_);
   inTransaction_ = false;
   ++lostConnections_;
+  if (!embedded_ && !badSetting(*this).empty()) {
+    // Settings changed since the connect: reported once, not on each attempt.
+    if (hMysql.asInt() > 0) db::close(hMysql.asInt());
+    hMysql = 0;
+    settingsGood(*this);
+    return;
+  }
   for (int attempt = 1; attempt <= kReconnectAttempts; ++attempt) {
     if (attempt > 1) std::this_thread::sleep_for(std::chrono::milliseconds(kReconnectPauseMs * (attempt - 1)));
     // The old handle is useless after 2006; release it instead of leaking it.

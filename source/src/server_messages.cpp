@@ -29,7 +29,16 @@ MessageTable buildTable() {
       .member<S, &S::Cargo>("Cargo")
       .member<S, &S::lError>("lError")
       .member<S, &S::nFlags>("nFlags")
-      .member<S, &S::nPort>("nPort");
+      .member<S, &S::nPort>("nPort")
+      .member<S, &S::cCharset>("cCharset")
+      .member<S, &S::cTls>("cTls")
+      .member<S, &S::cSslCa>("cSslCa")
+      .member<S, &S::cSslCert>("cSslCert")
+      .member<S, &S::cSslKey>("cSslKey")
+      .member<S, &S::nConnectTimeout>("nConnectTimeout")
+      .member<S, &S::nReadTimeout>("nReadTimeout")
+      .member<S, &S::nWriteTimeout>("nWriteTimeout")
+      .member<S, &S::cSocket>("cSocket");
   t.add("nInternalError", [](Object& o, Args) -> Value { return srv(o).nInternalError; });
   t.add("_nInternalError", [](Object& o, Args a) -> Value {
     // A code set by name is reported by the next check, as when an operation sets it.

@@ -41,6 +41,73 @@ bool TQuillonSrv::SqlQuery(const Value& cQuery) {
   return sendStatement(cQuery.str());
 }
 
+namespace {
+
+// A statement after its leading blanks and comments. An executable comment
+// ("/*!" or "/*M!" and its version digits) holds statement text: only its
+// opening is passed over.
+std::string_view afterComments(std::string_view sql) {
+  std::size_t i = 0;
+  const std::size_t n = sql.size();
+  while (i < n) {
+    const char c = sql[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
+      ++i;
+    } else if (c == '#' || (c == '-' && i + 1 < n && sql[i + 1] == '-')) {
+      const std::size_t end = sql.find('\n', i);
+      if (end == std::string_view::npos) return {};
+      i = end + 1;
+    } else if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
+      std::size_t j = i + 2;
+      if (j + 1 < n && sql[j] == 'M' && sql[j + 1] == '!') ++j;
+      if (j < n && sql[j] == '!') {
+        for (++j; j < n && sql[j] >= '0' && sql[j] <= '9';) ++j;
+        i = j;
+        continue;
+      }
+      const std::size_t end = sql.find("*/", i + 2);
+      if (end == std::string_view::npos) return {};
+      i = end + 2;
+    } else {
+      break;
+    }
+  }
+  return sql.substr(i);
+}
+
+// Whether text holds word (given in lower case) in any letter case.
+bool mentions(std::string_view text, std::string_view word) {
+  for (std::size_t i = 0; i + word.size() <= text.size(); ++i)
+    if (equalsNoCase(text.substr(i, word.size()), word)) return true;
+  return false;
+}
+
+// Whether a statement may have changed the client character set (SET NAMES,
+// SET CHARACTER SET, SET CHARSET, SET character_set_client = ...): its first
+// word is SET and it mentions "names" or "char". A false yes costs one
+// question to the server; a false no would leave escaping on the old set.
+bool mayChangeCharset(std::string_view sql) {
+  // Most statements are told apart by their first byte: only an S, a blank
+  // or a comment can start one of these.
+  switch (sql.empty() ? '\0' : sql[0]) {
+    case 's': case 'S': case ' ': case '\t': case '\r': case '\n': case '\f': case '\v': case '/': case '-':
+    case '#':
+      break;
+    default:
+      return false;
+  }
+  sql = afterComments(sql);
+  if (sql.size() < 4 || !equalsNoCase(sql.substr(0, 3), "set")) return false;
+  const auto next = static_cast<unsigned char>(sql[3]);
+  if ((next >= 'a' && next <= 'z') || (next >= 'A' && next <= 'Z') || (next >= '0' && next <= '9') ||
+      next == '_' || next == '$' || next >= 0x80)
+    return false;
+  sql.remove_prefix(3);
+  return mentions(sql, "names") || mentions(sql, "char");
+}
+
+}  // namespace
+
 bool TQuillonSrv::sendStatement(std::string_view sql) {
   if (isBlankText(sql)) {
     RaiseInternal(kErrEmptyStatement);
@@ -73,6 +140,26 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
     case TxEffect::Begin: inTransaction_ = true; break;
     case TxEffect::End: inTransaction_ = false; break;
     case TxEffect::None: break;
+  }
+  if (mayChangeCharset(sql)) {
+    // The client library learns a new character set only from the server's
+    // session tracking, which may be off: the set is asked for and handed to
+    // it, so that values are escaped as the server now reads them.
+    const db::Handle h = hMysql.asInt();
+    static constexpr std::string_view kAsk = "SELECT @@character_set_client";
+    if (db::query(h, kAsk.data(), kAsk.size()) != 0) {
+      CheckError();
+      return false;
+    }
+    std::string name;
+    const db::Handle res = db::storeResult(h);
+    db::RowView row;
+    if (db::fetchRow(res, row)) name = row.at(0);
+    db::freeResult(res);
+    if (!db::adoptCharset(h, name.c_str())) {
+      RaiseInternal(kErrBadSetting, Value("character set \"" + name + "\" of the connection, unknown to the client library"));
+      return false;
+    }
   }
   return true;
 }
