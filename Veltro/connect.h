@@ -16,7 +16,8 @@ inline constexpr const char* kSettingsFile = "connect.ini";
 Value settingOf(const TablePtr& settings, const std::string& section, const std::string& key);
 
 // A server object made ready from the section "mysql": with a non-empty key
-// "embedded" (a data directory) on the embedded server, else by New. Raises
+// "embedded" (a data directory) on the embedded server, else by New, with the
+// optional connection keys (see connectionSettings) set on it first. Raises
 // through the current handler when the connection fails. createDatabase: make
 // the database first when it does not exist (for the tools that prepare it).
 ServerPtr openServer(const TablePtr& settings, bool createDatabase = false);

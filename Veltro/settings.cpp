@@ -200,4 +200,29 @@ TablePtr INIREADTEXT(std::string_view text) {
 
 Number settingNumber(std::string_view text) { return Number::leading(text); }
 
+ConnectionSettings connectionSettings(const TablePtr& settings) {
+  const Value* found = settings ? settings->find("mysql") : nullptr;
+  const Table* section = found ? found->tableOrNull() : nullptr;
+  auto text = [section](std::string_view key) {
+    const Value* v = section ? section->find(key) : nullptr;
+    return v && !v->asString().empty() ? Value(v->asString()) : Value();
+  };
+  auto seconds = [&text](std::string_view key) {
+    Value v = text(key);
+    Number n;
+    return v.isString() && Number::parse(v.str(), n) ? Value(n) : v;
+  };
+  ConnectionSettings c;
+  c.charset = text("charset");
+  c.tls = text("tls");
+  c.sslCa = text("ssl-ca");
+  c.sslCert = text("ssl-cert");
+  c.sslKey = text("ssl-key");
+  c.connectTimeout = seconds("connect-timeout");
+  c.readTimeout = seconds("read-timeout");
+  c.writeTimeout = seconds("write-timeout");
+  c.socket = text("socket");
+  return c;
+}
+
 }  // namespace veltro

@@ -22,4 +22,14 @@ TablePtr INIREADTEXT(std::string_view text);
 // one point up to the first other character; 0 when there are no digits.
 Number settingNumber(std::string_view text);
 
+// The optional connection keys of section "mysql" (charset, tls, ssl-ca,
+// ssl-cert, ssl-key, connect-timeout, read-timeout, write-timeout, socket) as
+// the server object's settings members take them: texts as written, the
+// timeouts as numbers. nil for an absent or empty key (the default stays); a
+// timeout that is not a numeral stays text, for the server object to report.
+struct ConnectionSettings {
+  Value charset, tls, sslCa, sslCert, sslKey, connectTimeout, readTimeout, writeTimeout, socket;
+};
+ConnectionSettings connectionSettings(const TablePtr& settings);
+
 }  // namespace veltro

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "settings.h"
 
@@ -233,6 +234,41 @@ TEST_F(IniRead, SelfIncludeEnds) {
   EXPECT_EQ(at(twice, "b", "b1"), "1");
   EXPECT_EQ(at(twice, "MAIN", "between"), "1");
   EXPECT_EQ(at(twice, "MAIN", "a1"), "1");  // b includes a, which starts in "MAIN"
+}
+
+// The optional connection keys of [mysql] as the server object's members take them.
+TEST(ConnectionSettings, KeysOfSectionMysql) {
+  struct Case {
+    const char* ini;
+    // charset, tls, ssl-ca, ssl-cert, ssl-key, connect-, read-, write-timeout, socket
+    std::vector<Value> expected;
+  };
+  const Value nil;
+  const std::vector<Case> cases = {
+      {"[mysql]\nhost = h\ncharset = gbk\ntls = Verify-Identity\nssl-ca = /c/ca.pem\nssl-cert = /c/cert.pem\n"
+       "ssl-key = /c/key.pem\nconnect-timeout = 5\nread-timeout = 30\nwrite-timeout = 2.5\nsocket = /run/my.sock\n",
+       {"gbk", "Verify-Identity", "/c/ca.pem", "/c/cert.pem", "/c/key.pem", Number::fromInt(5), Number::fromInt(30),
+        Value(Number::leading("2.5")), "/run/my.sock"}},
+      // Absent and empty keys keep the defaults.
+      {"[mysql]\nhost = h\ntls =\nread-timeout =\n", {nil, nil, nil, nil, nil, nil, nil, nil, nil}},
+      // A timeout that is no numeral stays text, for the server object to report.
+      {"[mysql]\nconnect-timeout = ten\nread-timeout = 10s\nwrite-timeout = -1\n",
+       {nil, nil, nil, nil, nil, "ten", "10s", Number::fromInt(-1), nil}},
+      // Only section [mysql] counts, and its keys match exactly.
+      {"charset = gbk\n[other]\ntls = off\n[mysql]\nCharset = big5\n", {nil, nil, nil, nil, nil, nil, nil, nil, nil}},
+  };
+  for (const Case& c : cases) {
+    const ConnectionSettings got = connectionSettings(INIREADTEXT(c.ini));
+    const std::vector<Value> values = {got.charset,        got.tls,         got.sslCa,
+                                       got.sslCert,        got.sslKey,      got.connectTimeout,
+                                       got.readTimeout,    got.writeTimeout, got.socket};
+    ASSERT_EQ(values.size(), c.expected.size());
+    for (std::size_t i = 0; i < values.size(); ++i)
+      EXPECT_TRUE(values[i] == c.expected[i])
+          << c.ini << "\nkey " << i << ": " << values[i].toString() << " kind " << values[i].kindLetter() << ", expected "
+          << c.expected[i].toString() << " kind " << c.expected[i].kindLetter();
+  }
+  EXPECT_TRUE(connectionSettings(nullptr).charset.isNil());
 }
 
 }  // namespace
