@@ -8,6 +8,8 @@ packages=(
   libmariadb-dev libmariadbd-dev mariadb-server mariadb-client
   libncurses-dev libgtest-dev tmux procps
 )
+# The test server's certificates (scripts/testserver.sh).
+packages+=(openssl)
 # Fuzzing (scripts/fuzz.sh, part of ./test): clang and its libFuzzer runtime.
 packages+=(clang libclang-rt-14-dev)
 packages+=("$@")

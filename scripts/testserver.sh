@@ -14,7 +14,12 @@
 #
 # The server listens on a free loopback port and on DIR/mysqld.sock, holds the
 # database veltro_test and the account veltro (password in DIR/env.sh) with
-# every privilege. Extra mariadbd options may be given in VELTRO_SERVER_OPTS.
+# every privilege. It offers TLS with a certificate for 127.0.0.1 and
+# localhost, signed by a CA made on the first start (DIR/tls/ca.pem, in
+# VELTRO_TEST_SSL_CA); the account veltro_tls (same password, every privilege)
+# may only connect over TLS. DIR/tls/other-ca.pem (VELTRO_TEST_OTHER_CA) is a
+# CA that signed nothing of this server. Extra mariadbd options may be given
+# in VELTRO_SERVER_OPTS.
 set -euo pipefail
 
 cmd=${1:-}
@@ -25,6 +30,7 @@ mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 pidfile=$dir/mysqld.pid
 sock=$dir/mysqld.sock
+tls=$dir/tls
 
 alive() { [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; }
 
@@ -47,10 +53,33 @@ free_port() {
   echo "no free port found" >&2; return 1
 }
 
+# A CA of one's own and a server certificate it signs, for 127.0.0.1 and
+# localhost; made once, kept for resume. A second CA signs nothing.
+make_tls() {
+  [ -f "$tls/server-cert.pem" ] && [ -f "$tls/other-ca.pem" ] && return 0
+  command -v openssl >/dev/null || { echo "openssl is missing (scripts/setup.sh installs it)" >&2; exit 1; }
+  rm -rf "$tls"
+  mkdir -p "$tls"
+  (
+    cd "$tls"
+    for ca in ca other-ca; do
+      openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=Veltro test $ca" \
+        -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
+        -keyout "$ca-key.pem" -out "$ca.pem"
+    done
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" -keyout server-key.pem -out server.csr
+    printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' \
+      >server.ext
+    openssl x509 -req -in server.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial -days 3650 \
+      -extfile server.ext -out server-cert.pem
+  ) >"$dir/tls.log" 2>&1 || { cat "$dir/tls.log" >&2; exit 1; }
+}
+
 launch() {
   # shellcheck disable=SC2086
   mariadbd --no-defaults --user="$(id -un)" --datadir="$dir/data" --socket="$sock" \
     --port="$1" --bind-address=127.0.0.1 --pid-file="$pidfile" --log-error="$dir/error.log" \
+    --ssl-ca="$tls/ca.pem" --ssl-cert="$tls/server-cert.pem" --ssl-key="$tls/server-key.pem" \
     --skip-log-bin --innodb-buffer-pool-size=128M --max-allowed-packet=64M \
     --innodb-flush-log-at-trx-commit="${VELTRO_FLUSH:-2}" ${VELTRO_SERVER_OPTS:-} \
     >/dev/null 2>&1 &
@@ -63,8 +92,10 @@ launch() {
 }
 
 start() {
-  if alive && [ -f "$dir/env.sh" ]; then cat "$dir/env.sh"; return 0; fi
+  # A server started before it offered TLS is started again.
+  if alive && grep -q VELTRO_TEST_SSL_CA "$dir/env.sh" 2>/dev/null; then cat "$dir/env.sh"; return 0; fi
   stop
+  make_tls
   if [ ! -d "$dir/data/mysql" ]; then
     rm -rf "$dir/data"
     mariadb-install-db --no-defaults --user="$(id -un)" --datadir="$dir/data" \
@@ -80,6 +111,10 @@ CREATE OR REPLACE USER 'veltro'@'%' IDENTIFIED BY '$password';
 CREATE OR REPLACE USER 'veltro'@'localhost' IDENTIFIED BY '$password';
 GRANT ALL PRIVILEGES ON *.* TO 'veltro'@'%' WITH GRANT OPTION;
 GRANT ALL PRIVILEGES ON *.* TO 'veltro'@'localhost' WITH GRANT OPTION;
+CREATE OR REPLACE USER 'veltro_tls'@'%' IDENTIFIED BY '$password' REQUIRE SSL;
+CREATE OR REPLACE USER 'veltro_tls'@'localhost' IDENTIFIED BY '$password' REQUIRE SSL;
+GRANT ALL PRIVILEGES ON *.* TO 'veltro_tls'@'%';
+GRANT ALL PRIVILEGES ON *.* TO 'veltro_tls'@'localhost';
 SQL
   mkdir -p "$dir/tmp"
   cat >"$dir/env.sh" <<ENV
@@ -92,6 +127,9 @@ export VELTRO_TEST_DB=veltro_test
 export VELTRO_TEST_PID=$(cat "$pidfile")
 export VELTRO_TEST_SERVER_DIR=$dir
 export VELTRO_TEST_TMP=$dir/tmp
+export VELTRO_TEST_SSL_CA=$tls/ca.pem
+export VELTRO_TEST_OTHER_CA=$tls/other-ca.pem
+export VELTRO_TEST_TLS_USER=veltro_tls
 ENV
   cat "$dir/env.sh"
 }
@@ -112,6 +150,7 @@ resume() {
   if alive; then return 0; fi
   rm -f "$pidfile"
   port=$(sed -n 's/^export VELTRO_TEST_PORT=//p' "$dir/env.sh")
+  make_tls
   launch "$port"
   sed -i "s/^export VELTRO_TEST_PID=.*/export VELTRO_TEST_PID=$(cat "$pidfile")/" "$dir/env.sh"
 }

@@ -30,6 +30,13 @@ const ServerEnv& serverEnv() {
     e.database = need("VELTRO_TEST_DB");
     const char* t = std::getenv("VELTRO_TEST_TMP");
     e.tmpdir = (t && *t) ? t : "/tmp";
+    auto optional = [](const char* name) {
+      const char* v = std::getenv(name);
+      return std::string(v ? v : "");
+    };
+    e.sslCa = optional("VELTRO_TEST_SSL_CA");
+    e.otherCa = optional("VELTRO_TEST_OTHER_CA");
+    e.tlsUser = optional("VELTRO_TEST_TLS_USER");
     return e;
   }();
   return env;

@@ -13,6 +13,13 @@ struct ServerEnv {
   std::string password;
   std::string database;  // test database
   std::string tmpdir;    // scratch space under the build tree
+  // TLS: the CA that signed the server's certificate, a CA that signed
+  // nothing of it, and an account that may only connect encrypted (password
+  // as above). Empty when the server was started without TLS; the tests that
+  // need them fail then.
+  std::string sslCa;
+  std::string otherCa;
+  std::string tlsUser;
 };
 
 // The server of this run. A test that calls it fails (never skips) when the

@@ -1,0 +1,357 @@
+// The server object's connection settings against the throwaway server: TLS
+// modes and certificates, the character set (set, and followed after a
+// statement changes it), flags the library refuses, the socket and timeouts.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "server_support.h"
+#include "veltro/table.h"
+
+namespace veltro {
+namespace {
+
+using testing::Recorder;
+using testing::serverEnv;
+using testing::SideConnection;
+
+// Settings members by name, set through the message table as a caller by name would.
+using Members = std::vector<std::pair<std::string, Value>>;
+
+struct Login {
+  std::string host = serverEnv().host;
+  std::string user = serverEnv().user;
+  Value flags = 0;
+};
+
+ServerPtr open(const Recorder& rec, const Members& members, const Login& login = {}) {
+  const auto& env = serverEnv();
+  ServerPtr s = TQuillonSrv::create();
+  for (const auto& [name, value] : members) {
+    s->send("_" + name, value);
+    EXPECT_TRUE(s->send(name) == value) << name;
+  }
+  s->New(login.host, login.user, env.password, static_cast<int>(env.port), login.flags, env.database, rec.block());
+  return s;
+}
+
+// Column col of the first row of a statement sent through the server object.
+std::string ask(const ServerPtr& s, const std::string& sql, unsigned col = 0) {
+  if (!s->SqlQuery(sql)) return "<failed>";
+  const db::Handle res = db::storeResult(s->handle());
+  db::RowView row;
+  std::string out = db::fetchRow(res, row) && col < row.count ? std::string(row.at(col)) : "<no row>";
+  db::freeResult(res);
+  return out;
+}
+
+std::string cipherOf(const ServerPtr& s) { return ask(s, "SHOW SESSION STATUS LIKE 'Ssl_cipher'", 1); }
+
+// The TLS variables of the run: a test that needs them fails without them.
+void needTls() {
+  ASSERT_FALSE(serverEnv().sslCa.empty()) << "VELTRO_TEST_SSL_CA is not set: start the server with scripts/testserver.sh";
+  ASSERT_FALSE(serverEnv().otherCa.empty()) << "VELTRO_TEST_OTHER_CA is not set";
+  ASSERT_FALSE(serverEnv().tlsUser.empty()) << "VELTRO_TEST_TLS_USER is not set";
+}
+
+TEST(Connection, TlsModes) {
+  needTls();
+  const auto& env = serverEnv();
+  struct Case {
+    const char* what;
+    std::string user;
+    Members members;
+    bool connects;
+    bool encrypted;
+    long long refusal;  // the error reported when it does not connect
+  };
+  const std::vector<Case> cases = {
+      {"verify-identity with the CA that signed the certificate", env.user,
+       {{"cTls", "verify-identity"}, {"cSslCa", env.sslCa}}, true, true, 0},
+      {"required, as the account that needs TLS", env.tlsUser, {{"cTls", "required"}}, true, true, 0},
+      {"the mode in any letter case", env.tlsUser, {{"cTls", "ReQuired"}}, true, true, 0},
+      {"preferred, and the server offers TLS", env.user, {{"cTls", "preferred"}}, true, true, 0},
+      {"the client library's default", env.user, {}, true, false, 0},
+      {"off, although a CA is given", env.user, {{"cTls", "off"}, {"cSslCa", env.sslCa}}, true, false, 0},
+      {"off, as the account that needs TLS", env.tlsUser, {{"cTls", "off"}}, false, false, 1045},
+      {"verify-identity with a CA that did not sign the certificate", env.user,
+       {{"cTls", "verify-identity"}, {"cSslCa", env.otherCa}}, false, false, 2026},
+      {"verify-identity without a CA", env.user, {{"cTls", "verify-identity"}}, false, false, 2026},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Recorder rec;
+    Login login;
+    login.user = c.user;
+    ServerPtr s = open(rec, c.members, login);
+    if (!c.connects) {
+      EXPECT_EQ(rec.numbers(), std::vector<long long>{c.refusal});
+      EXPECT_TRUE(s->lError.asBool());
+      EXPECT_EQ(s->handle(), 0);
+      continue;
+    }
+    ASSERT_EQ(rec.numbers(), std::vector<long long>{}) << s->ErrorTxt();
+    ASSERT_GT(s->handle(), 0);
+    EXPECT_EQ(!cipherOf(s).empty(), c.encrypted) << cipherOf(s);
+    EXPECT_EQ(ask(s, "SELECT SUBSTRING_INDEX(USER(), '@', 1)"), c.user);
+    s->End();
+  }
+}
+
+// The binding's keyed table of options, and a tls text it does not know.
+TEST(Connection, BindingOptionsTable) {
+  needTls();
+  const auto& env = serverEnv();
+  struct Case {
+    const char* what;
+    std::vector<std::pair<const char*, Value>> options;
+    bool encrypted;    // connected and encrypted
+    unsigned refusal;  // otherwise the error of the handle, or of handle 0
+  };
+  const std::vector<Case> cases = {
+      {"verify-identity with its CA", {{"tls", "verify-identity"}, {"ssl-ca", Value(env.sslCa)}}, true, 0},
+      {"timeouts among the options", {{"tls", "required"}, {"connect-timeout", 5}, {"read-timeout", 60}}, true, 0},
+      {"an unknown tls text asks for verify-identity", {{"tls", "requierd"}, {"ssl-ca", Value(env.otherCa)}}, false,
+       2026},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Value options = Value::table();
+    for (const auto& [key, value] : c.options) options.asTable()->set(key, value);
+    Value h = MYSQLCONNECT(env.host, env.user, env.password, static_cast<int>(env.port), 0, env.database, options);
+    if (!c.encrypted) {
+      EXPECT_EQ(MYSQLGETERRNO(h).asInt(), c.refusal) << MYSQLERROR(h).asString();
+      MYSQLCLOSE(h);
+      continue;
+    }
+    ASSERT_GT(h.asInt(), 0);
+    ASSERT_EQ(MYSQLGETERRNO(h).asInt(), 0) << MYSQLERROR(h).asString();
+    const std::string sql = "SHOW SESSION STATUS LIKE 'Ssl_cipher'";
+    ASSERT_EQ(MYSQLQUERY(h, sql, static_cast<int>(sql.size())).asInt(), 0);
+    Value res = MYSQLSTORERESULT(h);
+    EXPECT_FALSE(MYSQLFETCHROW(res).at(2).asString().empty());
+    MYSQLFREERESULT(res);
+    MYSQLCLOSE(h);
+  }
+}
+
+// A setting the library does not know is reported with 9029 before anything
+// is sent: the server sees no connection attempt.
+TEST(Connection, BadSettingsSendNothing) {
+  struct Case {
+    Members members;
+    std::string named;  // what the report names
+  };
+  const std::vector<Case> cases = {
+      {{{"cTls", "requierd"}}, "cTls = \"requierd\""},
+      {{{"cTls", "verify_identity"}}, "cTls = \"verify_identity\""},
+      {{{"cTls", 1}}, "cTls = 1"},
+      {{{"nReadTimeout", "ten"}}, "nReadTimeout = \"ten\""},
+      {{{"nConnectTimeout", -1}}, "nConnectTimeout = -1"},
+      {{{"nWriteTimeout", true}}, "nWriteTimeout"},
+      {{{"cCharset", 7}}, "cCharset = 7"},
+  };
+  SideConnection side;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.named);
+    const std::string before = side.rows("SHOW GLOBAL STATUS LIKE 'Connections'")[0][1];
+    Recorder rec;
+    ServerPtr s = open(rec, c.members);
+    ASSERT_EQ(rec.numbers(), std::vector<long long>{kErrBadSetting});
+    EXPECT_TRUE(rec.calls->front().internal);
+    EXPECT_NE(rec.calls->front().extra.asString().find(c.named), std::string::npos)
+        << rec.calls->front().extra.asString();
+    EXPECT_EQ(s->handle(), 0);
+    EXPECT_TRUE(s->lError.asBool());
+    // Connect and ReConnect check the same way, and send nothing either.
+    EXPECT_EQ(s->Connect().asInt(), 0);
+    s->ReConnect();
+    EXPECT_EQ(s->handle(), 0);
+    EXPECT_EQ(rec.numbers(), (std::vector<long long>{kErrBadSetting, kErrBadSetting, kErrBadSetting}));
+    EXPECT_EQ(side.rows("SHOW GLOBAL STATUS LIKE 'Connections'")[0][1], before);
+  }
+}
+
+// A table with a row to write and a bystander row.
+class Charset : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    side.exec("DROP DATABASE IF EXISTS vtb_conn");
+    side.exec("CREATE DATABASE vtb_conn");
+    side.exec("CREATE TABLE vtb_conn.t (id int PRIMARY KEY, v varbinary(255))");
+    side.exec("INSERT INTO vtb_conn.t VALUES (1, 'a'), (99, 'keep')");
+  }
+  void TearDown() override { side.exec("DROP DATABASE IF EXISTS vtb_conn"); }
+
+  // Texts whose first byte starts a two-byte character in GBK, Big5 or Shift
+  // JIS whose second byte may be a backslash: escaped without regard to the
+  // set, the backslash would join it and free the quote. (No blank at the
+  // end: Update trims values.)
+  static std::vector<Value> hostileValues() {
+    return {Value("\xbf' OR 1=1 -- x"), Value::memo("\xbf' OR 1=1 -- x"), Value("\x95' OR 1=1 -- x"),
+            Value("\xe0' OR 1=1 -- x"), Value::memo("\x81\\' OR 1=1 -- x")};
+  }
+  // Each value written by Update into the row lands byte for byte, and the bystander stays.
+  void expectRoundTrips(const ServerPtr& s) {
+    for (const Value& v : hostileValues()) {
+      SCOPED_TRACE(v.asString());
+      EXPECT_TRUE(s->Update("t", Value::array({"v"}), Value::array({v}), "id = 1"));
+      EXPECT_TRUE(side.scalar("SELECT v FROM vtb_conn.t WHERE id = 1") == v.asString())
+          << side.scalar("SELECT HEX(v) FROM vtb_conn.t WHERE id = 1");
+      EXPECT_EQ(side.scalar("SELECT v FROM vtb_conn.t WHERE id = 99"), "keep");
+    }
+  }
+
+  SideConnection side;
+};
+
+TEST_F(Charset, SettingAppliesAndEscapes) {
+  for (const char* charset : {"gbk", "big5", "sjis"}) {
+    for (bool tracking : {true, false}) {
+      SCOPED_TRACE(std::string(charset) + (tracking ? ", session tracking on" : ", session tracking off"));
+      Recorder rec;
+      ServerPtr s = TQuillonSrv::create();
+      s->cCharset = charset;
+      const auto& env = serverEnv();
+      s->New(env.host, env.user, env.password, static_cast<int>(env.port), 0, "vtb_conn", rec.block());
+      ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
+      if (!tracking) {
+        ASSERT_TRUE(s->SqlQuery("SET SESSION session_track_system_variables = ''"));
+      }
+      EXPECT_EQ(ask(s, "SELECT @@character_set_client"), charset);
+      expectRoundTrips(s);
+      EXPECT_EQ(rec.numbers(), std::vector<long long>{});
+      s->End();
+    }
+  }
+  // A set the client library does not know is its refusal, reported.
+  Recorder rec;
+  ServerPtr s = TQuillonSrv::create();
+  s->cCharset = "no_such_set";
+  const auto& env = serverEnv();
+  s->New(env.host, env.user, env.password, static_cast<int>(env.port), 0, "vtb_conn", rec.block());
+  EXPECT_EQ(rec.numbers().size(), 1u);
+  EXPECT_EQ(s->handle(), 0);
+}
+
+// A statement that changes the client character set is followed with session
+// tracking off, in every spelling.
+TEST_F(Charset, StatementsThatChangeItAreFollowed) {
+  const struct {
+    const char* statement;
+    const char* charset;
+  } cases[] = {
+      {"SET NAMES big5", "big5"},
+      {"set names 'sjis'", "sjis"},
+      {"SET CHARACTER SET gbk", "gbk"},
+      {"SET CHARSET big5", "big5"},
+      {"SET character_set_client = sjis", "sjis"},
+      {"SET @@session.character_set_client = gbk", "gbk"},
+      {"  \r\n\t/* a comment */ Set Names gbk", "gbk"},
+      {"-- a comment\nSET NAMES sjis", "sjis"},
+      {"# a comment\n  SET NAMES big5", "big5"},
+      {"/*!40101 SET NAMES gbk */", "gbk"},
+      {"/*M!100100 SET NAMES sjis */", "sjis"},
+  };
+  const auto& env = serverEnv();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.statement);
+    // The statements that change only the client's set leave the literal to
+    // be converted into the connection's set (or the database's): both are
+    // made the same set first, so that the bytes reach the column unconverted.
+    side.exec(std::string("ALTER DATABASE vtb_conn CHARACTER SET ") + c.charset);
+    Recorder rec;
+    ServerPtr s = TQuillonSrv::create();
+    s->New(env.host, env.user, env.password, static_cast<int>(env.port), 0, "vtb_conn", rec.block());
+    ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
+    ASSERT_TRUE(s->SqlQuery("SET SESSION session_track_system_variables = ''"));
+    ASSERT_TRUE(s->SqlQuery(std::string("SET character_set_connection = ") + c.charset));
+    ASSERT_EQ(ask(s, "SELECT @@character_set_client"), "utf8mb4");
+    ASSERT_TRUE(s->SqlQuery(c.statement));
+    EXPECT_EQ(ask(s, "SELECT @@character_set_client"), c.charset);
+    expectRoundTrips(s);
+    // And back: utf8mb4 escapes byte by byte again.
+    ASSERT_TRUE(s->SqlQuery("SET NAMES utf8mb4"));
+    expectRoundTrips(s);
+    EXPECT_EQ(rec.numbers(), std::vector<long long>{});
+    s->End();
+  }
+}
+
+// Flags the library never lets through, the socket, and timeouts.
+TEST(Connection, FlagsSocketAndTimeouts) {
+  const auto& env = serverEnv();
+  SideConnection side;
+  side.exec("DROP TABLE IF EXISTS vtb_conn_canary");
+  side.exec("CREATE TABLE vtb_conn_canary (id int)");
+
+  {
+    SCOPED_TRACE("multi-statement flag");
+    Recorder rec;
+    Login login;
+    login.flags = 65536;
+    ServerPtr s = open(rec, {}, login);
+    ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
+    EXPECT_FALSE(s->SqlQuery("SELECT 1; DROP TABLE vtb_conn_canary"));
+    EXPECT_EQ(rec.numbers(), std::vector<long long>{1064});
+    EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = DATABASE() "
+                          "AND table_name = 'vtb_conn_canary'"),
+              "1");
+    s->End();
+  }
+  {
+    SCOPED_TRACE("TLS flag among the flags");
+    Recorder rec;
+    Login login;
+    login.flags = 2048 | 65536;
+    ServerPtr s = open(rec, {}, login);
+    ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
+    EXPECT_EQ(ask(s, "SELECT 1"), "1");
+    EXPECT_EQ(rec.numbers(), std::vector<long long>{});
+    s->End();
+  }
+  struct Case {
+    const char* what;
+    Members members;
+    std::string host;
+    long long refusal;  // 0: connects
+  };
+  const std::vector<Case> cases = {
+      {"the socket of the test server", {{"cSocket", env.socket}}, "localhost", 0},
+      {"a socket where there is none", {{"cSocket", env.tmpdir + "/no-such.sock"}}, "localhost", 2002},
+      {"timeouts", {{"nConnectTimeout", 5}, {"nReadTimeout", 60}, {"nWriteTimeout", 60}}, env.host, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Recorder rec;
+    Login login;
+    login.host = c.host;
+    ServerPtr s = open(rec, c.members, login);
+    if (c.refusal != 0) {
+      EXPECT_EQ(rec.numbers(), std::vector<long long>{c.refusal});
+      EXPECT_EQ(s->handle(), 0);
+      continue;
+    }
+    ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
+    EXPECT_EQ(ask(s, "SELECT 1"), "1");
+    EXPECT_EQ(rec.numbers(), std::vector<long long>{});
+    s->End();
+  }
+
+  {
+    SCOPED_TRACE("a read timeout shorter than the statement");
+    Recorder rec;
+    ServerPtr s = open(rec, {{"nReadTimeout", 1}});
+    ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
+    s->lReConnect = false;
+    EXPECT_FALSE(s->SqlQuery("SELECT SLEEP(8)"));
+    EXPECT_EQ(rec.numbers(), std::vector<long long>{2013});
+    s->End();
+  }
+  side.exec("DROP TABLE IF EXISTS vtb_conn_canary");
+}
+
+}  // namespace
+}  // namespace veltro
