@@ -1,29 +1,36 @@
 // The stack of error handlers, guarded blocks and the default handling that
 // shows an error and, on Quit, reports it with its callers and ends the program.
+//
+// Threads: the handler stack, the raise site and the network-error flag belong
+// to the calling thread, so an error unwinds to a guarded block of its own
+// thread. The installed console is one for the process; the default handling
+// shows one alert at a time on it.
 #include "veltro/error.h"
 
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <execinfo.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace veltro {
 
 namespace {
 
 std::vector<ErrorHandler>& handlers() {
-  static std::vector<ErrorHandler> stack;
+  thread_local std::vector<ErrorHandler> stack;
   return stack;
 }
 
-bool networkErrorFlag = false;
+thread_local bool networkErrorFlag = false;
 
 // Return address into the code that called raiseError for the error being
 // handled: the first of the callers that a Quit report lists.
-void* raiseSite = nullptr;
+thread_local void* raiseSite = nullptr;
 
 // Without an installed screen the alert goes to the error output and is answered "Quit".
 class PlainConsole : public AlertConsole {
@@ -45,7 +52,15 @@ class PlainConsole : public AlertConsole {
   }
 };
 
-AlertConsole* installedConsole = nullptr;
+std::atomic<AlertConsole*> installedConsole{nullptr};
+
+// Held by the default handling from its first alert to the answer (or to the
+// end of the process on Quit), so that errors of two threads do not share the
+// screen. Recursive: a console may itself raise an error while it shows one.
+std::recursive_mutex& alertMutex() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
 
 bool endsWith(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
@@ -190,11 +205,12 @@ std::string errorAdditional(const Error& error) {
   return "(DOS Error " + error.OsCode.number().text() + ")";
 }
 
-void setAlertConsole(AlertConsole* console) { installedConsole = console; }
+void setAlertConsole(AlertConsole* console) { installedConsole.store(console, std::memory_order_release); }
 
 AlertConsole& alertConsole() {
   static PlainConsole plain;
-  return installedConsole ? *installedConsole : plain;
+  AlertConsole* installed = installedConsole.load(std::memory_order_acquire);
+  return installed ? *installed : plain;
 }
 
 bool networkError() { return networkErrorFlag; }
@@ -240,6 +256,7 @@ Value defaultErrorHandling(const ErrorPtr& error) {
   if (canDefault) choices.emplace_back("Default");
   std::string alertText = additional.empty() ? message : message + ";" + additional;
 
+  std::lock_guard<std::recursive_mutex> oneAlert(alertMutex());
   int choice = 0;
   while (choice == 0) choice = alertConsole().alert(alertText, choices);  // 0 is Esc: ask again
   if (choice > 0 && static_cast<std::size_t>(choice) <= choices.size()) {

@@ -9,12 +9,15 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <system_error>
 
 #include "veltro/append.h"
@@ -379,9 +382,34 @@ int daysInMonth(int y, int m) {
   return m == 2 && isLeap(y) ? 29 : days[m - 1];
 }
 
-std::string& dateFormatStorage() {
-  static std::string format = "mm/dd/yyyy";
-  return format;
+// The process's date format. Threads read it without a lock while another may
+// set it: each format set is a text of its own, published whole through one
+// pointer and never freed (nor changed), so the reference dateFormat() hands
+// out stays readable. A format set again reuses its text; programs set one or
+// two, so the kept texts stay few.
+class DateFormatStorage {
+ public:
+  DateFormatStorage() { set("mm/dd/yyyy"); }
+  const std::string& get() const { return *current_.load(std::memory_order_acquire); }
+  void set(std::string_view format) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string* text = nullptr;
+    for (const std::unique_ptr<const std::string>& kept : kept_)
+      if (*kept == format) text = kept.get();
+    if (!text) text = kept_.emplace_back(std::make_unique<const std::string>(format)).get();
+    current_.store(text, std::memory_order_release);
+  }
+
+ private:
+  std::mutex mutex_;  // held by set
+  std::vector<std::unique_ptr<const std::string>> kept_;
+  std::atomic<const std::string*> current_{nullptr};
+};
+
+DateFormatStorage& dateFormatStorage() {
+  // Never destroyed: a date may be displayed during static destruction.
+  static DateFormatStorage* storage = new DateFormatStorage;
+  return *storage;
 }
 
 void appendPadded(std::string& out, int value, int width, bool blank) {
@@ -440,7 +468,7 @@ std::string Date::display() const {
   int y = 0, m = 0, d = 0;
   toYMD(y, m, d);
   const bool blank = empty();
-  const std::string& format = dateFormatStorage();
+  const std::string& format = dateFormatStorage().get();
   std::string out;
   for (std::size_t i = 0; i < format.size();) {
     if (startsWithNoCase(format, i, "yyyy")) {
@@ -462,8 +490,8 @@ std::string Date::display() const {
   return out;
 }
 
-void setDateFormat(std::string_view format) { dateFormatStorage() = std::string(format); }
-const std::string& dateFormat() { return dateFormatStorage(); }
+void setDateFormat(std::string_view format) { dateFormatStorage().set(format); }
+const std::string& dateFormat() { return dateFormatStorage().get(); }
 
 // ---- Value ------------------------------------------------------------------
 

@@ -1,5 +1,9 @@
-// The error object, the process's stack of error handlers, guarded blocks and
-// the default handling that reports an error and ends the program.
+// The error object, the stack of error handlers, guarded blocks and the
+// default handling that reports an error and ends the program.
+//
+// Each thread has its own handler stack: an error raised in a thread goes to
+// that thread's innermost handler (or guarded block), else to the default
+// handling. The alert console is one for the whole process.
 #pragma once
 
 #include <functional>
@@ -34,11 +38,12 @@ using ErrorPtr = std::shared_ptr<Error>;
 // A handler receives the error object; its result goes back to the code that raised it.
 using ErrorHandler = std::function<Value(const ErrorPtr&)>;
 
-// Hands an error to the current handler (the innermost installed one, else the
-// default handling) and returns that handler's result.
+// Hands an error to the calling thread's current handler (its innermost
+// installed one, else the default handling) and returns that handler's result.
 Value raiseError(const ErrorPtr& error);
 
-// Installs a handler for the lifetime of the scope; the previous one is current again afterwards.
+// Installs a handler in the calling thread for the lifetime of the scope; the
+// previous one is current again afterwards.
 class HandlerScope {
  public:
   explicit HandlerScope(ErrorHandler handler);
@@ -50,7 +55,7 @@ class HandlerScope {
   std::size_t depth_;
 };
 
-// Number of handlers installed above the default handling.
+// Number of handlers the calling thread installed above the default handling.
 std::size_t handlerDepth();
 
 namespace detail {
@@ -82,8 +87,10 @@ std::string errorMessage(const Error& error);
 // The "(DOS Error n)" text, or "" when the operating-system code is 0.
 std::string errorAdditional(const Error& error);
 
-// The console that the default handling shows its alert on. The program installs
-// its screen; without one, the alert is written to the error output and answered "Quit".
+// The console that the default handling shows its alert on, one for the
+// process. The program installs its screen; without one, the alert is written
+// to the error output and answered "Quit". Errors of several threads are
+// shown one after another, never at once.
 class AlertConsole {
  public:
   virtual ~AlertConsole() = default;
@@ -99,8 +106,9 @@ AlertConsole& alertConsole();
 // "Called from" lines, exit code 1), Retry (true) or Default (false).
 Value defaultErrorHandling(const ErrorPtr& error);
 
-// The process's network-error flag: set when the default handling resolves a
-// failed file open (sharing violation) or append lock by using the default.
+// The calling thread's network-error flag: set when the default handling
+// resolves a failed file open (sharing violation) or append lock of this
+// thread by using the default.
 bool networkError();
 void setNetworkError(bool on);
 
