@@ -88,9 +88,26 @@ const char* opSslCipher(void* conn) { return mysql_get_ssl_cipher(asConn(conn));
 
 namespace veltro::db::detail {
 
+namespace {
+
+// The client library's per-thread set-up, as its documentation asks of a
+// thread that uses it: begun before the thread's first connection, ended when
+// the thread ends. (Connector/C 3 keeps no per-thread state: both calls do
+// nothing there, and this only keeps the documented contract.)
+struct ClientThread {
+  ClientThread() { mysql_thread_init(); }
+  ~ClientThread() { mysql_thread_end(); }
+  ClientThread(const ClientThread&) = delete;
+  ClientThread& operator=(const ClientThread&) = delete;
+};
+
+}  // namespace
+
+// Called by every thread before it makes a connection.
 const VeltroBackendOps* clientBackend() {
   // The library's global state is set up once, before any connection, rather
-  // than by whichever first mysql_init happens to come first.
+  // than by whichever first mysql_init happens to come first; the
+  // function-local static makes a second thread wait until it is done.
   static const VeltroBackendOps ops = [] {
     mysql_library_init(0, nullptr, nullptr);
     VeltroBackendOps o = veltro_client_ops::commonOps();
@@ -100,6 +117,7 @@ const VeltroBackendOps* clientBackend() {
     o.sslCipher = veltro_client_ops::opSslCipher;
     return o;
   }();
+  thread_local ClientThread clientThread;
   return &ops;
 }
 

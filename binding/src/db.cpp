@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,14 +30,15 @@ constexpr unsigned kOutOfMemoryError = 2008;  // CR_OUT_OF_MEMORY
 
 // The last failure that no connection can report: a failed embedded start, or
 // a connection object that could not be made. Each new open attempt resets it.
+// One per thread: it answers the thread whose open attempt failed.
 struct LastFailure {
   unsigned number = 0;
   std::string message;
 };
 
 LastFailure& lastFailure() {
-  static LastFailure* failure = new LastFailure;
-  return *failure;
+  thread_local LastFailure failure;
+  return failure;
 }
 
 void setLastFailure(unsigned number, std::string message) {
@@ -65,6 +67,7 @@ constexpr int kModuleBinding = RTLD_DEEPBIND;
 
 // The embedded server lives once per process: libmariadbd cannot be started
 // again after it stopped or after a failed start, so neither is attempted.
+// Its fields are read and written under embeddedStartMutex().
 struct EmbeddedServer {
   bool started = false;
   bool failed = false;
@@ -79,6 +82,14 @@ struct EmbeddedServer {
 EmbeddedServer& embeddedServer() {
   static EmbeddedServer* server = new EmbeddedServer;
   return *server;
+}
+
+// Held while a thread checks and starts the embedded server, so that two
+// threads calling embedded() at once start it once; later calls take it only
+// to read that it runs.
+std::mutex& embeddedStartMutex() {
+  static std::mutex* mutex = new std::mutex;
+  return *mutex;
 }
 
 Handle adopt(const VeltroBackendOps* ops, void* conn) {
@@ -128,29 +139,62 @@ void stopEmbeddedAtExit() {
   ops->serverEnd();
 }
 
+// Starts the embedded server with the first caller's options; false, with the
+// reason as the last failure, when it failed to start (then or before).
+bool startEmbeddedOnce(const VeltroBackendOps* ops, const std::vector<std::string>& options,
+                       const std::vector<std::string>& groups) {
+  std::lock_guard<std::mutex> startOnce(embeddedStartMutex());
+  EmbeddedServer& server = embeddedServer();
+  if (server.failed) {
+    setLastFailure(kUnknownError, server.failure);
+    return false;
+  }
+  if (server.started) return true;
+  server.args = options;
+  server.groupNames = groups;
+  for (std::string& a : server.args) server.argv.push_back(a.data());
+  for (std::string& g : server.groupNames) server.groupv.push_back(g.data());
+  server.argv.push_back(nullptr);
+  server.groupv.push_back(nullptr);
+  int argc = static_cast<int>(server.args.size());
+  if (ops->serverInit(argc, argc ? server.argv.data() : nullptr, server.groupv.data()) != 0) {
+    server.failed = true;
+    server.failure = "The embedded server could not start";
+    setLastFailure(kUnknownError, server.failure);
+    return false;
+  }
+  server.started = true;
+  std::atexit(stopEmbeddedAtExit);
+  return true;
+}
+
 }  // namespace
 
 namespace detail {
 
 const VeltroBackendOps* embeddedBackend(std::string& error) {
-  static const VeltroBackendOps* ops = nullptr;
-  static std::string loadError;
-  static bool tried = false;
-  if (!tried) {
-    tried = true;
+  // Loaded once per process: the first caller loads, concurrent callers wait
+  // for it (a function-local static), later ones read the outcome.
+  struct Loaded {
+    const VeltroBackendOps* ops = nullptr;
+    std::string error;
+  };
+  static const Loaded* loaded = [] {
+    auto* l = new Loaded;
     std::string path = embeddedModulePath();
     void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | kModuleBinding);
     if (!module) {
       const char* why = ::dlerror();
-      loadError = "The embedded server module could not be loaded: " + std::string(why ? why : path);
+      l->error = "The embedded server module could not be loaded: " + std::string(why ? why : path);
     } else if (auto fn = reinterpret_cast<VeltroBackendOpsFn>(::dlsym(module, VELTRO_EMBEDDED_OPS_SYMBOL))) {
-      ops = fn();
+      l->ops = fn();
     } else {
-      loadError = "The embedded server module " + path + " is not a Veltro module";
+      l->error = "The embedded server module " + path + " is not a Veltro module";
     }
-  }
-  error = loadError;
-  return ops;
+    return l;
+  }();
+  error = loaded->error;
+  return loaded->ops;
 }
 
 }  // namespace detail
@@ -278,28 +322,7 @@ Handle embedded(const char* database, const std::vector<std::string>& options,
     setLastFailure(kUnknownError, loadError);
     return 0;
   }
-  EmbeddedServer& server = embeddedServer();
-  if (server.failed) {
-    setLastFailure(kUnknownError, server.failure);
-    return 0;
-  }
-  if (!server.started) {
-    server.args = options;
-    server.groupNames = groups;
-    for (std::string& a : server.args) server.argv.push_back(a.data());
-    for (std::string& g : server.groupNames) server.groupv.push_back(g.data());
-    server.argv.push_back(nullptr);
-    server.groupv.push_back(nullptr);
-    int argc = static_cast<int>(server.args.size());
-    if (ops->serverInit(argc, argc ? server.argv.data() : nullptr, server.groupv.data()) != 0) {
-      server.failed = true;
-      server.failure = "The embedded server could not start";
-      setLastFailure(kUnknownError, server.failure);
-      return 0;
-    }
-    server.started = true;
-    std::atexit(stopEmbeddedAtExit);
-  }
+  if (!startEmbeddedOnce(ops, options, groups)) return 0;
   void* conn = ops->init();
   if (!conn) {
     setLastFailure(kOutOfMemoryError, "MySQL client ran out of memory");

@@ -5,11 +5,19 @@
 // connection or a result), so a handle whose object was freed, or a number
 // that was never handed out, reads as none instead of reaching freed memory.
 // Handles stay below 2^31 because callers read them as signed 32-bit numbers.
+//
+// Threads: any thread may add, find and release at any time. add and release
+// take the table's mutex; find takes no lock. A slot's word says which handle
+// lives in it and is published after the entry it guards is written, and
+// slots live in chunks that never move, so a lookup reads either the live
+// entry of its own handle or nothing.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <deque>
-#include <vector>
+#include <mutex>
 
 #include "backend.h"
 #include "veltro/binding.h"
@@ -42,36 +50,46 @@ class HandleTable {
   // left to the caller).
   Handle add(const VeltroBackendOps* ops, void* object);
   // The live entry of h, or null for 0, a stale handle or a handle of the other kind.
-  // Inline: every call of the binding looks its handle up.
+  // Inline: every call of the binding looks its handle up. The entry stays
+  // valid until h is released, which only h's user does.
   const Entry* find(Handle h) const {
-    const Slot* slot = slotOf(h);
-    return slot ? &slot->entry : nullptr;
+    if (h <= 0 || h > 0x7FFFFFFF) return nullptr;
+    const auto bits = static_cast<std::uint32_t>(h);
+    const std::uint32_t index = (bits >> kKindBits) & (kMaxSlots - 1);
+    const Slot* chunk = chunks_[index >> kChunkBits].load(std::memory_order_acquire);
+    if (!chunk) return nullptr;
+    const Slot& slot = chunk[index & (kChunkSize - 1)];
+    // The word holds the whole live handle (kind, slot, generation), or 0.
+    return slot.live.load(std::memory_order_acquire) == bits ? &slot.entry : nullptr;
   }
   // Frees the object of h through its backend and retires h; nothing for none.
   void release(Handle h);
   // Releases every live object of one backend.
   void releaseAll(const VeltroBackendOps* ops);
-  std::size_t liveCount() const { return slots_.size() - free_.size(); }
+  std::size_t liveCount() const;
 
  private:
+  static constexpr unsigned kChunkBits = 10;
+  static constexpr std::uint32_t kChunkSize = 1u << kChunkBits;
   struct Slot {
+    // The handle that lives here, 0 while the slot is free. Written under
+    // mutex_; the entry is written before a handle is stored.
+    std::atomic<std::uint32_t> live{0};
+    std::uint32_t generation = 1;  // of the next handle; under mutex_
     Entry entry;
-    std::uint32_t generation = 1;
   };
-  const Slot* slotOf(Handle h) const {
-    if (h <= 0 || h > 0x7FFFFFFF) return nullptr;
-    const auto bits = static_cast<std::uint32_t>(h);
-    if ((bits & 1u) != static_cast<std::uint32_t>(kind_)) return nullptr;
-    const std::uint32_t index = (bits >> kKindBits) & (kMaxSlots - 1);
-    if (index >= slots_.size()) return nullptr;
-    const Slot& slot = slots_[index];
-    if (slot.generation != bits >> (kKindBits + kSlotBits) || !slot.entry.object) return nullptr;
-    return &slot;
-  }
-  Slot* slotOf(Handle h) { return const_cast<Slot*>(static_cast<const HandleTable&>(*this).slotOf(h)); }
+  // Under mutex_: the slot of index, its chunk made on first use; null when
+  // memory runs out.
+  Slot* slotAt(std::uint32_t index);
+  // Under mutex_: retires the live handle bits and hands back its entry.
+  Entry retire(Slot& slot, std::uint32_t index);
 
   HandleKind kind_;
-  std::vector<Slot> slots_;
+  mutable std::mutex mutex_;
+  // Chunks of slots, made as slots are first used and never freed or moved.
+  std::array<std::atomic<Slot*>, kMaxSlots / kChunkSize> chunks_{};
+  std::uint32_t used_ = 0;  // slots ever used; under mutex_
+  std::size_t live_ = 0;    // under mutex_
   // Oldest-freed slot first, so a slot's generation turns over as late as possible.
   std::deque<std::uint32_t> free_;
 };
