@@ -1,6 +1,7 @@
 // The server object's messages by name: every member and operation.
 #include "veltro/query.h"
 #include "veltro/server.h"
+#include "query_id_lock.h"
 
 namespace veltro {
 
@@ -45,8 +46,14 @@ MessageTable buildTable() {
     srv(o).SetInternalError(argAt(a, 0));
     return argAt(a, 0);
   });
-  t.add("nQueryId", [](Object&, Args) -> Value { return TQuillonSrv::nQueryId; });
-  t.add("_nQueryId", [](Object&, Args a) -> Value { return TQuillonSrv::nQueryId = argAt(a, 0); });
+  t.add("nQueryId", [](Object&, Args) -> Value {
+    std::lock_guard<std::mutex> lock(detail::queryIdMutex());
+    return TQuillonSrv::nQueryId;
+  });
+  t.add("_nQueryId", [](Object&, Args a) -> Value {
+    std::lock_guard<std::mutex> lock(detail::queryIdMutex());
+    return TQuillonSrv::nQueryId = argAt(a, 0);
+  });
   t.add("aQueries", [](Object& o, Args) -> Value { return srv(o).aQueries(); });
 
   t.add("New", [](Object& o, Args a) -> Value {

@@ -8,6 +8,7 @@
 #include "veltro/query.h"
 #include "veltro/server.h"
 #include "flag_scope.h"
+#include "query_id_lock.h"
 
 namespace veltro {
 
@@ -239,6 +240,7 @@ Value TQuillonSrv::aQueries() const {
 }
 
 Value TQuillonSrv::GetQueryId() {
+  std::lock_guard<std::mutex> lock(detail::queryIdMutex());
   if (nQueryId.isNil()) nQueryId = 0;
   nQueryId = nQueryId.asInt() + 1;
   return nQueryId;
