@@ -21,6 +21,22 @@ bool sameKind(const Value& a, const Value& b) {
   return a.kind() == b.kind();
 }
 
+// "a number", "a text", ... for messages.
+std::string kindName(const Value& v) {
+  switch (v.kindLetter()) {
+    case 'C': case 'M': return "a text";
+    case 'N': return "a number";
+    case 'D': return "a date";
+    case 'T': return "a timestamp";
+    case 'L': return "a logical";
+    case 'U': return "nil";
+    case 'A': return "an array";
+    case 'H': return "a keyed table";
+    case 'B': return "a code block";
+    default: return "an object";
+  }
+}
+
 Value padded(std::string_view text, std::size_t width) {
   std::string s;
   s.reserve(std::max(width, text.size()));
@@ -34,7 +50,9 @@ Value padded(std::string_view text, std::size_t width) {
 std::string TQuillonQry::FieldName(const Value& nField) {
   const std::int64_t n = nField.isNumber() ? nField.asInt() : 0;
   if (n < 1 || n > nFCount.asInt()) {
-    if (auto srv = server()) srv->RaiseInternal(kErrFieldNumber);
+    if (auto srv = server())
+      srv->RaiseInternal(kErrFieldNumber, Value("no column " + nField.toString() + " (the query has " +
+                                                std::to_string(nFCount.asInt()) + ")"));
     return std::string();
   }
   return aStructure.at(static_cast<std::size_t>(n)).at(1).asString();
@@ -46,7 +64,7 @@ long TQuillonQry::FieldPos(const Value& cName) {
   if (cName.isString() && !cName.isEmpty()) {
     if (long n = qdetail::columnOf(impl_->cols, cName.str())) return n;
   }
-  if (auto srv = server()) srv->RaiseInternal(kErrFieldName);
+  if (auto srv = server()) srv->RaiseInternal(kErrFieldName, Value("no column named " + cName.toString()));
   return 0;
 }
 
@@ -89,7 +107,7 @@ Value TQuillonQry::FieldGet(const Value& uField) {
   if (n == 0) n = FieldToNum(uField);
   if (n < 1 || static_cast<std::size_t>(n) > cols.size()) {
     if (!uField.isString()) FieldName(uField);
-    if (auto srv = server()) srv->RaiseInternal(kErrFieldValue);
+    if (auto srv = server()) srv->RaiseInternal(kErrFieldValue, Value("no value for column " + uField.toString()));
     return Value();
   }
   return fieldAt(n);
@@ -100,7 +118,7 @@ Value TQuillonQry::fieldAt(long n) {
   Table* row = hRow.tableOrNull();
   Value* v = row ? qdetail::slot(*row, c.rowSlot, c.key, false) : nullptr;
   if (!v) {
-    if (auto srv = server()) srv->RaiseInternal(kErrFieldValue);
+    if (auto srv = server()) srv->RaiseInternal(kErrFieldValue, Value("the row holds no value of column " + c.name));
     return Value();
   }
   // A value already of its column's kind needs no verifying: the walk over a
@@ -123,7 +141,9 @@ Value TQuillonQry::putAt(long n, const Value& uValue) {
   if (!row) return Value();
   Value* held = qdetail::slot(*row, c.rowSlot, c.key, false);
   if (held && !held->isNil() && !sameKind(*held, uValue)) {
-    if (auto srv = server()) srv->RaiseInternal(kErrFieldKind);
+    if (auto srv = server())
+      srv->RaiseInternal(kErrFieldKind, Value("column " + c.name + " holds " + kindName(*held) + ", given " +
+                                              kindName(uValue)));
     return Value();
   }
   Value* slotV = held ? held : qdetail::slot(*row, c.rowSlot, c.key, true);
@@ -215,7 +235,7 @@ void TQuillonQry::Undo(const Value& uField) {
 // mode on, and (by default) a row object of that row.
 RowPtr TQuillonQry::GetBlankRow(const Value& lObj) {
   if (!IsSingleTable()) {
-    if (auto srv = server()) srv->RaiseInternal(kErrBlankRowTables);
+    if (auto srv = server()) srv->RaiseInternal(kErrBlankRowTables, Value("a blank row needs a query of one table"));
     return nullptr;
   }
   oRow = Value();

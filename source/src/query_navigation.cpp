@@ -37,7 +37,7 @@ long TQuillonQry::GetRow(const Value& nRow) {
   std::int64_t row = nRow.isNil() ? nRecNo.asInt() : nRow.asInt();
   if (hResult.isNil()) {
     nRecNo = 0;
-    if (auto srv = server()) srv->RaiseInternal(kErrNotLoaded);
+    if (auto srv = server()) srv->RaiseInternal(kErrNotLoaded, Value("the query has no loaded result"));
     return 0;
   }
   const std::int64_t count = nRecCount.asInt();

@@ -49,7 +49,7 @@ const Value& savedValue(TQuillonQry& q, const qdetail::QueryColumn& c, const Val
 [[gnu::flatten]] Value TQuillonQry::Save() {
   ServerPtr srv = server();
   if (!IsSingleTable()) {
-    if (srv) srv->RaiseInternal(kErrSaveTables);
+    if (srv) srv->RaiseInternal(kErrSaveTables, Value("Save needs a query of one table"));
     return Value();
   }
   if (auto row = oRow.asObjectOf<TQuillonRow>()) row->SetData();
@@ -102,7 +102,7 @@ const Value& savedValue(TQuillonQry& q, const qdetail::QueryColumn& c, const Val
 bool TQuillonQry::Delete(const Value& lAll) {
   ServerPtr srv = server();
   if (!IsSingleTable()) {
-    if (srv) srv->RaiseInternal(kErrDeleteTables);
+    if (srv) srv->RaiseInternal(kErrDeleteTables, Value("Delete needs a query of one table"));
     return false;
   }
   std::string sql = "DELETE FROM " + aTables.at(1).asString();

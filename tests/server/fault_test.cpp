@@ -361,7 +361,9 @@ TEST_F(Fault, FailedBackupsLeaveTheOldDump) {
   EXPECT_FALSE(s->Backup(Value::array({"a", "b"}), dir + "/dump.sql", false, true));
   s->bOnBackUp = Value();
   ASSERT_FALSE(rec.calls->empty());
-  EXPECT_EQ(rec.calls->back().number, kErrDumpWrite);
+  // The loss itself is reported, and the backup fails whole.
+  const long long lost = rec.calls->back().number;
+  EXPECT_TRUE(lost == 2013 || lost == 2006 || lost == kErrDumpWrite) << lost;
   EXPECT_TRUE(readAll(dir + "/dump.sql") == good) << "the old dump was changed";
   noTemporaries(dir, 3);  // target.sql, mnt, dump.sql
 
@@ -372,10 +374,10 @@ TEST_F(Fault, FailedBackupsLeaveTheOldDump) {
   EXPECT_NE(readAll(dir + "/dump.sql").find("** END b"), std::string::npos);
 }
 
-// Dumps damaged on disk: a corrupted row group, a statement for a table that
-// is not there, and a file cut in the middle of its last INSERT. The failing
-// statements are reported; every other statement is restored, and nothing
-// stays locked afterwards.
+// Dumps damaged on disk: a corrupted row group, a statement for another
+// table than its block's, and a file cut in the middle of its last INSERT.
+// Such lines are reported and skipped (9030); every other statement is
+// restored, and nothing stays locked afterwards.
 TEST_F(Fault, DamagedDumpsRestoreEverythingElse) {
   side->exec("CREATE TABLE vtb_fault.a (id int PRIMARY KEY, note varchar(20))");
   side->exec("INSERT INTO vtb_fault.a SELECT seq, CONCAT('a', seq) FROM seq_1_to_30");
@@ -400,11 +402,11 @@ TEST_F(Fault, DamagedDumpsRestoreEverythingElse) {
   std::size_t at = damaged.find("(15,'a15')");
   ASSERT_NE(at, std::string::npos);
   damaged.erase(at + 4, 1);
-  std::size_t endB = damaged.find("** END b");
+  std::size_t endB = damaged.find("-- ** END b");
   damaged.insert(endB, "INSERT INTO missing (id) VALUES (1)\r\n");
   writeAll(file, damaged);
   EXPECT_TRUE(s->Restore(file));
-  EXPECT_EQ(rec.numbers(), (std::vector<long long>{1064, 1146}));
+  EXPECT_EQ(rec.numbers(), (std::vector<long long>{kErrDumpStatement, kErrDumpStatement}));
   EXPECT_EQ(counts(), (std::vector<std::string>{"20", "30", "30"}));
   EXPECT_EQ(freshSide().scalar("SELECT COUNT(*) FROM a WHERE id BETWEEN 11 AND 20"), "0");
 
@@ -414,7 +416,7 @@ TEST_F(Fault, DamagedDumpsRestoreEverythingElse) {
   ASSERT_NE(cut, std::string::npos);
   writeAll(file, dump.substr(0, cut + 5));
   EXPECT_TRUE(s->Restore(file));
-  EXPECT_EQ(rec.numbers(), std::vector<long long>{1064});
+  EXPECT_EQ(rec.numbers(), std::vector<long long>{kErrDumpStatement});
   EXPECT_EQ(counts(), (std::vector<std::string>{"30", "30", "20"}));
   // The LOCK TABLES of the cut table is not left behind on the connection.
   rec.calls->clear();
@@ -422,11 +424,11 @@ TEST_F(Fault, DamagedDumpsRestoreEverythingElse) {
   EXPECT_TRUE(s->SqlQuery("INSERT INTO vtb_fault.b VALUES (100, 'after')"));
   EXPECT_TRUE(rec.calls->empty());
 
-  // Garbage bytes, zero bytes and a file without CR LF: nothing is sent and nothing breaks.
+  // Garbage bytes, zero bytes and a file without CR LF: reported, nothing is sent and nothing breaks.
   rec.calls->clear();
   writeAll(file, std::string("\0\xff\xfe garbage\nINSERT", 17));
   EXPECT_TRUE(s->Restore(file));
-  EXPECT_TRUE(rec.calls->empty());
+  EXPECT_EQ(rec.numbers(), std::vector<long long>{kErrDumpStatement});
   EXPECT_EQ(counts(), (std::vector<std::string>{"30", "31", "20"}));
 }
 
