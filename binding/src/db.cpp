@@ -478,25 +478,22 @@ std::string escape(std::string_view text, Handle conn) {
   return out;
 }
 
-Handle storeResult(Handle conn) {
+namespace {
+// A result of conn taken by one of the backend's two ways, as a handle (0 for none).
+Handle takeResult(Handle conn, void* (*VeltroBackendOps::*take)(void*)) {
   const detail::Entry* e = connEntry(conn);
   if (!e) return 0;
-  void* res = e->ops->storeResult(e->object);
+  void* res = (e->ops->*take)(e->object);
   if (!res) return 0;
   Handle h = detail::results().add(e->ops, res);
   if (!h) e->ops->freeResult(res);
   return h;
 }
+}  // namespace
 
-Handle useResult(Handle conn) {
-  const detail::Entry* e = connEntry(conn);
-  if (!e) return 0;
-  void* res = e->ops->useResult(e->object);
-  if (!res) return 0;
-  Handle h = detail::results().add(e->ops, res);
-  if (!h) e->ops->freeResult(res);
-  return h;
-}
+Handle storeResult(Handle conn) { return takeResult(conn, &VeltroBackendOps::storeResult); }
+
+Handle useResult(Handle conn) { return takeResult(conn, &VeltroBackendOps::useResult); }
 
 unsigned fieldCount(Handle conn) {
   const detail::Entry* e = connEntry(conn);
