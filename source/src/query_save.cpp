@@ -138,7 +138,11 @@ bool TQuillonQry::appendKeyWhere(std::string& out) {
     if (any) appendBytes(out, " AND ");
     appendQuotedName(out, c.name);
     out += '=';
-    appendLiteral(out, v ? *v : nil, c.letter, false, conn);
+    // A key column that cannot be NULL is written as its literal even when
+    // empty (a key of 0 is 0); a NULL of a nullable index column is matched by IS.
+    const std::size_t literal = out.size();
+    appendLiteral(out, v ? *v : nil, c.letter, (c.flags & db::kNotNullFlag) != 0, conn);
+    if (out.compare(literal, std::string::npos, "NULL") == 0) out.replace(literal - 1, 1, " IS ");
     any = true;
   }
   if (!any) out.resize(base);

@@ -2,6 +2,7 @@
 // checks and the two process-wide library settings.
 #include "veltro/sqltext.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 
@@ -13,9 +14,10 @@ namespace veltro {
 namespace {
 
 // Constant-initialised, so they hold their initial values before any code of
-// the library runs.
-bool gCaseSensitive = false;
-bool gPadRight = true;
+// the library runs; atomic, so a setting changed in one thread is read whole
+// in another (no ordering with anything else is implied).
+std::atomic<bool> gCaseSensitive{false};
+std::atomic<bool> gPadRight{true};
 
 // Whether a value is of the kind that a code writes. A value of another kind
 // is written by its own kind letter instead (a caller error with no defined
@@ -275,24 +277,24 @@ std::string FNOTNULL(const Value& column, const Value& primaryKey, const Value& 
   return "";
 }
 
-bool Q_SETCASESENSITIVE() { return gCaseSensitive; }
+bool Q_SETCASESENSITIVE() { return gCaseSensitive.load(std::memory_order_relaxed); }
 
 bool Q_SETCASESENSITIVE(const Value& on) {
-  const bool before = gCaseSensitive;
-  if (on.isLogical()) gCaseSensitive = on.asBool();
+  const bool before = gCaseSensitive.load(std::memory_order_relaxed);
+  if (on.isLogical()) gCaseSensitive.store(on.asBool(), std::memory_order_relaxed);
   return before;
 }
 
-bool Q_SETPADRIGHT() { return gPadRight; }
+bool Q_SETPADRIGHT() { return gPadRight.load(std::memory_order_relaxed); }
 
 bool Q_SETPADRIGHT(const Value& on) {
-  const bool before = gPadRight;
-  if (on.isLogical()) gPadRight = on.asBool();
+  const bool before = gPadRight.load(std::memory_order_relaxed);
+  if (on.isLogical()) gPadRight.store(on.asBool(), std::memory_order_relaxed);
   return before;
 }
 
-bool caseSensitiveNames() { return gCaseSensitive; }
-bool padRight() { return gPadRight; }
+bool caseSensitiveNames() { return gCaseSensitive.load(std::memory_order_relaxed); }
+bool padRight() { return gPadRight.load(std::memory_order_relaxed); }
 
 std::string lowerCaseName(std::string_view name) {
   std::string out;
@@ -303,7 +305,7 @@ std::string lowerCaseName(std::string_view name) {
 // Flattened so that the append is inlined (see append.h).
 [[gnu::flatten]] void appendLowerCaseName(std::string& out, std::string_view name) {
   const std::string_view trimmed = trimValueText(name);
-  if (gCaseSensitive) {
+  if (gCaseSensitive.load(std::memory_order_relaxed)) {
     appendBytes(out, trimmed);
     return;
   }

@@ -661,6 +661,18 @@ TEST_F(Query, ValuesKeepTheirTextBitsAndRelativeTexts) {
   b->End();
   c->End();
 
+  // A key of 0 finds its row (0 is an empty number, but a key column cannot be NULL).
+  table("qt_zero", "id int PRIMARY KEY, n int");
+  exec("SET SESSION sql_mode = 'NO_AUTO_VALUE_ON_ZERO'");
+  exec("INSERT INTO qt_zero VALUES (0, 1), (1, 1)");
+  QueryPtr z = srv->Query("SELECT * FROM qt_zero ORDER BY id");
+  EXPECT_EQ(z->MakePrimaryKeyWhere(), "id=0");
+  z->FieldPut("n", 5);
+  EXPECT_EQ(z->Save(), Value(true));
+  EXPECT_EQ(scalar("SELECT n FROM qt_zero WHERE id = 0").asInt(), 5);
+  EXPECT_EQ(scalar("SELECT n FROM qt_zero WHERE id = 1").asInt(), 1);
+  z->End();
+
   exec("SET SESSION sql_mode = 'STRICT_ALL_TABLES'");
   struct Case {
     const char* column;

@@ -118,7 +118,7 @@ int ping(Handle conn);      // 1 for handle 0
 int commit(Handle conn);    // 1 for handle 0
 int rollback(Handle conn);  // 1 for handle 0
 // Last error of a connection. For handle 0 (or a stale handle): the last
-// process-wide failure the binding saw (a failed embedded start), else 0 / "".
+// failure the binding saw in the calling thread (a failed embedded start), else 0 / "".
 unsigned errnum(Handle conn);
 std::string error(Handle conn);
 // Escapes for a quoted SQL literal; with a connection by its character set,
