@@ -1,6 +1,11 @@
 // The dynamic value that crosses every interface of the library.
 #pragma once
 
+// Every public header includes this one: one clear message instead of many obscure ones.
+#if __cplusplus < 202002L
+#error "Veltro's headers need C++20: compile with -std=c++20 or newer"
+#endif
+
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
