@@ -34,6 +34,7 @@ struct SlotCache {
 struct QueryColumn {
   std::string name;  // lower-case, as in the column description
   std::string key;   // "_" + name
+  std::string sqlName;  // name as statements write it: backquoted when not plain
   std::string def;   // default text (element 3)
   char letter = 'U';
   bool bits = false;  // a BIT column: the server sends its bytes, not a numeral

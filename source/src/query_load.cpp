@@ -220,6 +220,7 @@ void TQuillonQry::LoadQuery(const Value& lBuildData) {
     Impl::Column c;
     c.name = d.at(1).asString();
     c.key = "_" + c.name;
+    c.sqlName = quotedName(c.name);
     c.def = d.at(3).asString();
     c.flags = static_cast<unsigned>(d.at(7).asInt());
     const std::string letter = d.at(9).asString();

@@ -79,7 +79,7 @@ const Value& savedValue(TQuillonQry& q, const qdetail::QueryColumn& c, const Val
       static const Value nil;
       if (!changed(value, loaded ? *loaded : nil)) continue;  // a reference: no copy of the loaded text
     }
-    appendQuotedName(sql, c.name);
+    appendBytes(sql, c.sqlName);
     sql += '=';
     appendLiteral(sql, value, '\0', (c.flags & db::kNotNullFlag) != 0, conn);
     sql += ',';
@@ -136,7 +136,7 @@ bool TQuillonQry::appendKeyWhere(std::string& out) {
     if ((c.flags & (db::kPrimaryKeyFlag | db::kMultipleKeyFlag)) == 0) continue;
     const Value* v = old ? qdetail::slot(*old, c.oldSlot, c.key, false) : nullptr;
     if (any) appendBytes(out, " AND ");
-    appendQuotedName(out, c.name);
+    appendBytes(out, c.sqlName);
     out += '=';
     // A key column that cannot be NULL is written as its literal even when
     // empty (a key of 0 is 0); a NULL of a nullable index column is matched by IS.
@@ -161,7 +161,7 @@ bool TQuillonQry::appendKeyWhere(std::string& out) {
     const Value* raw = old ? qdetail::slot(*old, c.oldSlot, c.key, false) : nullptr;
     static const Value nil;
     const bool notNull = (c.flags & db::kNotNullFlag) != 0;
-    const std::string name = quotedName(c.name);
+    const std::string& name = c.sqlName;
     const std::string literal = sqlLiteral(raw ? *raw : nil, conn, '\0', notNull);
     if (notNull) {
       where += name + " = " + literal;

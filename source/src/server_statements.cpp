@@ -117,7 +117,7 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
   if (!db::isConnection(hMysql.asInt())) {
     // Refused at New, or ended: the client library has no connection to carry
     // an error, so the library reports it rather than failing silently.
-    RaiseInternal(kErrNoConnection, Value(std::string(sql)));
+    RaiseInternal(kErrNoConnection, Value("no connection for: " + std::string(sql.substr(0, 200))));
     return false;
   }
   int status = db::query(hMysql.asInt(), sql.data(), sql.size());

@@ -1,6 +1,7 @@
 // Names in SQL text: checking the names callers give, and quoting the names
 // read from the server when they are not plain identifiers.
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -13,10 +14,16 @@ namespace {
 
 // Bytes of an unquoted identifier: ASCII letters, digits, "_", "$", and every
 // byte of a non-ASCII character.
-bool plainByte(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
-         c >= 0x80;
-}
+// One lookup a byte: Update checks every column name it is given.
+constexpr auto kPlainBytes = [] {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 256; ++c)
+    t[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
+           c >= 0x80;
+  return t;
+}();
+
+bool plainByte(unsigned char c) { return kPlainBytes[c]; }
 
 // The server's reserved words, upper case and sorted: a name that is one of
 // them needs backquotes.
