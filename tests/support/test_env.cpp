@@ -1,6 +1,9 @@
 #include "test_env.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <stdexcept>
@@ -48,6 +51,19 @@ std::string makeTempDir(const std::string& prefix) {
   std::string pattern = base + "/" + prefix + "XXXXXX";
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed under " + base);
   return pattern;
+}
+
+// A loopback port that nothing listens on: bound once to learn a free number, then released.
+unsigned closedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
 }
 
 }  // namespace veltro::testing

@@ -26,6 +26,9 @@ struct ServerEnv {
 // variables are missing: run the tests through ./test.
 const ServerEnv& serverEnv();
 
+// A loopback port that nothing listens on: bound once to learn a free number, then released.
+unsigned closedPort();
+
 // A fresh empty directory under the scratch space.
 std::string makeTempDir(const std::string& prefix);
 

@@ -1,14 +1,12 @@
 // The binding without a server: argument rules, handle 0, escaping, file reading,
 // column descriptions and the seek comparison.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
 
+#include "test_env.h"
 #include "veltro/binding.h"
 
 namespace veltro {
@@ -16,18 +14,7 @@ namespace {
 
 using namespace std::string_literals;
 
-// A loopback port that nothing listens on: bound once to learn a free number, then released.
-unsigned closedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
+using testing::closedPort;
 
 std::string writeFile(const std::string& name, const std::string& bytes) {
   std::string path = ::testing::TempDir() + name;

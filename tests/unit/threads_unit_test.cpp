@@ -2,9 +2,6 @@
 // flag are its own, the handle tables take opens, lookups and closes from many
 // threads at once, and the date format may be set while other threads show dates.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <barrier>
@@ -16,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "test_env.h"
 #include "veltro/binding.h"
 #include "veltro/error.h"
 #include "veltro/value.h"
@@ -85,18 +83,7 @@ TEST(ThreadsUnit, HandlerStacksAreIndependent) {
   EXPECT_EQ(handlerDepth(), mainDepth);
 }
 
-// A loopback port that nothing listens on: bound once to learn a free number, then released.
-unsigned closedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
+using testing::closedPort;
 
 // Refused connections still get handles (their error is read from them), so
 // eight threads open, look up and close handles at once without a server. A
