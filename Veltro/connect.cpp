@@ -62,6 +62,11 @@ ServerPtr openServer(const TablePtr& settings, bool createDatabase) {
 }
 
 ServerPtr CONNECTTO() {
+  std::string ignored;
+  return CONNECTTO(ignored);
+}
+
+ServerPtr CONNECTTO(std::string& failureText) {
   TablePtr settings = INIREAD(std::string("./") + kSettingsFile);
   // The lookups stand outside the guarded block: a missing key is reported
   // and ends the program; a failed connection only makes this return nil.
@@ -73,7 +78,18 @@ ServerPtr CONNECTTO() {
   settingOf(settings, "mysql", "flags");
   ServerPtr server;
   ErrorPtr failure = guarded([&] { server = openServer(settings); });
-  if (failure) return nullptr;
+  if (failure) {
+    // What was tried, never the password.
+    const Value embedded = settings->find("mysql")->asTable()->get("embedded");
+    failureText = errorMessage(*failure) + "\n";
+    if (!embedded.isEmpty())
+      failureText += "(embedded server on " + embedded.asString() + ")";
+    else
+      failureText += "(host " + settingOf(settings, "mysql", "host").asString() + ", port " +
+                     settingOf(settings, "mysql", "port").asString() + ", user " +
+                     settingOf(settings, "mysql", "user").asString() + ")";
+    return nullptr;
+  }
   return server;
 }
 

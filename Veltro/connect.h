@@ -25,5 +25,8 @@ ServerPtr openServer(const TablePtr& settings, bool createDatabase = false);
 // Reads connect.ini and connects inside a guarded block; nil on a failed
 // connection, with no message. A missing section or key is not caught.
 ServerPtr CONNECTTO();
+// The same; a connection that failed leaves its report (the error, and the
+// host, port and user tried, never the password) in failureText.
+ServerPtr CONNECTTO(std::string& failureText);
 
 }  // namespace veltro

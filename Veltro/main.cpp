@@ -1,4 +1,5 @@
 // Veltro: a console benchmark of four ways of updating rows of clientes.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,9 @@
 
 namespace veltro {
 
-void MAIN() {
+// Runs the program; returns its exit code, with failureText set when a
+// connection failed (shown once the terminal is restored).
+int MAIN(std::string& failureText) {
   Screen& scr = screen();
   setAlertConsole(&scr);
   setDateFormat("dd/mm/yyyy");
@@ -25,7 +28,7 @@ void MAIN() {
   scr.box(1, 1, items + 2, 31);
   int option = scr.menu(2, 2, items + 1, 30, menu);
   scr.clear();
-  if (scr.lastKey() == keycode::Esc) return;
+  if (scr.lastKey() == keycode::Esc) return 0;
 
   scr.writeAt(1, 1, "How many records?");
   Position at = scr.cursor();
@@ -33,19 +36,23 @@ void MAIN() {
   records = scr.numberField(static_cast<int>(records));
   if (scr.lastKey() == keycode::Esc) {
     scr.clear();
-    return;
+    return 0;
   }
 
-  ServerPtr server = CONNECTTO();
-  if (!server) return;
+  // A failed connection is a failure: reported and exit code 1, not a quiet end.
+  ServerPtr server = CONNECTTO(failureText);
+  if (!server) return 1;
   UPDATES(server, option, records, menu, scr);
   server->End();
+  return 0;
 }
 
 }  // namespace veltro
 
 int main() {
-  veltro::MAIN();
+  std::string failure;
+  const int code = veltro::MAIN(failure);
   veltro::screen().shutdown();
-  return 0;
+  if (!failure.empty()) std::fprintf(stderr, "%s\n", failure.c_str());
+  return code;
 }

@@ -199,13 +199,22 @@ for pos in 1 2 3 4; do
 done
 
 if [ "$mode" = server ]; then
-  # --- a failed connection ends quietly ----------------------------------------------
-  dir=$work/run-refused; mkdir -p "$dir"
-  write_ini "$dir"; sed -i "s/^port = .*/port = 1/" "$dir/connect.ini"
-  start "$dir"; wait_for "Method Update"; keys Enter; wait_for "How many records?"; keys Enter
-  rc=$(wait_exit "$dir")
-  [ "$rc" = 0 ] && [ ! -s "$dir/stderr.txt" ] && ! screen | grep -qF "Error" && pass "refused connection ends quietly" \
-    || fail "refused connection (rc $rc)"
+  # --- a failed connection is reported after the terminal is restored: exit code 1 --
+  failed_connect() {  # NAME SED-EXPRESSION EXPECTED-NUMBER
+    local dir=$work/run-failed-$RANDOM; mkdir -p "$dir"
+    write_ini "$dir"; sed -i "$2" "$dir/connect.ini"
+    start "$dir"; wait_for "Method Update"; keys Enter; wait_for "How many records?"; keys Enter
+    local rc; rc=$(wait_exit "$dir")
+    if [ "$rc" = 1 ] && grep -qF "Error MYSQL/$3" "$dir/stderr.txt" && grep -qF "port" "$dir/stderr.txt" \
+      && ! grep -qF "$VELTRO_TEST_PASSWORD" "$dir/stderr.txt"; then
+      pass "$1: error shown, exit code 1"
+    else
+      fail "$1 (rc $rc)"; cat "$dir/stderr.txt"
+    fi
+  }
+  failed_connect "refused connection" "s/^port = .*/port = 1/" 200
+  failed_connect "wrong password" "s/^psw = .*/psw = wrong-$RANDOM/" 1045
+  failed_connect "unknown database" "s/^dbname = .*/dbname = no_such_db_$$/" 1049
 
   # --- a statement the server rejects: alert, Esc shows it again, Quit ----------------
   sql -e "DROP DATABASE IF EXISTS ${db}_empty; CREATE DATABASE ${db}_empty"
