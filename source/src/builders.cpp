@@ -1,4 +1,5 @@
 // Statement builders: SELECT from its parts, a one-row INSERT.
+#include "builders.h"
 #include "veltro/binding.h"
 #include "veltro/sqltext.h"
 
@@ -41,37 +42,32 @@ std::string BUILDQUERY(const Value& columns, const Value& tables, const Value& w
   return sql;
 }
 
-// Text values are escaped before CLIPVALUE2SQL trims and quotes them; other
-// values are written as they are (0 and blanks as NULL, false as 0).
-std::string BUILDINSERT(const Value& table, const Value& columns, const Value& values) {
-  std::string fields;
+std::string insertStatement(std::string_view table, const Value& columns, const Value& values, long long conn) {
+  std::string sql = "INSERT INTO ";
+  sql += table;
+  sql += " ( ";
   std::string literals;
   const std::size_t count = columns.isArray() ? columns.items().size() : 0;
   for (std::size_t i = 1; i <= count; ++i) {
-    fields += columns.at(i).asString();
-    fields += ',';
-    const Value value = values.at(i);
-    if (value.isString()) {
-      Value escaped = value.str().size() > 65535 ? MYSQLESCAPE(value) : VAL2ESCAPE(value);
-      // A memo stays a memo, so an empty one keeps its "''" instead of NULL.
-      if (value.isMemo()) escaped = Value::memo(escaped.asString());
-      appendSqlLiteral(literals, escaped, escaped.kindLetter(), true, false);
-    } else {
-      appendSqlLiteral(literals, value, value.kindLetter(), true, false);
-    }
+    sql += columns.at(i).asString();
+    sql += ',';
+    appendLiteral(literals, values.at(i), '\0', false, conn);
     literals += ',';
   }
-  if (!fields.empty()) fields.pop_back();
-  if (!literals.empty()) literals.pop_back();
-
-  std::string sql = "INSERT INTO ";
-  sql += Q_LOWERCASE(table);
-  sql += " ( ";
-  sql += fields;
+  if (count > 0) {
+    sql.pop_back();
+    literals.pop_back();
+  }
   sql += ") VALUES ( ";
   sql += literals;
   sql += ')';
   return sql;
+}
+
+// Text values are escaped (without a connection) before they are trimmed and
+// quoted; other values are written as they are (0 and blanks as NULL, false as 0).
+std::string BUILDINSERT(const Value& table, const Value& columns, const Value& values) {
+  return insertStatement(Q_LOWERCASE(table), columns, values, 0);
 }
 
 }  // namespace veltro

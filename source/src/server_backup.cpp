@@ -131,14 +131,11 @@ void appendValue(std::string& out, const db::RowView& row, unsigned i, Form form
   }
 }
 
-// A name between backquotes, backquotes inside doubled: the dump quotes every name.
+// The dump quotes every name.
 std::string backquoted(std::string_view name) {
-  std::string out = "`";
-  for (char c : name) {
-    if (c == '`') out += '`';
-    out += c;
-  }
-  return out + "`";
+  std::string out;
+  appendBackquoted(out, name);
+  return out;
 }
 
 bool holdsLineBreak(std::string_view name) { return name.find_first_of("\r\n") != std::string_view::npos; }
@@ -358,7 +355,8 @@ class TableWriter {
       // FLOAT's text has six digits; as a double it has every digit of the value.
       floats.push_back(r[1].rfind("float", 0) == 0);
     }
-    if (server_.lError.asBool() || columns.empty()) return columns.empty() ? failed() : false;
+    if (server_.lError.asBool()) return false;  // reported by the listing
+    if (columns.empty()) return failed();
 
     std::string select = "SELECT ";
     prefix_ = "INSERT INTO " + backquoted(table_) + " (";

@@ -2,6 +2,7 @@
 // the last value of a column, and queries built from parts.
 #include <string>
 
+#include "builders.h"
 #include "name_arg.h"
 #include "statement_text.h"
 #include "veltro/append.h"
@@ -48,12 +49,8 @@ std::size_t textBytes(const Value& values) {
 
 // Whether every element of a column list is a column name; reports the first that is not.
 bool columnNames(TQuillonSrv& srv, const Array& names) {
-  for (const Value& name : names) {
-    if (!name.isString() || !isSqlName(trimValueText(name.str()), 3)) {
-      detail::nameArg(srv, name, "column", 3);
-      return false;
-    }
-  }
+  for (const Value& name : names)
+    if (!detail::isNameArg(srv, name, "column", 3)) return false;
   return true;
 }
 
@@ -74,22 +71,7 @@ bool TQuillonSrv::Insert(const Value& table, const Value& columns, const Value& 
   }
   const auto tableName = detail::nameArg(*this, table, "table");
   if (!tableName || !columnNames(*this, columns.items())) return false;
-  // BUILDINSERT's statement, with the values escaped for this connection.
-  std::string sql = "INSERT INTO " + *tableName + " ( ";
-  std::string literals;
-  literals.reserve(64 + 2 * textBytes(values));
-  for (std::size_t i = 1; i <= columns.len(); ++i) {
-    sql += columns.at(i).str();
-    sql += ',';
-    appendLiteral(literals, values.at(i), '\0', false, handle());
-    literals += ',';
-  }
-  sql.pop_back();
-  literals.pop_back();
-  sql += ") VALUES ( ";
-  sql += literals;
-  sql += ')';
-  return sendStatement(sql);
+  return sendStatement(insertStatement(*tableName, columns, values, handle()));
 }
 
 // Flattened: the appends of the statement are inlined (see append.h).
@@ -107,11 +89,7 @@ bool TQuillonSrv::Insert(const Value& table, const Value& columns, const Value& 
     return false;
   }
   const Array& names = columns.items();
-  if (!table.isString() || !isSqlName(trimValueText(table.str()))) {
-    detail::nameArg(*this, table, "table");
-    return false;
-  }
-  if (!columnNames(*this, names)) return false;
+  if (!detail::isNameArg(*this, table, "table") || !columnNames(*this, names)) return false;
   StatementText statement;
   std::string& sql = statement.text();
   sql.reserve(256 + where.len() + 2 * textBytes(values));
@@ -119,6 +97,7 @@ bool TQuillonSrv::Insert(const Value& table, const Value& columns, const Value& 
   appendLowerCaseName(sql, table.str());
   appendBytes(sql, " SET ");
   const Array& vals = values.items();
+  const long long conn = handle();
   QueryPtr structure;  // the table's column kinds, read only when a relative change needs them
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string& name = names[i].asString();
@@ -129,7 +108,7 @@ bool TQuillonSrv::Insert(const Value& table, const Value& columns, const Value& 
     }
     appendBytes(sql, name);
     appendBytes(sql, " = ");
-    appendLiteral(sql, v, '\0', false, handle());
+    appendLiteral(sql, v, '\0', false, conn);
     sql += ',';
   }
   if (structure) structure->End();

@@ -47,7 +47,7 @@ bool definitionNames(TQuillonSrv& srv, const Value& table, const Value& definiti
                                                        {&autoInc, "auto-increment column"}};
   for (const auto& [key, what] : keys) {
     if (key->str().empty() || nameList(key->str())) continue;
-    detail::nameArg(srv, *key, what, 0);
+    detail::reportNotAName(srv, *key, what);
     return false;
   }
   return true;
@@ -228,11 +228,7 @@ bool TQuillonSrv::CreateIndex(const Value& index, const Value& table, const Valu
   if (!indexName) return false;
   if (columns.isArray()) {
     for (const Value& column : columns.items()) {
-      const Value& name = column.isArray() ? column.at(1) : column;
-      if (!name.isString() || !isSqlName(trimValueText(name.str()), 1)) {
-        detail::nameArg(*this, name, "column", 1);
-        return false;
-      }
+      if (!detail::isNameArg(*this, column.isArray() ? column.at(1) : column, "column", 1)) return false;
     }
   }
   std::string sql = "ALTER TABLE " + *tableName + " ADD ";
@@ -262,10 +258,7 @@ bool TQuillonSrv::DeleteIndex(const Value& index, const Value& table, const Valu
   if (!tableName) return false;
   if (switchOr(primary, false)) return SqlQuery("ALTER TABLE " + *tableName + " DROP PRIMARY KEY");
   // The index name as given: checked, not normalised.
-  if (!index.isString() || !isSqlName(trimValueText(index.str()), 1)) {
-    detail::nameArg(*this, index, "index", 1);
-    return false;
-  }
+  if (!detail::isNameArg(*this, index, "index", 1)) return false;
   return SqlQuery("DROP INDEX " + index.str() + " ON " + *tableName);
 }
 

@@ -114,13 +114,13 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
     RaiseInternal(kErrEmptyStatement);
     return false;
   }
-  if (!db::isConnection(hMysql.asInt())) {
+  int status = db::query(hMysql.asInt(), sql.data(), sql.size());
+  if (status != 0 && !db::isConnection(hMysql.asInt())) {
     // Refused at New, or ended: the client library has no connection to carry
     // an error, so the library reports it rather than failing silently.
     RaiseInternal(kErrNoConnection, Value("no connection for: " + std::string(sql.substr(0, 200))));
     return false;
   }
-  int status = db::query(hMysql.asInt(), sql.data(), sql.size());
   if (status != 0 && lReConnect.asBool() && !reconnecting_ && !inTransaction_ &&
       db::errnum(hMysql.asInt()) == kServerGone) {
     // 2006: the statement never reached the server. Outside a transaction it

@@ -31,9 +31,7 @@ bool privilegeWords(std::string_view text) {
 
 // The database scope of a grant: "*" or a database name, reported when neither.
 bool databaseScope(TQuillonSrv& srv, const std::string& db) {
-  if (db == "*" || isSqlName(db, 1)) return true;
-  detail::nameArg(srv, Value(db), "database", 1);
-  return false;
+  return db == "*" || detail::isNameArg(srv, Value(db), "database", 1);
 }
 
 bool checkWords(TQuillonSrv& srv, const std::string& text, const char* what) {

@@ -103,10 +103,13 @@ void appendQuotedName(std::string& out, std::string_view name) {
   const bool plain = !name.empty() && !(name[0] >= '0' && name[0] <= '9') &&
                      std::all_of(name.begin(), name.end(), [](char c) { return plainByte(static_cast<unsigned char>(c)); }) &&
                      !reserved(name);
-  if (plain) {
+  if (plain)
     out += name;
-    return;
-  }
+  else
+    appendBackquoted(out, name);
+}
+
+void appendBackquoted(std::string& out, std::string_view name) {
   out += '`';
   for (char c : name) {
     if (c == '`') out += '`';

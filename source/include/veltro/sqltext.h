@@ -41,6 +41,8 @@ bool isSqlName(std::string_view text, int parts = 2);
 // identifier that is not a reserved word, else between backquotes with
 // backquotes inside doubled.
 void appendQuotedName(std::string& out, std::string_view name);
+// Appends a name between backquotes, whatever it is, backquotes inside doubled.
+void appendBackquoted(std::string& out, std::string_view name);
 std::string quotedName(std::string_view name);
 
 // "YYYY-MM-DD" (characters 1-4, 6-7 and the last two) to a date; the empty date when not valid.
