@@ -99,6 +99,10 @@ typedef struct VeltroBackendOps {
   void* (*listFields)(void* conn, const char* table, const char* wild);
   void* (*listDbs)(void* conn, const char* wild);
   void* (*listTables)(void* conn, const char* wild);
+  // Rows the last statement changed ((uint64_t)-1 after an error), and the
+  // value the last statement gave an AUTO_INCREMENT column (0 for none).
+  uint64_t (*affectedRows)(void* conn);
+  uint64_t (*insertId)(void* conn);
 } VeltroBackendOps;
 
 // The name the embedded module exports its table under.

@@ -370,6 +370,16 @@ int rollback(Handle conn) {
   return e ? e->ops->rollback(e->object) : 1;
 }
 
+long long affectedRows(Handle conn) {
+  const detail::Entry* e = connEntry(conn);
+  return e ? static_cast<long long>(e->ops->affectedRows(e->object)) : -1;
+}
+
+std::uint64_t insertId(Handle conn) {
+  const detail::Entry* e = connEntry(conn);
+  return e ? e->ops->insertId(e->object) : 0;
+}
+
 unsigned errnum(Handle conn) {
   const detail::Entry* e = connEntry(conn);
   return e ? e->ops->errnum(e->object) : lastFailure().number;

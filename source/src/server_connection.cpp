@@ -9,6 +9,7 @@
 #include "veltro/server.h"
 #include "veltro/table.h"
 #include "flag_scope.h"
+#include "host_list.h"
 
 namespace veltro {
 
@@ -106,9 +107,11 @@ TQuillonSrv& TQuillonSrv::New(const Value& host, const Value& user, const Value&
   // A bad setting is reported before anything is sent; the object stays
   // unconnected, as after a refused connect.
   hMysql = 0;
+  nextNode_ = 0;
   if (!settingsGood(*this)) return *this;
   hMysql = Connect();
-  CheckError();
+  // A host list that gave no connection has reported why for each host.
+  if (!lError.asBool()) CheckError();
   if (lError.asBool()) End();
   return *this;
 }
@@ -116,10 +119,16 @@ TQuillonSrv& TQuillonSrv::New(const Value& host, const Value& user, const Value&
 Value TQuillonSrv::Connect(const Value& host, const Value& user, const Value& password, const Value& port,
                            const Value& flags, const Value& database) {
   if (!settingsGood(*this)) return Value(0);
-  return MYSQLCONNECT(host.isNil() ? cHost : host, user.isNil() ? cUser : user,
-                      password.isNil() ? cPassword : password, port.isNil() ? nPort : port,
-                      flags.isNil() ? nFlags : flags, database.isNil() ? cDBName : database,
-                      connectOptions(*this));
+  const Value& target = host.isNil() ? cHost : host;
+  const Value& login = user.isNil() ? cUser : user;
+  const Value& secret = password.isNil() ? cPassword : password;
+  const Value& portNumber = port.isNil() ? nPort : port;
+  const Value& flagBits = flags.isNil() ? nFlags : flags;
+  const Value& schema = database.isNil() ? cDBName : database;
+  // One host without cluster options is connected as given, with no question asked of it.
+  if (!(target.isString() && detail::isHostList(target.str())) && !lReadYourWrites.asBool())
+    return MYSQLCONNECT(target, login, secret, portNumber, flagBits, schema, connectOptions(*this));
+  return connectFirstReady(target, login, secret, portNumber, flagBits, schema, connectOptions(*this));
 }
 
 void TQuillonSrv::ReConnect() {
@@ -135,6 +144,8 @@ void TQuillonSrv::ReConnect() {
     settingsGood(*this);
     return;
   }
+  // A node of a host list that lost its connection is tried last.
+  nextNode_ = node_ + 1;
   for (int attempt = 1; attempt <= kReconnectAttempts; ++attempt) {
     if (attempt > 1) std::this_thread::sleep_for(std::chrono::milliseconds(kReconnectPauseMs * (attempt - 1)));
     // The old handle is useless after 2006; release it instead of leaking it.

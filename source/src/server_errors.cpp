@@ -12,6 +12,8 @@ namespace {
 constexpr long long kServerGone = 2006;
 constexpr long long kServerLost = 2013;
 constexpr long long kServerLostExtended = 2055;
+constexpr long long kNodeNotReady = 1047;
+constexpr long long kDeadlock = 1213;
 }
 
 Value TQuillonSrv::ErrorNo() {
@@ -56,9 +58,15 @@ void TQuillonSrv::CheckError(const Value& nErrorIn, const Value& cExtra) {
   }
   internalPending_ = false;
   if (!lError.asBool() || nError.asInt() == 0) return;
-  if (!internal && (nError.asInt() == kServerGone || nError.asInt() == kServerLost ||
-                    nError.asInt() == kServerLostExtended))
-    ++lostConnections_;
+  const bool lost = !internal && (nError.asInt() == kServerGone || nError.asInt() == kServerLost ||
+                                  nError.asInt() == kServerLostExtended);
+  if (lost) ++lostConnections_;
+  if (listRun_ && !internal && (lost || nError.asInt() == kNodeNotReady || nError.asInt() == kDeadlock)) {
+    // A transaction list that met a loss or a conflict is run again by
+    // MultiQuery, which reports only when its last run fails.
+    listLoss_ = nError.asInt();
+    return;
+  }
 
   if (!internal && nError.asInt() == kServerGone && lReConnect.asBool() && !reconnecting_ && !retrying_) {
     // The lost connection is replaced. Outside a transaction the failed call

@@ -39,7 +39,10 @@ MessageTable buildTable() {
       .member<S, &S::nConnectTimeout>("nConnectTimeout")
       .member<S, &S::nReadTimeout>("nReadTimeout")
       .member<S, &S::nWriteTimeout>("nWriteTimeout")
-      .member<S, &S::cSocket>("cSocket");
+      .member<S, &S::cSocket>("cSocket")
+      .member<S, &S::lRepeatable>("lRepeatable")
+      .member<S, &S::nMultiRetries>("nMultiRetries")
+      .member<S, &S::lReadYourWrites>("lReadYourWrites");
   t.add("nInternalError", [](Object& o, Args) -> Value { return srv(o).nInternalError; });
   t.add("_nInternalError", [](Object& o, Args a) -> Value {
     // A code set by name is reported by the next check, as when an operation sets it.
@@ -89,6 +92,8 @@ MessageTable buildTable() {
   t.add("CloseAllQuery", [](Object& o, Args) -> Value { srv(o).CloseAllQuery(); return {}; });
   t.add("SelectDB", [](Object& o, Args a) -> Value { return srv(o).SelectDB(argAt(a, 0)); });
   t.add("ListDBs", [](Object& o, Args a) -> Value { return srv(o).ListDBs(argAt(a, 0)); });
+  t.add("AffectedRows", [](Object& o, Args) -> Value { return srv(o).AffectedRows(); });
+  t.add("InsertId", [](Object& o, Args) -> Value { return srv(o).InsertId(); });
   t.add("ListTables", [](Object& o, Args a) -> Value { return srv(o).ListTables(argAt(a, 0)); });
 
   t.add("Insert", [](Object& o, Args a) -> Value { return srv(o).Insert(argAt(a, 0), argAt(a, 1), argAt(a, 2)); });

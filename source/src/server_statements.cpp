@@ -1,5 +1,7 @@
 // Running statements, transactions, databases and the registry of open queries.
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <string>
 #include <string_view>
 
@@ -14,6 +16,14 @@ namespace veltro {
 
 namespace {
 constexpr unsigned kServerGone = 2006;
+constexpr unsigned kServerLost = 2013;
+constexpr unsigned kServerLostExtended = 2055;
+constexpr unsigned kNodeNotReady = 1047;  // a Galera node that is not part of a primary cluster
+constexpr unsigned kDeadlock = 1213;      // also a Galera certification conflict
+constexpr int kDefaultMultiRetries = 3;
+constexpr int kConflictPauseMs = 20;
+
+bool connectionLost(unsigned code) { return code == kServerLost || code == kServerLostExtended; }
 
 // Whether a statement opens or closes a transaction, by its first word.
 enum class TxEffect { None, Begin, End };
@@ -121,13 +131,25 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
     RaiseInternal(kErrNoConnection, Value("no connection for: " + std::string(sql.substr(0, 200))));
     return false;
   }
-  if (status != 0 && lReConnect.asBool() && !reconnecting_ && !inTransaction_ &&
-      db::errnum(hMysql.asInt()) == kServerGone) {
-    // 2006: the statement never reached the server. Outside a transaction it
-    // is sent once more on a new connection instead of being dropped.
-    ReConnect();
-    if (connected()) status = db::query(hMysql.asInt(), sql.data(), sql.size());
-    if (status != 0) {
+  if (status != 0 && !inTransaction_ && !reconnecting_) {
+    // Outside a transaction a statement that certainly did not run is sent
+    // once more: on a new connection after 2006 (it never reached the server)
+    // or 1047 from a node of a host list (refused before running), and at
+    // once after a conflict (1213: rolled back whole). One lost while it ran
+    // (2013) may have been applied, so it is sent again only when the caller
+    // said that its statements may run twice.
+    const unsigned code = db::errnum(hMysql.asInt());
+    bool resent = false;
+    if (lReConnect.asBool() && (code == kServerGone || (code == kNodeNotReady && hostList()) ||
+                                (connectionLost(code) && lRepeatable.asBool()))) {
+      ReConnect();
+      if (connected()) status = db::query(hMysql.asInt(), sql.data(), sql.size());
+      resent = true;
+    } else if (code == kDeadlock && !listRun_) {
+      status = db::query(hMysql.asInt(), sql.data(), sql.size());
+      resent = true;
+    }
+    if (status != 0 && resent) {
       detail::FlagScope retry(retrying_);
       CheckError();
       return false;
@@ -181,32 +203,107 @@ bool TQuillonSrv::MultiQuery(const Value& aQuery, const Value& lTransaction, con
   // A copy: a callback may change the caller's array while the list runs.
   Array statements = aQuery.items();
   Value last;
-  bool lost = false;
-  ErrorPtr failure = guarded([&] {
-    if (transaction) BeginTransaction();
-    const unsigned long losses = lostConnections_;
-    long n = 0;
-    for (const Value& statement : statements) {
-      ++n;
-      last = statement;
-      SqlQuery(statement);
-      // A callback may have taken the report of a lost connection. The
-      // transaction went with it, so the rest of the list must not run in
-      // autocommit on the next connection and be committed piecemeal.
-      if (transaction && lostConnections_ != losses) {
-        lost = true;
-        return;
+  if (!transaction) {
+    ErrorPtr failure = guarded([&] {
+      long n = 0;
+      for (const Value& statement : statements) {
+        ++n;
+        last = statement;
+        SqlQuery(statement);
+        if (!bOnMultiQry.isNil()) bOnMultiQry(n);
       }
-      if (!bOnMultiQry.isNil()) bOnMultiQry(n);
+    });
+    if (!failure) return true;
+    MYSQLROLLBACK(hMysql);
+    RollBack();
+    RaiseInternal(kErrMultiQuery, last);
+    return false;
+  }
+
+  const int retries = nMultiRetries.isNumber() ? static_cast<int>(std::max<long long>(nMultiRetries.asInt(), 0))
+                                               : kDefaultMultiRetries;
+  ListRun outcome = ListRun::Failed;
+  for (int attempt = 0;; ++attempt) {
+    outcome = runList(statements, last);
+    if (outcome != ListRun::Retry) break;
+    // The list certainly did not commit: nothing of it stays on the server.
+    const long long cause = listLoss_;
+    if (connected()) RollBack();
+    if (attempt >= retries) {
+      // Only the last run's failure is reported: the cause, then the list.
+      if (!connected() && lReConnect.asBool()) ReConnect();
+      if (!bOnError.isNil()) report(Value(cause), false, Value());
+      RaiseInternal(kErrMultiQuery, last);
+      return false;
     }
-    if (transaction) CommitTransaction();
-  });
-  if (!failure && !lost) return true;
+    if (cause == static_cast<long long>(kDeadlock) && connected()) {
+      // Conflicting writers back off a little longer on each run.
+      std::this_thread::sleep_for(std::chrono::milliseconds(kConflictPauseMs * (attempt + 1)));
+    } else if (lReConnect.asBool()) {
+      ReConnect();  // the next ready host of the list
+    }
+  }
+  if (outcome == ListRun::Committed) return true;
+  if (outcome == ListRun::Unknown) {
+    // The COMMIT went out and its answer was lost: the list may or may not
+    // be on the server, so it is neither run again nor reported as failed.
+    inTransaction_ = false;
+    if (lReConnect.asBool()) ReConnect();
+    RaiseInternal(kErrUnknownOutcome, last);
+    return false;
+  }
   MYSQLROLLBACK(hMysql);
   RollBack();
   RaiseInternal(kErrMultiQuery, last);
   return false;
 }
+
+TQuillonSrv::ListRun TQuillonSrv::runList(const Array& statements, Value& last) {
+  detail::FlagScope running(listRun_);
+  listLoss_ = 0;
+  bool stopped = false;
+  unsigned commitError = 0;
+  ErrorPtr failure = guarded([&] {
+    last = Value("BEGIN");
+    if (!BeginTransaction()) {
+      // BEGIN itself refused: without a transaction the list must not run.
+      stopped = true;
+      return;
+    }
+    long n = 0;
+    for (const Value& statement : statements) {
+      ++n;
+      last = statement;
+      SqlQuery(statement);
+      // A loss or a conflict ended the transaction: the rest of the list
+      // must not run in autocommit and be committed piecemeal.
+      if (listLoss_ != 0) return;
+      if (!bOnMultiQry.isNil()) bOnMultiQry(n);
+    }
+    if (CommitTransaction() != 0) {
+      commitError = db::errnum(hMysql.asInt());
+      if (commitError == 0) commitError = kServerGone;  // no connection left to carry an error
+    }
+  });
+  if (failure) return ListRun::Failed;
+  if (listLoss_ != 0) return ListRun::Retry;
+  if (stopped) return ListRun::Failed;
+  if (commitError == 0) return ListRun::Committed;
+  if (connectionLost(commitError)) return ListRun::Unknown;
+  if (commitError == kServerGone || commitError == kNodeNotReady || commitError == kDeadlock) {
+    listLoss_ = commitError;
+    return ListRun::Retry;
+  }
+  // Refused at COMMIT for another reason: reported as the list's failure.
+  last = Value("COMMIT");
+  lError = true;
+  if (!bOnError.isNil()) report(Value(static_cast<long long>(commitError)), false, Value());
+  return ListRun::Failed;
+}
+
+long long TQuillonSrv::AffectedRows() { return db::affectedRows(hMysql.asInt()); }
+
+long long TQuillonSrv::InsertId() { return static_cast<long long>(db::insertId(hMysql.asInt())); }
 
 bool TQuillonSrv::BeginTransaction() { return SqlQuery("BEGIN"); }
 

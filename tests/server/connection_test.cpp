@@ -353,5 +353,68 @@ TEST(Connection, FlagsSocketAndTimeouts) {
   side.exec("DROP TABLE IF EXISTS vtb_conn_canary");
 }
 
+// A host list on one server: hosts that refuse are passed over, a list with
+// no usable host is reported once naming each host, a malformed list sends
+// nothing, and a reconnect moves on to the next host of the list.
+TEST(Connection, HostLists) {
+  const auto& env = serverEnv();
+  const std::string good = env.host + ":" + std::to_string(env.port);
+  const std::string closed = "127.0.0.1:" + std::to_string(testing::closedPort());
+  struct Case {
+    std::string list;
+    long long refusal;  // 0: connects
+  };
+  const std::vector<Case> cases = {
+      {closed + "," + good, 0},
+      {good + "," + closed, 0},
+      {"localhost," + good, 0},  // the port beside the list serves a host without one
+      {closed + "," + closed, kErrNoReadyNode},
+      {good + ",", kErrBadSetting},
+      {good + ",[::1", kErrBadSetting},
+      {good + ",host:99999", kErrBadSetting},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.list);
+    Recorder rec;
+    Login login;
+    login.host = c.list;
+    ServerPtr s = open(rec, {}, login);
+    if (c.refusal != 0) {
+      ASSERT_EQ(rec.numbers(), std::vector<long long>{c.refusal});
+      EXPECT_EQ(s->handle(), 0);
+      const std::string why = rec.calls->front().extra.asString();
+      if (c.refusal == kErrNoReadyNode) {
+        EXPECT_NE(why.find(closed + ": 200"), std::string::npos) << why;  // 2002 or 2003
+        EXPECT_EQ(why.find(env.password), std::string::npos);
+      } else {
+        EXPECT_NE(why.find("cHost"), std::string::npos) << why;
+      }
+      continue;
+    }
+    ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
+    EXPECT_EQ(ask(s, "SELECT 1"), "1");
+    EXPECT_EQ(rec.numbers(), std::vector<long long>{});
+    s->End();
+  }
+  {
+    SCOPED_TRACE("failover along the list");
+    Recorder rec;
+    Login login;
+    login.host = good + ",localhost";  // the second by the port beside the list
+    ServerPtr s = open(rec, {{"cSocket", env.socket}}, login);
+    ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
+    // A TCP client shows as host:port in the process list, a socket client as "localhost".
+    const std::string kHow = "SELECT HOST FROM information_schema.PROCESSLIST WHERE ID = CONNECTION_ID()";
+    EXPECT_NE(ask(s, kHow).find(':'), std::string::npos);
+    SideConnection side;
+    side.exec("KILL " + ask(s, "SELECT CONNECTION_ID()"));
+    EXPECT_EQ(ask(s, "SELECT 1"), "<failed>");  // 2013: lost while it ran
+    EXPECT_EQ(ask(s, "SELECT 1"), "1");         // 2006: sent again on the next host
+    EXPECT_EQ(ask(s, kHow), "localhost");
+    EXPECT_EQ(rec.numbers(), std::vector<long long>{2013});
+    s->End();
+  }
+}
+
 }  // namespace
 }  // namespace veltro

@@ -117,6 +117,11 @@ int selectDb(Handle conn, const char* database);
 int ping(Handle conn);      // 1 for handle 0
 int commit(Handle conn);    // 1 for handle 0
 int rollback(Handle conn);  // 1 for handle 0
+// Rows the last statement of a connection changed (for a SELECT: the rows it
+// returned; -1 after a failed statement or for handle 0), and the value its
+// last INSERT gave an AUTO_INCREMENT column (0 for none).
+long long affectedRows(Handle conn);
+std::uint64_t insertId(Handle conn);
 // Last error of a connection. For handle 0 (or a stale handle): the last
 // failure the binding saw in the calling thread (a failed embedded start), else 0 / "".
 unsigned errnum(Handle conn);

@@ -70,6 +70,8 @@ enum InternalError : int {
   kErrNoConnection = 9028,     // a statement on a server object with no connection (refused or ended)
   kErrBadSetting = 9029,       // a connection setting with a value the library does not know
   kErrDumpStatement = 9030,    // Restore: a line that is not a statement Backup writes (skipped)
+  kErrUnknownOutcome = 9031,   // MultiQuery: the connection was lost during COMMIT; the list may have committed
+  kErrNoReadyNode = 9032,      // no host of a host list accepted the connection and was ready
 };
 
 class TQuillonSrv : public Object {
@@ -100,6 +102,23 @@ class TQuillonSrv : public Object {
   //   nConnectTimeout, nReadTimeout, nWriteTimeout   seconds
   //   cSocket    the Unix socket path (used when the host is "localhost")
   Value cCharset, cTls, cSslCa, cSslCert, cSslKey, nConnectTimeout, nReadTimeout, nWriteTimeout, cSocket;
+
+  // Clusters and lost connections.
+  //   cHost may be a host list "h1[:port],h2[:port],...": the first host that
+  //   answers and is ready is used (a Galera node that is not Synced, or
+  //   refuses statements with 1047, is skipped), and a reconnect moves on to
+  //   the next ready host. A single host is used as given.
+  //   lRepeatable   the caller's statements may run twice: a statement whose
+  //                 connection was lost while it ran (2013, outcome unknown)
+  //                 is sent again on a new connection instead of reported.
+  //                 Off (nil) by default.
+  //   nMultiRetries times a MultiQuery transaction list that certainly did
+  //                 not commit (a conflict, 1213, or its connection lost
+  //                 before COMMIT) is run again from the start; nil means 3.
+  //   lReadYourWrites  on a Galera node, reads wait for the writes the
+  //                 cluster has committed (wsrep_sync_wait = 1); applied at
+  //                 each connect, nothing is sent to other servers.
+  Value lRepeatable, nMultiRetries, lReadYourWrites;
 
   // Registry of open queries, in order of creation. The registry does not keep
   // a query alive: a query that its owner drops frees its result and leaves.
@@ -147,6 +166,11 @@ class TQuillonSrv : public Object {
   void CloseQuery(const Value& nId);
   void CloseAllQuery();
   bool SelectDB(const Value& cDBName);
+  // Rows the last statement changed (an UPDATE that matched no row, or set
+  // every column to the value it had: 0); -1 after a failed statement.
+  long long AffectedRows();
+  // The AUTO_INCREMENT value the last INSERT of this connection gave; 0 for none.
+  long long InsertId();
   Value ListDBs(const Value& cWild = {});
   Value ListTables(const Value& cWild = {});
 
@@ -210,8 +234,15 @@ class TQuillonSrv : public Object {
   void report(const Value& nError, bool internal, const Value& cExtra);
   void forgetQuery(const TQuillonQry* query);
   bool connected() const;
+  bool hostList() const;  // cHost names more than one host
   // SqlQuery's work on a statement built by the library (no copy into a Value).
   bool sendStatement(std::string_view sql);
+  // The outcome of one run of a MultiQuery transaction list.
+  enum class ListRun { Committed, Retry, Failed, Unknown };
+  ListRun runList(const Array& statements, Value& last);
+  // Connects to the host of the list at or after nextNode_ that is ready.
+  Value connectFirstReady(const Value& host, const Value& user, const Value& password, const Value& port,
+                          const Value& flags, const Value& database, const Value& options);
 
   std::vector<std::weak_ptr<TQuillonQry>> queries_;
   bool internalPending_ = false;  // nInternalError was set by the operation now checking
@@ -223,6 +254,10 @@ class TQuillonSrv : public Object {
   // spans statements (a transaction list, a backup's snapshot) compares it to
   // learn that what it did before the loss is gone.
   unsigned long lostConnections_ = 0;
+  std::size_t node_ = 0;       // the host of the host list now connected
+  std::size_t nextNode_ = 0;   // where the next connect starts looking
+  bool listRun_ = false;       // a MultiQuery list runs: losses and conflicts go to listLoss_
+  long long listLoss_ = 0;     // what ended the list's run early (0: nothing)
   Value embeddedOptions_, embeddedGroups_;
 };
 

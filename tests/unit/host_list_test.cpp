@@ -1,0 +1,52 @@
+// Host lists as cHost takes them: hosts, ports, and the texts refused.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host_list.h"
+
+namespace veltro::detail {
+namespace {
+
+std::string joined(const std::vector<HostEntry>& hosts) {
+  std::string out;
+  for (const HostEntry& h : hosts) out += "<" + h.host + (h.port ? ":" + std::to_string(h.port) : "") + ">";
+  return out;
+}
+
+TEST(HostList, HostsAndPorts) {
+  struct Case {
+    const char* text;
+    const char* hosts;
+  };
+  for (const Case& c : {
+           Case{"db.example", "<db.example>"},
+           Case{"127.0.0.1:3307", "<127.0.0.1:3307>"},  // one host is taken as given
+           Case{"", "<>"},
+           Case{"a,b", "<a><b>"},
+           Case{"a:3311, b:3312 ,c", "<a:3311><b:3312><c>"},
+           Case{"[::1]:3311,[fe80::1]", "<::1:3311><fe80::1>"},
+           Case{"a:65535,b:1", "<a:65535><b:1>"},
+       }) {
+    SCOPED_TRACE(c.text);
+    std::vector<HostEntry> hosts;
+    std::string why;
+    ASSERT_TRUE(parseHostList(c.text, hosts, why)) << why;
+    EXPECT_EQ(joined(hosts), c.hosts);
+  }
+}
+
+TEST(HostList, RefusedTexts) {
+  for (const char* text : {"a,", ",a", "a,,b", "a, ,b", "a:0,b", "a:65536,b", "a:33o6,b", "a:,b", ":3306,b",
+                           "::1,b", "[::1,b", "[::1]x,b", "[]:3306,b", "a:123456,b"}) {
+    SCOPED_TRACE(text);
+    std::vector<HostEntry> hosts;
+    std::string why;
+    EXPECT_FALSE(parseHostList(text, hosts, why));
+    EXPECT_FALSE(why.empty());
+  }
+}
+
+}  // namespace
+}  // namespace veltro::detail
