@@ -1,5 +1,9 @@
 #include "connect.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -61,6 +65,87 @@ ServerPtr openServer(const TablePtr& settings, bool createDatabase) {
   return server;
 }
 
+namespace {
+
+std::string fullPath(const std::string& file) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(file, ec);
+  return ec ? file : p.lexically_normal().string();
+}
+
+// Where the seeding tool is: beside the program in the build tree, else by its name.
+std::string seedCommand() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    const std::filesystem::path tool = self.parent_path().parent_path() / "tools" / "seed_clientes";
+    if (std::filesystem::exists(tool, ec)) return tool.string();
+  }
+  return "seed_clientes";
+}
+
+}  // namespace
+
+TablePtr readSettings(const std::string& file, std::string& problem) {
+  const std::string path = fullPath(file);
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    problem = "the settings file " + path + " does not exist";
+    return nullptr;
+  }
+  if (std::filesystem::is_directory(path, ec)) {
+    problem = "the settings file " + path + " is a folder";
+    return nullptr;
+  }
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    std::fclose(f);
+  } else {
+    problem = "the settings file " + path + " cannot be read (" + std::strerror(errno) + ")";
+    return nullptr;
+  }
+  TablePtr settings = INIREAD(path);
+  const Value* section = settings->find("mysql");
+  if (!section || !section->isTable()) {
+    problem = "the settings file " + path + " has no section [mysql]";
+    return nullptr;
+  }
+  for (const char* key : kRequiredKeys) {
+    if (!section->asTable()->find(key)) {
+      problem = "the settings file " + path + " has no key \"" + key + "\" in section [mysql]";
+      return nullptr;
+    }
+  }
+  return settings;
+}
+
+ServerPtr connectWith(const TablePtr& settings, std::string& failureText) {
+  ServerPtr server;
+  ErrorPtr failure = guarded([&] { server = openServer(settings); });
+  if (!failure) {
+    server->lRepeatable = true;
+    return server;
+  }
+  if (server) server->End();
+  // What was tried, never the password.
+  const Value embedded = settings->find("mysql")->asTable()->get("embedded");
+  failureText = errorMessage(*failure) + "\n";
+  if (!embedded.isEmpty())
+    failureText += "(embedded server on " + embedded.asString() + ")";
+  else
+    failureText += "(host " + settingOf(settings, "mysql", "host").asString() + ", port " +
+                   settingOf(settings, "mysql", "port").asString() + ", user " +
+                   settingOf(settings, "mysql", "user").asString() + ")";
+  return nullptr;
+}
+
+bool clientesReady(TQuillonSrv& server, const std::string& settingsFile, std::string& failureText) {
+  if (server.TableExist("clientes")) return true;
+  const std::string database = server.cDBName.asString();
+  failureText = "the table clientes does not exist" + (database.empty() ? std::string() : " in database " + database) +
+                "; create and fill it with:\n  " + seedCommand() + " --ini " + fullPath(settingsFile) + " --rows 1000";
+  return false;
+}
+
 ServerPtr CONNECTTO() {
   std::string ignored;
   return CONNECTTO(ignored);
@@ -70,27 +155,8 @@ ServerPtr CONNECTTO(std::string& failureText) {
   TablePtr settings = INIREAD(std::string("./") + kSettingsFile);
   // The lookups stand outside the guarded block: a missing key is reported
   // and ends the program; a failed connection only makes this return nil.
-  settingOf(settings, "mysql", "host");
-  settingOf(settings, "mysql", "user");
-  settingOf(settings, "mysql", "psw");
-  settingOf(settings, "mysql", "port");
-  settingOf(settings, "mysql", "dbname");
-  settingOf(settings, "mysql", "flags");
-  ServerPtr server;
-  ErrorPtr failure = guarded([&] { server = openServer(settings); });
-  if (failure) {
-    // What was tried, never the password.
-    const Value embedded = settings->find("mysql")->asTable()->get("embedded");
-    failureText = errorMessage(*failure) + "\n";
-    if (!embedded.isEmpty())
-      failureText += "(embedded server on " + embedded.asString() + ")";
-    else
-      failureText += "(host " + settingOf(settings, "mysql", "host").asString() + ", port " +
-                     settingOf(settings, "mysql", "port").asString() + ", user " +
-                     settingOf(settings, "mysql", "user").asString() + ")";
-    return nullptr;
-  }
-  return server;
+  for (const char* key : kRequiredKeys) settingOf(settings, "mysql", key);
+  return connectWith(settings, failureText);
 }
 
 }  // namespace veltro

@@ -112,34 +112,54 @@ void updateRow(TQuillonSrv& server, TQuillonQry& query, int option, const RowKey
   }
 }
 
+std::string summaryText(const RunSummary& run) {
+  char text[128];
+  std::snprintf(text, sizeof text, "Rows: %ld  Time: %.1f ms  Rows/s: %.0f", run.rows, run.ms,
+                run.ms > 0 ? run.rows * 1000.0 / run.ms : 0.0);
+  return text;
+}
+
+RunSummary runUpdates(const ServerPtr& server, int option, long records, const Progress& progress) {
+  const auto started = std::chrono::steady_clock::now();
+  auto since = [&started] {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  };
+  QueryPtr query = server->Query(selectionStatement(records));
+  const long selected = query ? static_cast<long>(query->LastRec()) : 0;
+  RunSummary run;
+  RowKey key;
+  while (query && !query->Eof()) {
+    rowKey(*server, *query, key);
+    if (progress) progress(key, run.rows, selected, since());
+    updateRow(*server, *query, option, key);
+    ++run.rows;
+    query->Skip();
+  }
+  run.ms = since();
+  const std::vector<std::string>& menu = updateMethods();
+  if (option >= 1 && option <= static_cast<int>(menu.size())) run.method = menu[option - 1];
+  if (query) query->End();
+  return run;
+}
+
 void UPDATES(const ServerPtr& server, int option, long records, const std::vector<std::string>& menu,
              Screen& screen) {
   const std::string start = timeOfDay();
-  const auto started = std::chrono::steady_clock::now();
-  QueryPtr query = server->Query(selectionStatement(records));
-  long processed = 0;
-  RowKey key;
-
-  while (query && !query->Eof()) {
-    rowKey(*server, *query, key);
+  RunSummary run = runUpdates(server, option, records, [&](const RowKey& key, long done, long selected, double ms) {
     screen.writeAt(2, 1, key.filter.str());
     screen.writeAt(3, 1, "Process Time: " + elapsedTime(start, timeOfDay()));
-    updateRow(*server, *query, option, key);
-    ++processed;
-    query->Skip();
-  }
-
-  const double ms =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    // How far the run is, beside the time: rows done of rows selected, and the rate so far.
+    char progressText[96];
+    std::snprintf(progressText, sizeof progressText, "   Row %ld of %ld  %.0f rows/s", done + 1, selected,
+                  ms > 0 ? done * 1000.0 / ms : 0.0);
+    screen.writeAt(3, screen.cursor().col, progressText);
+  });
   std::string chosen = option >= 1 && option <= static_cast<int>(menu.size()) ? menu[option - 1] : std::string();
   screen.writeAt(4, 1, "Opcion: " + chosen);
   screen.newLine();
   // Finer than the second: rows visited, exact time and rate.
-  char summary[128];
-  std::snprintf(summary, sizeof summary, "Rows: %ld  Time: %.1f ms  Rows/s: %.0f", processed, ms,
-                ms > 0 ? processed * 1000.0 / ms : 0.0);
   Position at = screen.cursor();
-  screen.writeAt(at.row, 1, summary);
+  screen.writeAt(at.row, 1, summaryText(run));
   screen.newLine();
 }
 

@@ -2,6 +2,7 @@
 // of them by the chosen method.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,22 @@ void methodSave(TQuillonQry& query);
 void sentenceUpdate(TQuillonSrv& server, const RowKey& key);
 // The current row's update by method option (1 to 4; any other: none).
 void updateRow(TQuillonSrv& server, TQuillonQry& query, int option, const RowKey& key);
+
+// What a run did: rows updated and the time they took.
+struct RunSummary {
+  std::string method;  // the menu item of the method
+  long rows = 0;
+  double ms = 0;
+};
+// "Rows: 100  Time: 52.3 ms  Rows/s: 1912"
+std::string summaryText(const RunSummary& run);
+
+// Called before each row's update: its key, the rows done so far, the rows
+// selected, and the milliseconds since the run began.
+using Progress = std::function<void(const RowKey& key, long done, long selected, double ms)>;
+
+// Selects records rows and updates each by method option (1 to 4); progress may be empty.
+RunSummary runUpdates(const ServerPtr& server, int option, long records, const Progress& progress);
 
 // Runs method option (1 to 4) over records rows and shows the elapsed time on screen.
 void UPDATES(const ServerPtr& server, int option, long records, const std::vector<std::string>& menu,

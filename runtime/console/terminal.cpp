@@ -113,3 +113,4 @@ Terminal::Input Terminal::read() {
 }
 
 }  // namespace veltro::detail
+

@@ -51,12 +51,12 @@ write_ini() {  # DIR [extra lines...]
 
 # Starts the program in a fresh tmux session in DIR. The pane stays after the
 # program ends (sleep), so its last screen can still be read.
-start() {
-  local dir=$1
+start() {  # DIR [SHELL-PREFIX [SHELL-SUFFIX]]
+  local dir=$1 prefix=${2:-} suffix=${3:-}
   tmux kill-session -t "$session" >/dev/null 2>&1 || true
   rm -f "$dir/rc.txt"
   tmux new-session -d -s "$session" -x 100 -y 30 \
-    "cd '$dir' && '$veltro' 2>'$dir/stderr.txt'; echo EXIT=\$? >'$dir/rc.txt'; sleep 3600"
+    "cd '$dir' && $prefix '$veltro' $suffix 2>'$dir/stderr.txt'; echo EXIT=\$? >'$dir/rc.txt'; sleep 3600"
 }
 
 keys() { tmux send-keys -t "$session" "$@"; sleep 0.3; }
@@ -128,6 +128,7 @@ method_case() {  # POSITION NAME ROWS EXPECT_WHERE
   [ "$rc" = 0 ] || { fail "$name: exit code $rc"; cat "$dir/stderr.txt"; return; }
   echo "$shown" | grep -qF "Opcion: $name" || fail "$name: no Opcion line"
   local expect=$rows; [ "$rows" = default ] && expect=100
+  echo "$shown" | grep -qE "Process Time: .* Row $expect of $expect  [0-9]+ rows/s" || { fail "$name: no progress line"; echo "$shown"; }
   local changed; changed=$(count_where "$where")
   [ "$changed" = "$expect" ] && pass "$name updates $expect rows" || fail "$name: $changed rows hold its values, expected $expect"
 }
@@ -218,15 +219,16 @@ if [ "$mode" = server ]; then
 
   # --- a statement the server rejects: alert, Esc shows it again, Quit ----------------
   sql -e "DROP DATABASE IF EXISTS ${db}_empty; CREATE DATABASE ${db}_empty"
+  sql "${db}_empty" -e "CREATE TABLE clientes (notes VARCHAR(20)); INSERT INTO clientes VALUES ('a')"
   dir=$work/run-rejected; mkdir -p "$dir"
   write_ini "$dir"; sed -i "s/^dbname = .*/dbname = ${db}_empty/" "$dir/connect.ini"
   start "$dir"; wait_for "Method Update"; keys Enter; wait_for "How many records?"; keys Enter
-  if wait_for "Quit" && screen | grep -qF "1146"; then
+  if wait_for "Quit" && screen | grep -qF "1054"; then
     keys Escape
     if screen | grep -qF "Quit"; then pass "Esc shows the alert again"; else fail "the alert went away on Esc"; fi
     keys Enter
     rc=$(wait_exit "$dir")
-    [ "$rc" = 1 ] && grep -qF "Error MYSQL/1146" "$dir/stderr.txt" && grep -qF "Called from" "$dir/stderr.txt" \
+    [ "$rc" = 1 ] && grep -qF "Error MYSQL/1054" "$dir/stderr.txt" && grep -qF "Called from" "$dir/stderr.txt" \
       && pass "rejected statement: Quit, error output, exit code 1" \
       || { fail "rejected statement (rc $rc)"; cat "$dir/stderr.txt"; }
   else
@@ -234,15 +236,108 @@ if [ "$mode" = server ]; then
   fi
   sql -e "DROP DATABASE IF EXISTS ${db}_empty"
 
-  # --- a missing key in the settings file -------------------------------------------------
-  dir=$work/run-nokey; mkdir -p "$dir"
-  write_ini "$dir"; sed -i "/^psw = /d" "$dir/connect.ini"
+  # --- the table missing: said so, with the command that makes it -----------------------
+  sql -e "DROP DATABASE IF EXISTS ${db}_none; CREATE DATABASE ${db}_none"
+  dir=$work/run-notable; mkdir -p "$dir"
+  write_ini "$dir"; sed -i "s/^dbname = .*/dbname = ${db}_none/" "$dir/connect.ini"
   start "$dir"; wait_for "Method Update"; keys Enter; wait_for "How many records?"; keys Enter
-  wait_for "Quit" && keys Enter
   rc=$(wait_exit "$dir")
-  [ "$rc" = 1 ] && grep -qF '"psw"' "$dir/stderr.txt" && pass "missing key named in the report" \
-    || { fail "missing key (rc $rc)"; cat "$dir/stderr.txt"; }
+  [ "$rc" = 1 ] && grep -qF "the table clientes does not exist in database ${db}_none" "$dir/stderr.txt" \
+    && grep -qF "seed_clientes --ini $dir/connect.ini" "$dir/stderr.txt" \
+    && pass "missing clientes: said so, seeding command named, exit code 1" \
+    || { fail "missing clientes (rc $rc)"; cat "$dir/stderr.txt"; }
+  sql -e "DROP DATABASE IF EXISTS ${db}_none"
 fi
 
+# --- settings checked before the menu: file, section, key ----------------------------------
+settings_case() {  # NAME EXPECTED-TEXT PREPARE-COMMAND
+  local name=$1 want=$2
+  local dir=$work/run-settings-$RANDOM; mkdir -p "$dir"
+  want=${want//@DIR@/$dir}
+  write_ini "$dir"
+  (cd "$dir" && eval "$3")
+  start "$dir"
+  local rc; rc=$(wait_exit "$dir")
+  if [ "$rc" = 1 ] && grep -qF -- "$want" "$dir/stderr.txt" && ! screen | grep -qF "Method Update"; then
+    pass "$name: reported before the menu, exit code 1"
+  else
+    fail "$name (rc $rc)"; cat "$dir/stderr.txt"
+  fi
+}
+settings_case "missing settings file" "the settings file @DIR@/connect.ini does not exist" "rm connect.ini"
+settings_case "missing section" "has no section [mysql]" "sed -i 's/^\\[mysql\\]/[other]/' connect.ini"
+settings_case "missing key" 'has no key "psw" in section [mysql]' "sed -i '/^psw = /d' connect.ini"
+
+# --- no terminal to draw on: refused with exit code 2 ---------------------------------------
+dir=$(run_dir dumb)
+start "$dir" "TERM=dumb"
+rc=$(wait_exit "$dir")
+[ "$rc" = 2 ] && grep -qF "needs an interactive terminal" "$dir/stderr.txt" && pass "TERM=dumb: refused, exit code 2" \
+  || { fail "TERM=dumb (rc $rc)"; cat "$dir/stderr.txt"; }
+dir=$(run_dir notty)
+start "$dir" "" ">'$dir/out.txt'"
+rc=$(wait_exit "$dir")
+[ "$rc" = 2 ] && grep -qF "needs an interactive terminal" "$dir/stderr.txt" && [ ! -s "$dir/out.txt" ] \
+  && pass "standard output not a terminal: refused, exit code 2" || { fail "stdout to a file (rc $rc)"; cat "$dir/stderr.txt"; }
+
+# --- the mode for scripts: one method, its summary line, exit codes ---------------------------
+for pos in 1 2 3 4; do
+  reseed 40
+  dir=$(run_dir batch$pos)
+  out=$(cd "$dir" && "$veltro" --method $pos --rows 25 2>"$dir/stderr.txt"); rc=$?
+  if [ $pos = 3 ]; then want="age = 30 AND salary = 20"; else want="age = 40 AND salary = 10"; fi
+  if [ "$rc" = 0 ] && [[ "$out" =~ ^[A-Za-z\ ]+:\ Rows:\ 25\ \ Time:\ [0-9.]+\ ms\ \ Rows/s:\ [0-9]+$ ]] \
+    && [ "$(count_where "$want")" = 25 ]; then
+    pass "--method $pos --rows 25: $out"
+  else
+    fail "--method $pos (rc $rc): $out"; cat "$dir/stderr.txt"
+  fi
+done
+dir=$(run_dir batchini)
+out=$("$veltro" --method 4 --rows 3 --ini "$dir/connect.ini" 2>/dev/null); rc=$?
+[ "$rc" = 0 ] && [[ "$out" == "Sentence UPDATE: Rows: 3 "* ]] && pass "--ini names the settings file" \
+  || fail "--ini (rc $rc): $out"
+usage_case() {  # EXPECTED-CODE EXPECTED-TEXT ARGS...
+  local code=$1 text=$2; shift 2
+  local err; err=$(cd "$work" && "$veltro" "$@" 2>&1 >/dev/null); local rc=$?
+  [ "$rc" = "$code" ] && [[ "$err" == *"$text"* ]] && pass "Veltro $*: exit code $code" \
+    || fail "Veltro $* (rc $rc, wanted $code): $err"
+}
+usage_case 2 "--method takes 1, 2, 3 or 4" --method 5 --rows 3
+usage_case 2 "--rows takes a whole number" --method 1 --rows -3
+usage_case 2 "--method needs --rows" --method 1
+usage_case 2 "unknown argument" --fast
+usage_case 1 "connect.ini does not exist" --method 1 --rows 3
+[ "$("$veltro" --help)" != "" ] && "$veltro" --help | grep -qF -- "--method N --rows N" && pass "--help" || fail "--help"
+"$veltro" --version | grep -qE '^Veltro [0-9]+\.[0-9]+' && pass "--version" || fail "--version"
+if [ "$mode" = server ]; then
+  dir=$(run_dir batchfail); sed -i "s/^psw = .*/psw = wrong-$RANDOM/" "$dir/connect.ini"
+  err=$("$veltro" --method 1 --rows 3 --ini "$dir/connect.ini" 2>&1 >/dev/null); rc=$?
+  [ "$rc" = 1 ] && [[ "$err" == *"Error MYSQL/1045"* ]] && pass "--method with a refused login: exit code 1" \
+    || fail "--method with a refused login (rc $rc): $err"
+fi
+
+# --- ./run's arguments, checked before anything is installed or built ---------------------
+top=$(cd "$(dirname "$0")/../.." && pwd)
+fakebin=$work/fakebin; mkdir -p "$fakebin"
+for tool in cmake ninja apt-get dpkg-query sudo; do
+  printf '#!/bin/sh\necho "%s $*" >>"%s/called.txt"\nexit 1\n' "$tool" "$work" >"$fakebin/$tool"
+  chmod +x "$fakebin/$tool"
+done
+run_case() {  # NAME EXPECTED-CODE EXPECTED-TEXT ARGS...
+  local name=$1 code=$2 text=$3; shift 3
+  rm -f "$work/called.txt"
+  local out; out=$(cd "$work" && PATH="$fakebin:$PATH" "$top/run" "$@" 2>&1); local rc=$?
+  if [ "$rc" = "$code" ] && [[ "$out" == *"$text"* ]] && [ ! -e "$work/called.txt" ]; then
+    pass "./run $name"
+  else
+    fail "./run $name (rc $rc): $out $(cat "$work/called.txt" 2>/dev/null)"
+  fi
+}
+mkdir -p "$work/rel-noini"
+run_case "--help prints usage without building" 0 "--here DIR" --help
+run_case "--here without a folder" 2 "--here needs a value" --here
+run_case "--here with a relative folder that is not there" 2 "no folder nosuch" --here nosuch
+run_case "--here relative, read from the caller's folder" 2 "$work/rel-noini/connect.ini is missing" --here rel-noini
 echo "$failures failure(s) [$mode]"
 [ "$failures" = 0 ]

@@ -327,4 +327,9 @@ class Screen : public AlertConsole {
 // The process's screen on the terminal, created on first use and shut down at exit.
 Screen& screen();
 
+// Why the process cannot run a full-screen console ("" when it can): standard
+// input or output is not a terminal, or the terminal (TERM) cannot place the
+// cursor.
+std::string terminalProblem();
+
 }  // namespace veltro
