@@ -103,6 +103,11 @@ typedef struct VeltroBackendOps {
   // value the last statement gave an AUTO_INCREMENT column (0 for none).
   uint64_t (*affectedRows)(void* conn);
   uint64_t (*insertId)(void* conn);
+  // The most bytes one character of the connection's character set takes,
+  // and the set's name in *name.
+  unsigned (*charsetInfo)(void* conn, const char** name);
+  // The character set number of column index (from 0) of a result; 63 is binary.
+  unsigned (*fieldCharset)(void* res, unsigned index);
 } VeltroBackendOps;
 
 // The name the embedded module exports its table under.

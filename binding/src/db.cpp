@@ -380,6 +380,17 @@ std::uint64_t insertId(Handle conn) {
   return e ? e->ops->insertId(e->object) : 0;
 }
 
+CharsetInfo charsetInfo(Handle conn) {
+  CharsetInfo info;
+  const detail::Entry* e = connEntry(conn);
+  if (!e) return info;
+  const char* name = nullptr;
+  const unsigned n = e->ops->charsetInfo(e->object, &name);
+  info.maxBytes = n ? n : 1;
+  info.utf8 = name != nullptr && std::string_view(name).substr(0, 4) == "utf8";
+  return info;
+}
+
 unsigned errnum(Handle conn) {
   const detail::Entry* e = connEntry(conn);
   return e ? e->ops->errnum(e->object) : lastFailure().number;
@@ -559,6 +570,16 @@ std::vector<FieldInfo> fields(Handle res) {
     info.decimals = f.decimals;
     out.push_back(std::move(info));
   }
+  return out;
+}
+
+std::vector<unsigned> fieldCharsets(Handle res) {
+  std::vector<unsigned> out;
+  const detail::Entry* e = resEntry(res);
+  if (!e) return out;
+  const unsigned n = e->ops->numFields(e->object);
+  out.reserve(n);
+  for (unsigned i = 0; i < n; ++i) out.push_back(e->ops->fieldCharset(e->object, i));
   return out;
 }
 

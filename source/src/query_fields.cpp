@@ -37,11 +37,12 @@ std::string kindName(const Value& v) {
   }
 }
 
-Value padded(std::string_view text, std::size_t width) {
+Value padded(const qdetail::QueryColumn& c, std::string_view text, std::size_t width) {
+  const std::size_t pad = qdetail::padFor(c, text, width);
   std::string s;
-  s.reserve(std::max(width, text.size()));
+  s.reserve(text.size() + pad);
   s.assign(text.data(), text.size());
-  if (s.size() < width) s.append(width - s.size(), ' ');
+  s.append(pad, ' ');
   return Value(std::move(s));
 }
 
@@ -188,9 +189,9 @@ Value TQuillonQry::VerifyValue(long nField, const Value& uValue) {
     case 'C':
     case 'T': {
       const std::size_t width = qdetail::padWidth(c);
-      if (uValue.isNil()) return padded(c.def, width);
+      if (uValue.isNil()) return padded(c, c.def, width);
       if (uValue.isString() && uValue.str().size() < width) {
-        Value out = padded(uValue.str(), width);
+        Value out = padded(c, uValue.str(), width);
         return uValue.isMemo() ? Value::memo(std::move(out.str())) : out;
       }
       return uValue;
@@ -246,7 +247,7 @@ RowPtr TQuillonQry::GetBlankRow(const Value& lObj) {
     Value blank;
     switch (c.letter) {
       case 'M': blank = c.def; break;
-      case 'C': blank = padded(c.def, std::max(c.def.size(), qdetail::padWidth(c))); break;
+      case 'C': blank = padded(c, c.def, qdetail::padWidth(c)); break;
       case 'N': blank = Number::leading(c.def); break;
       case 'L': blank = c.def == "1"; break;
       case 'D': blank = qdetail::sqlDate(c.def); break;

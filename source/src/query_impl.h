@@ -40,6 +40,7 @@ struct QueryColumn {
   bool bits = false;  // a BIT column: the server sends its bytes, not a numeral
   unsigned flags = 0;
   std::size_t width = 0;  // padding width with padding on
+  bool utf8Width = false;  // width counts UTF-8 characters, not bytes
   SlotCache rowSlot;
   SlotCache oldSlot;
 };
@@ -88,6 +89,21 @@ inline Value* slot(Table& t, SlotCache& cache, const std::string& key, bool crea
 // Width for padding a text of column c under the current padding setting.
 std::size_t padWidth(const QueryColumn& c);
 
+// UTF-8 characters of a text: its bytes that do not continue a character.
+inline std::size_t utf8Length(std::string_view s) {
+  std::size_t n = 0;
+  for (unsigned char b : s) n += (b & 0xC0) != 0x80;
+  return n;
+}
+
+// The blanks that pad text to width for column c: a text's width is counted
+// in characters where the column's width is.
+inline std::size_t padFor(const QueryColumn& c, std::string_view text, std::size_t width) {
+  if (width == 0) return 0;
+  const std::size_t n = c.utf8Width ? utf8Length(text) : text.size();
+  return n < width ? width - n : 0;
+}
+
 // Whether FieldGet hands back the held value v of column c as it is, without
 // VerifyValue's copy. With ignorePadding (Save trims padding from its literals
 // and skips it when comparing) a text shorter than the width counts as well.
@@ -97,7 +113,7 @@ inline bool readsAsHeld(const QueryColumn& c, const Value& v, bool ignorePadding
     case 'L': return v.isLogical();
     case 'D': return v.isDate() && !v.asDate().empty();
     case 'C':
-    case 'T': return v.isString() && (ignorePadding || v.str().size() >= padWidth(c));
+    case 'T': return v.isString() && (ignorePadding || padFor(c, v.str(), padWidth(c)) == 0);
     case 'M': return v.isString();
     default: return false;
   }
@@ -120,7 +136,7 @@ inline void convertRaw(const QueryColumn& c, std::string_view raw, Value& out, s
       break;
     case 'C':
     case 'T':
-      if (out.isText() && out.str().size() == std::max(width, raw.size())) {
+      if (out.isText() && out.str().size() == raw.size() + padFor(c, raw, width)) {
         char* at = out.str().data();
         if (!raw.empty()) std::memcpy(at, raw.data(), raw.size());
         std::memset(at + raw.size(), ' ', out.str().size() - raw.size());

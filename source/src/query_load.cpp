@@ -100,16 +100,16 @@ void convertAny(const QueryColumn& c, std::string_view raw, Value& out, std::siz
       return;
     case 'C':
     case 'T': {
-      const std::size_t size = std::max(width, raw.size());
+      const std::size_t pad = padFor(c, raw, width);
       if (out.isText()) {
         out.str().assign(raw.data(), raw.size());
       } else {
         std::string s;
-        s.reserve(size);
+        s.reserve(raw.size() + pad);
         s.assign(raw.data(), raw.size());
         out = Value(std::move(s));
       }
-      if (out.str().size() < width) out.str().append(width - out.str().size(), ' ');
+      out.str().append(pad, ' ');
       return;
     }
     default:
@@ -215,6 +215,13 @@ void TQuillonQry::LoadQuery(const Value& lBuildData) {
 
   auto& cols = impl_->cols;
   cols.clear();
+  // The server gives a text column's width in bytes: its characters times the
+  // most bytes a character of the connection's set takes. Over UTF-8 texts
+  // are padded to the column's characters instead, counted as characters.
+  const db::CharsetInfo charset = db::charsetInfo(srv->handle());
+  const std::vector<unsigned> charsets =
+      charset.utf8 && charset.maxBytes > 1 ? db::fieldCharsets(res) : std::vector<unsigned>();
+  constexpr unsigned kBinary = 63;
   for (std::size_t i = 1; i <= aStructure.len(); ++i) {
     Value d = aStructure.at(i);
     Impl::Column c;
@@ -227,6 +234,10 @@ void TQuillonQry::LoadQuery(const Value& lBuildData) {
     c.letter = letter.empty() ? 'U' : letter[0];
     c.bits = d.at(4).asInt() == 16;
     std::int64_t w = std::max(d.at(6).asInt(), d.at(5).asInt());
+    if (i <= charsets.size() && charsets[i - 1] != kBinary && (c.letter == 'C' || c.letter == 'T')) {
+      w /= charset.maxBytes;
+      c.utf8Width = true;
+    }
     c.width = static_cast<std::size_t>(std::clamp<std::int64_t>(w, 0, 65535));
     cols.push_back(std::move(c));
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "test_env.h"
+#include "veltro/binding.h"
 #include "veltro/query.h"
 #include "veltro/server.h"
 #include "veltro/sqltext.h"
@@ -67,10 +68,14 @@ class QueryFixture : public ::testing::Test {
   std::vector<std::string> tables_;
 };
 
-// A text padded with blanks to the width of a column as the query reports it.
+// A text padded with blanks to the characters of a column: the length the
+// query reports is in bytes, each character counted at the most bytes one
+// takes in the connection's character set.
 inline std::string padded(const std::string& text, const QueryPtr& q, const char* column) {
+  const db::CharsetInfo charset = db::charsetInfo(q->oServer.asObjectOf<TQuillonSrv>()->handle());
+  const std::size_t width = static_cast<std::size_t>(q->FieldLen(column)) / (charset.utf8 ? charset.maxBytes : 1);
   std::string out = text;
-  out.resize(std::max<std::size_t>(out.size(), static_cast<std::size_t>(q->FieldLen(column))), ' ');
+  if (text.size() < width) out.append(width - text.size(), ' ');  // ASCII texts: a byte is a character
   return out;
 }
 

@@ -305,6 +305,55 @@ TEST_F(Query, PagesForwardAndBack) {
   EXPECT_TRUE(errors.empty());
 }
 
+// Texts are padded to the column's characters, counted as characters: over
+// utf8mb4 a CHAR(30) comes back 30 characters wide whatever bytes they take;
+// binary columns keep their bytes; over latin1 a byte is a character.
+TEST_F(Query, PaddingCountsCharacters) {
+  table("qt_width", "id INT PRIMARY KEY, c CHAR(30), v VARCHAR(40), b VARBINARY(10), m TEXT",
+        "CHARACTER SET utf8mb4");
+  exec("INSERT INTO qt_width VALUES (1, 'Ñandú', 'año 2026 ✓', 'ab', 'memo')");
+  PadSetting pad(true);
+  auto chars = [](const std::string& s) {
+    std::size_t n = 0;
+    for (unsigned char b : s) n += (b & 0xC0) != 0x80;
+    return n;
+  };
+  struct Case {
+    const char* charset;
+    std::size_t c, v, b;  // widths in characters
+  };
+  for (const Case& k : {Case{"utf8mb4", 30, 40, 10}, Case{"latin1", 30, 40, 10}}) {
+    SCOPED_TRACE(k.charset);
+    const auto& env = testing::serverEnv();
+    ServerPtr s = TQuillonSrv::create();
+    s->cCharset = k.charset;
+    s->New(env.host, env.user, env.password, static_cast<int>(env.port), 0, env.database);
+    auto q = s->Query("SELECT * FROM qt_width");
+    ASSERT_EQ(q->LastRec(), 1);
+    const std::string c = q->FieldGet("c").asString(), v = q->FieldGet("v").asString();
+    if (std::string(k.charset) == "latin1") {
+      EXPECT_EQ(c.size(), k.c);  // latin1 bytes
+      EXPECT_EQ(v.size(), k.v);
+    } else {
+      EXPECT_EQ(chars(c), k.c) << "[" << c << "]";
+      EXPECT_EQ(chars(v), k.v) << "[" << v << "]";
+      EXPECT_EQ(c.substr(0, 7), "Ñandú");
+      EXPECT_EQ(v.substr(0, 13), "año 2026 ✓");
+    }
+    EXPECT_EQ(q->FieldGet("b").asString(), std::string("ab") + std::string(8, ' '));
+    EXPECT_EQ(q->FieldGet("m").asString(), "memo");
+    // A value put in is padded the same way, and saved without its padding.
+    const bool latin1 = std::string(k.charset) == "latin1";
+    q->FieldPut("c", latin1 ? "\xFC" : "ü");
+    const std::string put = q->FieldGet("c").asString();
+    EXPECT_EQ(latin1 ? put.size() : chars(put), k.c);
+    ASSERT_TRUE(q->Save().asBool());
+    EXPECT_EQ(srv->Query("SELECT HEX(c) FROM qt_width")->FieldGet(1).asString().substr(0, 4), "C3BC");
+    exec("UPDATE qt_width SET c = 'Ñandú'");
+    s->End();
+  }
+}
+
 TEST_F(Query, NullsByColumnTypeAndPadding) {
   people();
   exec("UPDATE qt_people SET name = NULL, age = NULL WHERE id = 2");

@@ -122,6 +122,13 @@ int rollback(Handle conn);  // 1 for handle 0
 // last INSERT gave an AUTO_INCREMENT column (0 for none).
 long long affectedRows(Handle conn);
 std::uint64_t insertId(Handle conn);
+// The connection's character set: the most bytes one character takes (1 for
+// handle 0), and whether it is UTF-8.
+struct CharsetInfo {
+  unsigned maxBytes = 1;
+  bool utf8 = false;
+};
+CharsetInfo charsetInfo(Handle conn);
 // Last error of a connection. For handle 0 (or a stale handle): the last
 // failure the binding saw in the calling thread (a failed embedded start), else 0 / "".
 unsigned errnum(Handle conn);
@@ -146,6 +153,8 @@ void dataSeek(Handle res, std::uint64_t row);
 bool fetchRow(Handle res, RowView& row);
 void freeResult(Handle res);
 std::vector<FieldInfo> fields(Handle res);
+// The character set number of each column of a result (63: binary data).
+std::vector<unsigned> fieldCharsets(Handle res);
 Handle listFields(Handle conn, const char* table, const char* wild);
 std::vector<std::string> listDbs(Handle conn, const char* wild);
 std::vector<std::string> listTables(Handle conn, const char* wild);
