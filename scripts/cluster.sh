@@ -91,7 +91,7 @@ wsrep-node-name=node$n
 wsrep-node-address=127.0.0.1:$g
 wsrep-node-incoming-address=127.0.0.1:$(port "$n")
 wsrep-sst-receive-address=127.0.0.1:$((g + 2))
-wsrep-provider-options="gmcast.listen_addr=tcp://127.0.0.1:$g;ist.recv_addr=127.0.0.1:$((g + 1));gcache.size=64M;gcache.recover=yes;evs.suspect_timeout=PT2S;evs.inactive_timeout=PT4S;evs.inactive_check_period=PT0.5S;evs.keepalive_period=PT0.5S;evs.join_retrans_period=PT0.5S"
+wsrep-provider-options="gmcast.listen_addr=tcp://127.0.0.1:$g;ist.recv_addr=127.0.0.1:$((g + 1));gcache.size=64M;gcache.recover=yes;evs.suspect_timeout=PT2S;evs.inactive_timeout=PT4S;evs.inactive_check_period=PT0.5S;evs.keepalive_period=PT0.5S;evs.join_retrans_period=PT0.5S;evs.install_timeout=PT3.5S"
 # rsync SST refuses a server running as root; mariabackup connects to the
 # donor as root over its socket, which needs no password.
 wsrep-sst-method=mariabackup

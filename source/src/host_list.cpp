@@ -25,10 +25,28 @@ bool portOf(std::string_view digits, unsigned& port) {
 
 }  // namespace
 
+bool splitHostPort(std::string_view text, std::string& host, unsigned& port) {
+  text = trimmed(text);
+  if (!text.empty() && text.front() == '[') {
+    const std::size_t close = text.find("]:");
+    if (close == std::string_view::npos || close == 1 || !portOf(text.substr(close + 2), port)) return false;
+    host = std::string(text.substr(1, close - 1));
+    return true;
+  }
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos || colon == 0 || text.find(':', colon + 1) != std::string_view::npos)
+    return false;
+  if (!portOf(text.substr(colon + 1), port)) return false;
+  host = std::string(text.substr(0, colon));
+  return true;
+}
+
 bool parseHostList(std::string_view text, std::vector<HostEntry>& hosts, std::string& why) {
   hosts.clear();
   if (!isHostList(text)) {
-    hosts.push_back({std::string(text), 0});
+    HostEntry h;
+    if (!splitHostPort(text, h.host, h.port)) h = {std::string(text), 0};
+    hosts.push_back(std::move(h));
     return true;
   }
   std::size_t start = 0;

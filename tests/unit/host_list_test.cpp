@@ -22,7 +22,10 @@ TEST(HostList, HostsAndPorts) {
   };
   for (const Case& c : {
            Case{"db.example", "<db.example>"},
-           Case{"127.0.0.1:3307", "<127.0.0.1:3307>"},  // one host is taken as given
+           Case{"127.0.0.1:3307", "<127.0.0.1:3307>"},
+           Case{"[::1]:3307", "<::1:3307>"},
+           Case{"::1", "<::1>"},                 // a bare IPv6 address is taken as given
+           Case{"db:notaport", "<db:notaport>"},  // as is anything else that is not host:port
            Case{"", "<>"},
            Case{"a,b", "<a><b>"},
            Case{"a:3311, b:3312 ,c", "<a:3311><b:3312><c>"},
