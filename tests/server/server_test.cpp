@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -503,6 +504,35 @@ TEST(Server, AffectedRowsAndInsertId) {
   s->End();
   EXPECT_EQ(s->AffectedRows(), -1);
   EXPECT_EQ(s->InsertId(), 0);
+}
+
+// A handler may throw the caller's own exception: it reaches the caller's
+// catch, and the server object and its queries work on afterwards.
+TEST(Server, HandlerThatThrowsTheCallersException) {
+  struct DbError : std::runtime_error {
+    long long code;
+    explicit DbError(const Error& e) : std::runtime_error(errorMessage(e)), code(e.SubCode.asInt()) {}
+  };
+  ServerPtr s = connectTo();
+  QueryPtr q = s->Query("SELECT 1 AS one");
+  const db::LiveHandles before = db::liveHandles();
+  for (const char* sql : {"UPDATE no_such_table_here SET a = 1", "SELEKT 1", "   "}) {
+    SCOPED_TRACE(sql);
+    HandlerScope scope([](const ErrorPtr& e) -> Value { throw DbError(*e); });
+    long long code = 0;
+    try {
+      s->SqlQuery(sql);
+    } catch (const DbError& e) {
+      code = e.code;
+    }
+    EXPECT_NE(code, 0);
+  }
+  EXPECT_EQ(db::liveHandles().connections, before.connections);
+  EXPECT_EQ(db::liveHandles().results, before.results);
+  EXPECT_EQ(scalar(s, "SELECT 2"), 2);
+  EXPECT_EQ(q->FieldGet("one").asInt(), 1);
+  q->End();
+  s->End();
 }
 
 TEST(Server, QueryNumbersAreProcessWide) {
