@@ -147,12 +147,11 @@ void UPDATES(const ServerPtr& server, int option, long records, const std::vecto
   const std::string start = timeOfDay();
   RunSummary run = runUpdates(server, option, records, [&](const RowKey& key, long done, long selected, double ms) {
     screen.writeAt(2, 1, key.filter.str());
-    screen.writeAt(3, 1, "Process Time: " + elapsedTime(start, timeOfDay()));
-    // How far the run is, beside the time: rows done of rows selected, and the rate so far.
+    // The time, then how far the run is: rows done of rows selected, and the rate so far.
     char progressText[96];
     std::snprintf(progressText, sizeof progressText, "   Row %ld of %ld  %.0f rows/s", done + 1, selected,
                   ms > 0 ? done * 1000.0 / ms : 0.0);
-    screen.writeAt(3, screen.cursor().col, progressText);
+    screen.writeAt(3, 1, "Process Time: " + elapsedTime(start, timeOfDay()) + progressText);
   });
   std::string chosen = option >= 1 && option <= static_cast<int>(menu.size()) ? menu[option - 1] : std::string();
   screen.writeAt(4, 1, "Opcion: " + chosen);

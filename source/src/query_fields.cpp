@@ -38,12 +38,9 @@ std::string kindName(const Value& v) {
 }
 
 Value padded(const qdetail::QueryColumn& c, std::string_view text, std::size_t width) {
-  const std::size_t pad = qdetail::padFor(c, text, width);
-  std::string s;
-  s.reserve(text.size() + pad);
-  s.assign(text.data(), text.size());
-  s.append(pad, ' ');
-  return Value(std::move(s));
+  Value out;
+  qdetail::assignPadded(out, text, qdetail::padFor(c, text, width));
+  return out;
 }
 
 }  // namespace

@@ -119,6 +119,24 @@ inline bool readsAsHeld(const QueryColumn& c, const Value& v, bool ignorePadding
   }
 }
 
+// out := text followed by pad blanks; a text of that size already in out is
+// overwritten in place, as row after row of a walk has.
+inline void assignPadded(Value& out, std::string_view text, std::size_t pad) {
+  if (!out.isText()) {
+    std::string s;
+    s.reserve(text.size() + pad);
+    out = Value(std::move(s));
+  }
+  std::string& s = out.str();
+  if (s.size() == text.size() + pad) {
+    if (!text.empty()) std::memcpy(s.data(), text.data(), text.size());
+    std::memset(s.data() + text.size(), ' ', pad);
+    return;
+  }
+  s.assign(text.data(), text.size());
+  s.append(pad, ' ');
+}
+
 // Typed value of a raw server text for a column, written into out in place
 // (reusing out's text buffer when it already holds a text); texts of "C" and
 // "T" columns padded to width.
@@ -136,13 +154,8 @@ inline void convertRaw(const QueryColumn& c, std::string_view raw, Value& out, s
       break;
     case 'C':
     case 'T':
-      if (out.isText() && out.str().size() == raw.size() + padFor(c, raw, width)) {
-        char* at = out.str().data();
-        if (!raw.empty()) std::memcpy(at, raw.data(), raw.size());
-        std::memset(at + raw.size(), ' ', out.str().size() - raw.size());
-        return;
-      }
-      break;
+      assignPadded(out, raw, padFor(c, raw, width));
+      return;
     default:
       break;
   }

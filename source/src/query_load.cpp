@@ -100,16 +100,7 @@ void convertAny(const QueryColumn& c, std::string_view raw, Value& out, std::siz
       return;
     case 'C':
     case 'T': {
-      const std::size_t pad = padFor(c, raw, width);
-      if (out.isText()) {
-        out.str().assign(raw.data(), raw.size());
-      } else {
-        std::string s;
-        s.reserve(raw.size() + pad);
-        s.assign(raw.data(), raw.size());
-        out = Value(std::move(s));
-      }
-      out.str().append(pad, ' ');
+      assignPadded(out, raw, padFor(c, raw, width));
       return;
     }
     default:

@@ -126,15 +126,14 @@ Value TQuillonSrv::Connect(const Value& host, const Value& user, const Value& pa
   const Value& flagBits = flags.isNil() ? nFlags : flags;
   const Value& schema = database.isNil() ? cDBName : database;
   // One host without cluster options is connected as given, with no question asked of it.
-  if (!(target.isString() && detail::isHostList(target.str())) && !lReadYourWrites.asBool()) {
-    std::string host;
-    unsigned port = 0;
-    if (target.isString() && detail::splitHostPort(target.str(), host, port))
-      return MYSQLCONNECT(Value(host), login, secret, Value(static_cast<long long>(port)), flagBits, schema,
-                          connectOptions(*this));
-    return MYSQLCONNECT(target, login, secret, portNumber, flagBits, schema, connectOptions(*this));
-  }
-  return connectFirstReady(target, login, secret, portNumber, flagBits, schema, connectOptions(*this));
+  if ((target.isString() && detail::isHostList(target.str())) || lReadYourWrites.asBool())
+    return connectFirstReady(target, login, secret, portNumber, flagBits, schema, connectOptions(*this));
+  std::string oneHost;
+  unsigned onePort = 0;
+  const bool split = target.isString() && detail::splitHostPort(target.str(), oneHost, onePort);
+  return MYSQLCONNECT(split ? Value(oneHost) : target, login, secret,
+                      split ? Value(static_cast<long long>(onePort)) : portNumber, flagBits, schema,
+                      connectOptions(*this));
 }
 
 void TQuillonSrv::ReConnect() {

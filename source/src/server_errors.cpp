@@ -5,16 +5,13 @@
 #include "veltro/binding.h"
 #include "veltro/error.h"
 #include "veltro/server.h"
+#include "server_codes.h"
 
 namespace veltro {
 
-namespace {
-constexpr long long kServerGone = 2006;
-constexpr long long kServerLost = 2013;
-constexpr long long kServerLostExtended = 2055;
-constexpr long long kNodeNotReady = 1047;
-constexpr long long kDeadlock = 1213;
-}
+using detail::kDeadlock;
+using detail::kNodeNotReady;
+using detail::kServerGone;
 
 Value TQuillonSrv::ErrorNo() {
   lError = false;
@@ -58,8 +55,7 @@ void TQuillonSrv::CheckError(const Value& nErrorIn, const Value& cExtra) {
   }
   internalPending_ = false;
   if (!lError.asBool() || nError.asInt() == 0) return;
-  const bool lost = !internal && (nError.asInt() == kServerGone || nError.asInt() == kServerLost ||
-                                  nError.asInt() == kServerLostExtended);
+  const bool lost = !internal && detail::connectionGone(nError.asInt());
   if (lost) ++lostConnections_;
   if (listRun_ && !internal && (lost || nError.asInt() == kNodeNotReady || nError.asInt() == kDeadlock)) {
     // A transaction list that met a loss or a conflict is run again by

@@ -10,20 +10,17 @@
 #include "veltro/query.h"
 #include "veltro/server.h"
 #include "flag_scope.h"
+#include "server_codes.h"
 #include "query_id_lock.h"
 
 namespace veltro {
 
 namespace {
-constexpr unsigned kServerGone = 2006;
-constexpr unsigned kServerLost = 2013;
-constexpr unsigned kServerLostExtended = 2055;
-constexpr unsigned kNodeNotReady = 1047;  // a Galera node that is not part of a primary cluster
-constexpr unsigned kDeadlock = 1213;      // also a Galera certification conflict
+using detail::kDeadlock;
+using detail::kNodeNotReady;
+using detail::kServerGone;
 constexpr int kDefaultMultiRetries = 3;
 constexpr int kConflictPauseMs = 20;
-
-bool connectionLost(unsigned code) { return code == kServerLost || code == kServerLostExtended; }
 
 // Whether a statement opens or closes a transaction, by its first word.
 enum class TxEffect { None, Begin, End };
@@ -138,10 +135,10 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
     // once after a conflict (1213: rolled back whole). One lost while it ran
     // (2013) may have been applied, so it is sent again only when the caller
     // said that its statements may run twice.
-    const unsigned code = db::errnum(hMysql.asInt());
+    const long long code = db::errnum(hMysql.asInt());
     bool resent = false;
     if (lReConnect.asBool() && (code == kServerGone || (code == kNodeNotReady && hostList()) ||
-                                (connectionLost(code) && lRepeatable.asBool()))) {
+                                (detail::lostInFlight(code) && lRepeatable.asBool()))) {
       ReConnect();
       if (connected()) status = db::query(hMysql.asInt(), sql.data(), sql.size());
       resent = true;
@@ -201,31 +198,12 @@ bool TQuillonSrv::MultiQuery(const Value& aQuery, const Value& lTransaction, con
     return false;
   }
   // A copy: a callback may change the caller's array while the list runs.
-  Array statements = aQuery.items();
-  Value last;
-  if (!transaction) {
-    ErrorPtr failure = guarded([&] {
-      long n = 0;
-      for (const Value& statement : statements) {
-        ++n;
-        last = statement;
-        SqlQuery(statement);
-        if (!bOnMultiQry.isNil()) bOnMultiQry(n);
-      }
-    });
-    if (!failure) return true;
-    MYSQLROLLBACK(hMysql);
-    RollBack();
-    RaiseInternal(kErrMultiQuery, last);
-    return false;
-  }
-
+  const Array statements = aQuery.items();
   const int retries = nMultiRetries.isNumber() ? static_cast<int>(std::max<long long>(nMultiRetries.asInt(), 0))
                                                : kDefaultMultiRetries;
-  ListRun outcome = ListRun::Failed;
-  for (int attempt = 0;; ++attempt) {
-    outcome = runList(statements, last);
-    if (outcome != ListRun::Retry) break;
+  Value last;
+  ListRun outcome = runList(statements, transaction, last);
+  for (int attempt = 0; outcome == ListRun::Retry; ++attempt) {
     // The list certainly did not commit: nothing of it stays on the server.
     const long long cause = listLoss_;
     if (connected()) RollBack();
@@ -236,21 +214,27 @@ bool TQuillonSrv::MultiQuery(const Value& aQuery, const Value& lTransaction, con
       RaiseInternal(kErrMultiQuery, last);
       return false;
     }
-    if (cause == static_cast<long long>(kDeadlock) && connected()) {
+    if (cause == kDeadlock && connected()) {
       // Conflicting writers back off a little longer on each run.
       std::this_thread::sleep_for(std::chrono::milliseconds(kConflictPauseMs * (attempt + 1)));
     } else if (lReConnect.asBool()) {
       ReConnect();  // the next ready host of the list
     }
+    outcome = runList(statements, transaction, last);
   }
-  if (outcome == ListRun::Committed) return true;
-  if (outcome == ListRun::Unknown) {
-    // The COMMIT went out and its answer was lost: the list may or may not
-    // be on the server, so it is neither run again nor reported as failed.
-    inTransaction_ = false;
-    if (lReConnect.asBool()) ReConnect();
-    RaiseInternal(kErrUnknownOutcome, last);
-    return false;
+  switch (outcome) {
+    case ListRun::Committed:
+      return true;
+    case ListRun::Unknown:
+      // The COMMIT went out and its answer was lost: the list may or may not
+      // be on the server, so it is neither run again nor reported as failed.
+      inTransaction_ = false;
+      if (lReConnect.asBool()) ReConnect();
+      RaiseInternal(kErrUnknownOutcome, last);
+      return false;
+    case ListRun::Failed:
+    case ListRun::Retry:
+      break;
   }
   MYSQLROLLBACK(hMysql);
   RollBack();
@@ -258,17 +242,20 @@ bool TQuillonSrv::MultiQuery(const Value& aQuery, const Value& lTransaction, con
   return false;
 }
 
-TQuillonSrv::ListRun TQuillonSrv::runList(const Array& statements, Value& last) {
-  detail::FlagScope running(listRun_);
+TQuillonSrv::ListRun TQuillonSrv::runList(const Array& statements, bool transaction, Value& last) {
+  // Without a transaction each statement is on its own: SqlQuery deals with its losses.
+  detail::FlagScope running(listRun_, transaction);
   listLoss_ = 0;
   bool stopped = false;
-  unsigned commitError = 0;
+  long long commitError = 0;
   ErrorPtr failure = guarded([&] {
-    last = Value("BEGIN");
-    if (!BeginTransaction()) {
-      // BEGIN itself refused: without a transaction the list must not run.
-      stopped = true;
-      return;
+    if (transaction) {
+      last = Value("BEGIN");
+      if (!BeginTransaction()) {
+        // BEGIN itself refused: without a transaction the list must not run.
+        stopped = true;
+        return;
+      }
     }
     long n = 0;
     for (const Value& statement : statements) {
@@ -280,7 +267,7 @@ TQuillonSrv::ListRun TQuillonSrv::runList(const Array& statements, Value& last) 
       if (listLoss_ != 0) return;
       if (!bOnMultiQry.isNil()) bOnMultiQry(n);
     }
-    if (CommitTransaction() != 0) {
+    if (transaction && CommitTransaction() != 0) {
       commitError = db::errnum(hMysql.asInt());
       if (commitError == 0) commitError = kServerGone;  // no connection left to carry an error
     }
@@ -289,7 +276,7 @@ TQuillonSrv::ListRun TQuillonSrv::runList(const Array& statements, Value& last) 
   if (listLoss_ != 0) return ListRun::Retry;
   if (stopped) return ListRun::Failed;
   if (commitError == 0) return ListRun::Committed;
-  if (connectionLost(commitError)) return ListRun::Unknown;
+  if (detail::lostInFlight(commitError)) return ListRun::Unknown;
   if (commitError == kServerGone || commitError == kNodeNotReady || commitError == kDeadlock) {
     listLoss_ = commitError;
     return ListRun::Retry;
@@ -297,7 +284,7 @@ TQuillonSrv::ListRun TQuillonSrv::runList(const Array& statements, Value& last) 
   // Refused at COMMIT for another reason: reported as the list's failure.
   last = Value("COMMIT");
   lError = true;
-  if (!bOnError.isNil()) report(Value(static_cast<long long>(commitError)), false, Value());
+  if (!bOnError.isNil()) report(Value(commitError), false, Value());
   return ListRun::Failed;
 }
 

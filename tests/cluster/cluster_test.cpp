@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "server_support.h"
 #include "veltro/binding.h"
 #include "veltro/error.h"
 #include "veltro/query.h"
@@ -24,6 +25,8 @@
 
 namespace veltro {
 namespace {
+
+using testing::Recorder;
 
 struct ClusterEnv {
   std::string hosts, user, password, database, dir;
@@ -51,18 +54,6 @@ bool clusterCommand(const std::string& command, int node) {
   return std::system(line.c_str()) == 0;
 }
 
-// Records every report.
-struct Reports {
-  std::shared_ptr<std::vector<long long>> numbers = std::make_shared<std::vector<long long>>();
-  Value block() const {
-    auto n = numbers;
-    return Value(Callable([n](Args a) -> Value {
-      n->push_back(a[1].asInt());
-      return {};
-    }));
-  }
-};
-
 ServerPtr connect(const Value& onError, const std::string& hosts = cluster().hosts) {
   ServerPtr s = TQuillonSrv::create();
   s->New(hosts, cluster().user, cluster().password, kFirstPort, 0, cluster().database, onError);
@@ -82,8 +73,8 @@ int nodeOf(const ServerPtr& s) { return std::atoi(ask(s, "SELECT @@port").c_str(
 std::string readOn(int node, const std::string& sql) {
   ServerPtr s = TQuillonSrv::create();
   s->lReadYourWrites = true;
-  s->New("127.0.0.1:" + std::to_string(kFirstPort + node - 1) + ",127.0.0.1:1", cluster().user,
-         cluster().password, kFirstPort, 0, cluster().database);
+  s->New("127.0.0.1:" + std::to_string(kFirstPort + node - 1), cluster().user, cluster().password, kFirstPort, 0,
+         cluster().database);
   const std::string v = ask(s, sql);
   s->End();
   return v;
@@ -106,7 +97,7 @@ class Cluster : public ::testing::Test {
     EXPECT_TRUE(admin->SqlQuery("DROP TABLE IF EXISTS counts"));
     admin->End();
   }
-  Reports adminReports;
+  Recorder adminReports;
   ServerPtr admin;
 };
 
@@ -123,10 +114,10 @@ TEST_F(Cluster, NodesThatAreNotReadyArePassedOver) {
                         Case{"SET GLOBAL wsrep_reject_queries = ALL", "SET GLOBAL wsrep_reject_queries = NONE"}}) {
     SCOPED_TRACE(c.on);
     ASSERT_TRUE(first->SqlQuery(c.on));
-    Reports rec;
+    Recorder rec;
     ServerPtr s = connect(rec.block());
     EXPECT_EQ(nodeOf(s), 2);
-    EXPECT_TRUE(rec.numbers->empty());
+    EXPECT_TRUE(rec.calls->empty());
     s->End();
     EXPECT_TRUE(first->SqlQuery(c.off));
   }
@@ -145,7 +136,7 @@ TEST_F(Cluster, NodesThatAreNotReadyArePassedOver) {
 // the one reported as of unknown outcome (2013); nothing else is reported.
 // The killed node rejoins and holds every row.
 TEST_F(Cluster, IncrementsSurviveTheLossOfTheirNode) {
-  Reports rec;
+  Recorder rec;
   ServerPtr s = connect(rec.block());
   const int victim = nodeOf(s);
   std::atomic<int> sent{0};
@@ -163,14 +154,14 @@ TEST_F(Cluster, IncrementsSurviveTheLossOfTheirNode) {
   }
   killer.join();
   std::printf("failover: the longest statement took %.2f s\n", longest);
-  ASSERT_LE(rec.numbers->size(), 1u);
-  if (!rec.numbers->empty()) {
-    EXPECT_EQ(rec.numbers->front(), 2013);
+  ASSERT_LE(rec.calls->size(), 1u);
+  if (!rec.calls->empty()) {
+    EXPECT_EQ(rec.calls->front().number, 2013);
   }
   EXPECT_NE(nodeOf(s), victim);
   const int survivor = victim % 3 + 1;
   const int n = std::atoi(readOn(survivor, "SELECT n FROM counts WHERE id = 1").c_str());
-  EXPECT_TRUE(n == applied || (rec.numbers->size() == 1 && n == applied + 1)) << n << " applied " << applied;
+  EXPECT_TRUE(n == applied || (rec.calls->size() == 1 && n == applied + 1)) << n << " applied " << applied;
   ASSERT_TRUE(clusterCommand("resume", victim));
   EXPECT_EQ(readOn(victim, "SELECT n FROM counts WHERE id = 1"), std::to_string(n));
   s->End();
@@ -179,7 +170,7 @@ TEST_F(Cluster, IncrementsSurviveTheLossOfTheirNode) {
 // The same with transaction lists: each list is applied whole exactly once,
 // or is the one reported as of unknown outcome (9031, a COMMIT lost on its way).
 TEST_F(Cluster, TransactionListsSurviveTheLossOfTheirNode) {
-  Reports rec;
+  Recorder rec;
   ServerPtr s = connect(rec.block());
   const int victim = nodeOf(s);
   const Value list = Value::array({"UPDATE counts SET n = n + 1 WHERE id = 1", "UPDATE counts SET n = n + 1 WHERE id = 2"});
@@ -194,15 +185,15 @@ TEST_F(Cluster, TransactionListsSurviveTheLossOfTheirNode) {
     ++sent;
   }
   killer.join();
-  ASSERT_LE(rec.numbers->size(), 1u);
-  if (!rec.numbers->empty()) {
-    EXPECT_EQ(rec.numbers->front(), kErrUnknownOutcome);
+  ASSERT_LE(rec.calls->size(), 1u);
+  if (!rec.calls->empty()) {
+    EXPECT_EQ(rec.calls->front().number, kErrUnknownOutcome);
   }
   const int survivor = victim % 3 + 1;
   const std::string both = readOn(survivor, "SELECT CONCAT(MIN(n), '/', MAX(n)) FROM counts");
   const int n = std::atoi(both.c_str());
   EXPECT_EQ(both, std::to_string(n) + "/" + std::to_string(n)) << "a list applied in part";
-  EXPECT_TRUE(n == applied || (rec.numbers->size() == 1 && n == applied + 1)) << n << " applied " << applied;
+  EXPECT_TRUE(n == applied || (rec.calls->size() == 1 && n == applied + 1)) << n << " applied " << applied;
   ASSERT_TRUE(clusterCommand("resume", victim));
   EXPECT_EQ(readOn(victim, "SELECT SUM(n) FROM counts"), std::to_string(2 * n));
   s->End();
@@ -215,7 +206,7 @@ TEST_F(Cluster, WritersOnTwoNodesKeepEveryCount) {
   std::atomic<int> applied{0};
   std::atomic<int> failed{0};
   auto writer = [&](const std::string& hosts) {
-    Reports rec;
+    Recorder rec;
     ServerPtr s = connect(rec.block(), hosts);
     s->nMultiRetries = 20;
     const Value list =

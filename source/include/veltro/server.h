@@ -239,7 +239,7 @@ class TQuillonSrv : public Object {
   bool sendStatement(std::string_view sql);
   // The outcome of one run of a MultiQuery transaction list.
   enum class ListRun { Committed, Retry, Failed, Unknown };
-  ListRun runList(const Array& statements, Value& last);
+  ListRun runList(const Array& statements, bool transaction, Value& last);
   // Connects to the host of the list at or after nextNode_ that is ready.
   Value connectFirstReady(const Value& host, const Value& user, const Value& password, const Value& port,
                           const Value& flags, const Value& database, const Value& options);

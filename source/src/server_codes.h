@@ -1,0 +1,17 @@
+// The server and client error numbers that the library acts on itself.
+#pragma once
+
+namespace veltro::detail {
+
+inline constexpr long long kServerGone = 2006;          // the statement never reached the server
+inline constexpr long long kServerLost = 2013;          // lost while the statement ran
+inline constexpr long long kServerLostExtended = 2055;  // the same, with the system error
+inline constexpr long long kNodeNotReady = 1047;        // a Galera node outside a primary cluster
+inline constexpr long long kDeadlock = 1213;            // also a Galera certification conflict
+
+// Lost while a statement ran: it may have been applied.
+inline bool lostInFlight(long long code) { return code == kServerLost || code == kServerLostExtended; }
+// The connection is gone, whenever that was noticed.
+inline bool connectionGone(long long code) { return code == kServerGone || lostInFlight(code); }
+
+}  // namespace veltro::detail
