@@ -3,9 +3,12 @@
 //
 //   update_bench [--conn socket|tcp|embedded] [--datadir DIR] [--rows 100,999]
 //                [--reps N] [--min-ms MS] [--methods 1,2,3,4] [--only lib|raw] [--db NAME]
+//                [--hosts LIST]
 //
 // The server comes from the VELTRO_TEST_* variables (scripts/testserver.sh);
-// --conn embedded runs the embedded server on DIR instead. The table clientes
+// --conn embedded runs the embedded server on DIR instead; --hosts gives the
+// library a host list (a cluster's nodes) while the raw loop connects to the
+// server of the variables, the list's first node. The table clientes
 // of database NAME (default veltro_bench_upd) is created and seeded as the demo's.
 // Runs of one comparison alternate library and raw loop; before each run every
 // row is set back so that each statement really changes its row. --min-ms adds
@@ -46,6 +49,7 @@ struct Options {
   int reps = 5;
   double minMs = 0;  // each side runs at least this long in all, up to kMaxReps runs
   std::string only;
+  std::string hosts;  // the library's host list; empty: the raw loop's host
 };
 
 std::string env(const char* name) {
@@ -222,13 +226,14 @@ int main(int argc, char** argv) {
     else if (a == "--reps" && more) o.reps = std::max(1, std::atoi(argv[++i]));
     else if (a == "--min-ms" && more) o.minMs = std::max(0.0, std::atof(argv[++i]));
     else if (a == "--only" && more) o.only = argv[++i];
+    else if (a == "--hosts" && more) o.hosts = argv[++i];
     else if (a == "--methods" && more) {
       o.methods.clear();
       for (long m : numbers(argv[++i])) o.methods.push_back(static_cast<int>(m));
     } else {
       std::fprintf(stderr,
                    "usage: %s [--conn socket|tcp|embedded] [--datadir DIR] [--rows 100,999] [--reps N] [--min-ms MS] "
-                   "[--methods 1,2,3,4] [--only lib|raw] [--db NAME]\n",
+                   "[--methods 1,2,3,4] [--only lib|raw] [--db NAME] [--hosts LIST]\n",
                    argv[0]);
       return 2;
     }
@@ -259,7 +264,7 @@ int main(int argc, char** argv) {
     for (const std::string& s : db::embeddedOptions(o.datadir)) options.emplace_back(s);
     server->Embedded(Value(), Value::arrayOf(std::move(options)));
   } else {
-    server->New(libHost, user, password, static_cast<int>(port), 0, "");
+    server->New(o.hosts.empty() ? libHost : o.hosts, user, password, static_cast<int>(port), 0, "");
   }
   server->SqlQuery("CREATE DATABASE IF NOT EXISTS " + o.db);
   server->SelectDB(o.db);
