@@ -92,7 +92,10 @@ Value TQuillonSrv::connectFirstReady(const Value& host, const Value& user, const
     const Value h = MYSQLCONNECT(Value(entry.host), user, password, nodePort, flags, database, options);
     const db::Handle handle = h.asInt();
     std::string where = entry.host;
-    if (entry.port) where += ":" + std::to_string(entry.port);
+    if (entry.port) {
+      where += ':';
+      where += std::to_string(entry.port);
+    }
     std::string failure;
     if (handle <= 0 || db::errnum(handle) != 0) {
       failure = std::to_string(db::errnum(handle)) + " " + db::error(handle);
