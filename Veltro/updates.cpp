@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <string>
 
-#include "veltro/append.h"
 #include "veltro/binding.h"
 #include "veltro/clock.h"
 #include "veltro/query.h"
@@ -47,34 +46,30 @@ const Value& updatedColumns() {
 
 void methodUpdate(TQuillonSrv& server, const RowKey& key) {
   static const Value table = "clientes";
-  // One list of values for every row: only the notes change, and assigning
-  // them reuses the text's buffer.
-  thread_local const Value values = Value::array({false, 40, 10, ""});
-  values.items()[3].assign(key.notes);
+  const Value values = Value::array({false, 40, 10, key.notes});
   server.Update(table, updatedColumns(), values, key.filter);
 }
 
-// Flattened: the appends of the statement are inlined (see veltro/append.h).
-[[gnu::flatten]] void buildSentence(TQuillonSrv& server, const RowKey& key) {
-  thread_local const Value values = Value::array({false, 40, 10, ""});
+void buildSentence(TQuillonSrv& server, const RowKey& key) {
+  // The notes already escaped for the connection: written as they are.
+  const Value values = Value::array({false, 40, 10, key.escaped});
   // The statement is written into the same text row after row.
   thread_local Value statement = Value(std::string());
-  values.items()[3].str().assign(key.escaped);
   std::string& sql = statement.str();
   sql.clear();
-  appendBytes(sql, "UPDATE clientes SET ");
+  sql += "UPDATE clientes SET ";
   const Array& names = updatedColumns().items();
   const Array& literals = values.items();
   for (std::size_t i = 0; i < names.size(); ++i) {
-    appendBytes(sql, names[i].asString());
-    appendBytes(sql, " = ");
+    sql += names[i].asString();
+    sql += " = ";
     // What CLIPVALUE2SQL gives for the value, written straight into the statement.
     appendSqlLiteral(sql, literals[i], literals[i].kindLetter(), true, false);
     sql += ',';
   }
   sql.pop_back();
-  appendBytes(sql, " WHERE ");
-  appendBytes(sql, key.filter.str());
+  sql += " WHERE ";
+  sql += key.filter.str();
   server.SqlQuery(statement);
 }
 

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Checks the public headers: each one compiles as the first line of its own
-# translation unit, and none includes a client-library header.
+# translation unit under -Wpedantic -Werror, and none includes a client-library header.
 #   scripts/check-headers.sh COMPILER INCLUDE_DIR...   (headers: INCLUDE_DIR/veltro/*.h)
 set -euo pipefail
 [ $# -ge 2 ] || { echo "usage: $0 COMPILER INCLUDE_DIR..." >&2; exit 2; }
 cxx=$1
 shift
-flags=(-std=c++20 -Wall -Wextra -Werror -fsyntax-only)
+flags=(-std=c++20 -Wall -Wextra -Wpedantic -Werror -fsyntax-only)
 for dir in "$@"; do flags+=(-I "$dir"); done
 
 status=0

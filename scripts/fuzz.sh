@@ -14,6 +14,10 @@ seconds=${1:-60}
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(iniread query_parser clipvalue2sql sqldate2clip number restore_line seek_match)
 
+# clang, and the libFuzzer runtime of whichever clang version that is.
+scripts/setup.sh clang
+scripts/setup.sh "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
+
 build=$top/build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELTRO_FUZZ=ON -DVELTRO_TESTS=OFF -DVELTRO_BENCH=OFF >/dev/null

@@ -10,8 +10,6 @@ packages=(
 )
 # The test server's certificates (scripts/testserver.sh).
 packages+=(openssl)
-# Fuzzing (scripts/fuzz.sh, part of ./test): clang and its libFuzzer runtime.
-packages+=(clang libclang-rt-14-dev)
 # The Galera cluster of the cluster tests (scripts/cluster.sh).
 packages+=(galera-4 mariadb-backup)
 packages+=("$@")

@@ -464,8 +464,7 @@ std::size_t plainEscape(char* to, const char* from, std::size_t n) {
 
 }  // namespace
 
-// Flattened so that the append is inlined (see append.h).
-[[gnu::flatten]] void escapeAppend(std::string& out, std::string_view text, Handle conn) {
+void escapeAppend(std::string& out, std::string_view text, Handle conn) {
   // Trailing blanks never need escaping, and padded texts are mostly blanks:
   // only the text before them is escaped. A blank is never part of a
   // multi-byte character in any character set the server speaks, so the

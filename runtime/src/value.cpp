@@ -2,9 +2,7 @@
 // rule and the text helpers that every other part of the library leans on.
 #include "veltro/value.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#elif defined(__SSE2__)
+#if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -231,8 +229,7 @@ double Number::toDouble() const {
   return readDouble(text());
 }
 
-// Flattened so that the append is inlined (see append.h).
-[[gnu::flatten]] void Number::appendText(std::string& out) const {
+void Number::appendText(std::string& out) const {
   if (dbl_) {
     out += fixedText(d_, dec_);
     return;
@@ -656,39 +653,10 @@ std::string_view trimBlanks(std::string_view s) {
   return trimRight(s);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-namespace {
-
-// 128 bytes a step where the processor has AVX2: the length left once the
-// whole 128-byte blocks of blanks at the end are cut (at least 128 remain
-// blocks that are not all blanks).
-[[gnu::target("avx2")]] std::size_t cutBlankBlocksAvx2(const char* data, std::size_t n) {
-  const __m256i blanks = _mm256_set1_epi8(' ');
-  while (n >= 128) {
-    const char* p = data + n - 128;
-    __m256i all = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), blanks);
-    for (int k = 1; k < 4; ++k)
-      all = _mm256_and_si256(
-          all, _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k)), blanks));
-    if (static_cast<unsigned>(_mm256_movemask_epi8(all)) != 0xFFFFFFFFu) break;
-    n -= 128;
-  }
-  return n;
-}
-
-const bool kHasAvx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
-
-}  // namespace
-#endif
-
 std::string_view trimRight(std::string_view s) {
-  // Texts padded to their column width end in hundreds of blanks, and every
-  // comparison and literal of a padded value trims them: 64 bytes a step, or
-  // 128 with AVX2.
+  // Texts padded to their column width end in many blanks, and every
+  // comparison and literal of a padded value trims them: 64 bytes a step.
   std::size_t n = s.size();
-#if defined(__x86_64__) && defined(__GNUC__)
-  if (n >= 128 && kHasAvx2) n = cutBlankBlocksAvx2(s.data(), n);
-#endif
 #if defined(__SSE2__)
   const __m128i blanks = _mm_set1_epi8(' ');
   while (n >= 64) {

@@ -45,8 +45,7 @@ const Value& savedValue(TQuillonQry& q, const qdetail::QueryColumn& c, const Val
 // columns found again by the key condition (or by every loaded value). Returns
 // true when a statement was sent, false when nothing was to be written, nil for
 // a query over more than one table.
-// Flattened: the appends of the statement are inlined (see append.h).
-[[gnu::flatten]] Value TQuillonQry::Save() {
+Value TQuillonQry::Save() {
   ServerPtr srv = server();
   if (!IsSingleTable()) {
     if (srv) srv->RaiseInternal(kErrSaveTables, Value("Save needs a query of one table"));
@@ -149,9 +148,8 @@ bool TQuillonQry::appendKeyWhere(std::string& out) {
   return any;
 }
 
-// A condition matching the loaded row by every column's loaded value. Not
-// inlined into Save, whose usual statement has a key condition.
-[[gnu::noinline]] std::string TQuillonQry::BuildDataWhere() {
+// A condition matching the loaded row by every column's loaded value.
+std::string TQuillonQry::BuildDataWhere() {
   std::string where;
   TablePtr old = hOldRow.asTable();
   ServerPtr srv = server();

@@ -35,8 +35,8 @@ std::size_t textBytes(const Value& values) {
 }
 
 // Update's change relative to the column's value: CONCAT for text columns, +
-// otherwise. Rare, so kept out of Update's flattened body.
-[[gnu::noinline]] void appendRelativeChange(TQuillonSrv& srv, std::string& sql, const std::string& table,
+// otherwise.
+void appendRelativeChange(TQuillonSrv& srv, std::string& sql, const std::string& table,
                                             const std::string& name, const Value& change, QueryPtr& structure) {
   if (!structure) structure = srv.Query("SELECT * FROM " + table + " LIMIT 0");
   const std::string letter = structure ? structure->FieldType(Value(name)) : std::string();
@@ -74,8 +74,7 @@ bool TQuillonSrv::Insert(const Value& table, const Value& columns, const Value& 
   return sendStatement(insertStatement(*tableName, columns, values, handle()));
 }
 
-// Flattened: the appends of the statement are inlined (see append.h).
-[[gnu::flatten]] bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& values, const Value& where) {
+bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& values, const Value& where) {
   if (columns.isEmpty() || values.isEmpty() || !columns.isArray() || !values.isArray()) {
     RaiseInternal(kErrMissingLists);
     return false;

@@ -43,8 +43,7 @@ bool fitsCode(const Value& value, char code) {
   }
 }
 
-// Flattened so that the append is inlined (see append.h).
-[[gnu::flatten]] void appendQuoted(std::string& out, std::string_view text, bool quote) {
+void appendQuoted(std::string& out, std::string_view text, bool quote) {
   appendWith(out, text.size() + 2, [&](char* at) {
     if (quote) *at++ = '\'';
     at = copyTo(at, text);
@@ -302,8 +301,7 @@ std::string lowerCaseName(std::string_view name) {
   return out;
 }
 
-// Flattened so that the append is inlined (see append.h).
-[[gnu::flatten]] void appendLowerCaseName(std::string& out, std::string_view name) {
+void appendLowerCaseName(std::string& out, std::string_view name) {
   const std::string_view trimmed = trimValueText(name);
   if (gCaseSensitive.load(std::memory_order_relaxed)) {
     appendBytes(out, trimmed);

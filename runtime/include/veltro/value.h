@@ -46,6 +46,10 @@ enum class Kind : char {
   Object = 'O',
 };
 
+// The exact mantissa of a Number: GCC's and Clang's 128-bit integer
+// (__extension__ keeps -Wpedantic quiet about it in callers' builds).
+__extension__ typedef __int128 Mantissa;
+
 // A number: an exact decimal (up to 38 significant digits, with its number of
 // decimals) or, when a caller gives one or exact digits run out, a double that
 // carries its number of decimals.
@@ -53,7 +57,7 @@ class Number {
  public:
   Number() = default;
   static Number fromInt(std::int64_t v) { Number n; n.m_ = v; return n; }
-  static Number fromUInt(std::uint64_t v) { Number n; n.m_ = static_cast<__int128>(v); return n; }
+  static Number fromUInt(std::uint64_t v) { Number n; n.m_ = static_cast<Mantissa>(v); return n; }
   // A double given by a caller; decimals < 0 means "as many as it needs" (up to 10, trailing zeros dropped).
   static Number fromDouble(double v, int decimals = -1);
   // Exact parse of a server numeral ("-12", "3.1400", "1e5"); false when the text is no numeral
@@ -118,7 +122,7 @@ class Number {
   static bool parseWide(std::string_view text, Number& out);
   std::int64_t toIntSlow() const;
 
-  __int128 m_ = 0;  // exact mantissa: value = m_ / 10^dec_
+  Mantissa m_ = 0;  // exact mantissa: value = m_ / 10^dec_
   double d_ = 0;    // used when dbl_
   std::int8_t dec_ = 0;
   bool dbl_ = false;

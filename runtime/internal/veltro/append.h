@@ -11,9 +11,7 @@
 namespace veltro {
 
 // Makes room for at most `most` more bytes without filling them; `write`
-// gets the old end, writes, and returns the new end. GCC inlines the standard
-// library's part only into a caller marked [[gnu::flatten]]: the hot builders
-// are, so that a short append there costs a few instructions.
+// gets the old end, writes, and returns the new end.
 template <class Write>
 [[gnu::always_inline]] inline void appendWith(std::string& out, std::size_t most, Write&& write) {
   const std::size_t base = out.size();
