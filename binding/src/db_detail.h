@@ -1,0 +1,36 @@
+// What the binding's files share inside it: the handle lookups, taking a new
+// connection into the handle table, and the last failure that no connection
+// carries.
+#pragma once
+
+#include <string>
+
+#include "backend.h"
+#include "handles.h"
+#include "veltro/binding.h"
+
+namespace veltro::db::detail {
+
+// Client error numbers the binding reports for failures that no connection carries.
+inline constexpr unsigned kUnknownError = 2000;      // CR_UNKNOWN_ERROR
+inline constexpr unsigned kOutOfMemoryError = 2008;  // CR_OUT_OF_MEMORY
+
+// The last failure that no connection can report: a failed embedded start, or
+// a connection object that could not be made. Each new open attempt resets it.
+// One per thread: it answers the thread whose open attempt failed.
+struct LastFailure {
+  unsigned number = 0;
+  std::string message;
+};
+
+LastFailure& lastFailure();
+void setLastFailure(unsigned number, std::string message);
+
+const Entry* connEntry(Handle conn);
+const Entry* resEntry(Handle res);
+
+// Takes a connection object into the handle table; 0, with the object closed
+// and the failure recorded, when the table is full.
+Handle adopt(const VeltroBackendOps* ops, void* conn);
+
+}  // namespace veltro::db::detail
