@@ -1,6 +1,7 @@
 // Dates as day numbers: the civil calendar, SQL and display texts, the date format.
 #include "veltro/value.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>

@@ -11,6 +11,7 @@
 #include <string>
 #include <system_error>
 
+#include "blank.h"
 #include "veltro/append.h"
 
 namespace veltro {
@@ -53,7 +54,6 @@ __int128 scaleDown(__int128 m, int k) {
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isValueBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // The double in fixed notation with the given decimals, rounded as "%.*f"
 // rounds but independent of the process's locale, and without the sign of a
@@ -114,8 +114,8 @@ Number Number::fromDouble(double v, int decimals) {
 // beyond the range of doubles is no number.
 bool Number::parseWide(std::string_view text, Number& out) {
   std::size_t i = 0, n = text.size();
-  while (i < n && isValueBlank(text[i])) ++i;
-  while (n > i && isValueBlank(text[n - 1])) --n;
+  while (i < n && detail::isValueBlank(text[i])) ++i;
+  while (n > i && detail::isValueBlank(text[n - 1])) --n;
   std::string_view body = text.substr(i, n - i);
 
   bool negative = false;
@@ -177,7 +177,7 @@ bool Number::parseWide(std::string_view text, Number& out) {
 
 Number Number::leading(std::string_view text) {
   std::size_t i = 0, n = text.size();
-  while (i < n && isValueBlank(text[i])) ++i;
+  while (i < n && detail::isValueBlank(text[i])) ++i;
   std::size_t start = i;
   if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
   bool point = false, anyDigit = false;

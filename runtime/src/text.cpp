@@ -6,11 +6,16 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
+#include "blank.h"
+
 namespace veltro {
+
+using detail::isValueBlank;
 
 
 bool isBlankText(std::string_view s) {
