@@ -57,93 +57,65 @@ MessageTable buildTable() {
     std::lock_guard<std::mutex> lock(detail::queryIdMutex());
     return TQuillonSrv::nQueryId = argAt(a, 0);
   });
-  t.add("aQueries", [](Object& o, Args) -> Value { return srv(o).aQueries(); });
+  t.method<&S::aQueries>("aQueries");
 
-  t.add("New", [](Object& o, Args a) -> Value {
-    srv(o).New(argAt(a, 0), argAt(a, 1), argAt(a, 2), argAt(a, 3), argAt(a, 4), argAt(a, 5), argAt(a, 6));
-    return srv(o).self();
-  });
-  t.add("Connect", [](Object& o, Args a) -> Value {
-    return srv(o).Connect(argAt(a, 0), argAt(a, 1), argAt(a, 2), argAt(a, 3), argAt(a, 4), argAt(a, 5));
-  });
-  t.add("ReConnect", [](Object& o, Args) -> Value { srv(o).ReConnect(); return {}; });
-  t.add("End", [](Object& o, Args) -> Value { srv(o).End(); return {}; });
-  t.add("Embedded", [](Object& o, Args a) -> Value {
-    srv(o).Embedded(argAt(a, 0), argAt(a, 1), argAt(a, 2), argAt(a, 3));
-    return srv(o).self();
-  });
-  t.add("Ping", [](Object& o, Args) -> Value { return srv(o).Ping(); });
-  t.add("CheckError", [](Object& o, Args a) -> Value { srv(o).CheckError(argAt(a, 0), argAt(a, 1)); return {}; });
-  t.add("ErrorNo", [](Object& o, Args) -> Value { return srv(o).ErrorNo(); });
-  t.add("ErrorTxt", [](Object& o, Args) -> Value { return srv(o).ErrorTxt(); });
+  t.method<&S::New>("New");
+  t.method<&S::Connect>("Connect");
+  t.method<&S::ReConnect>("ReConnect");
+  t.method<&S::End>("End");
+  t.method<&S::Embedded>("Embedded");
+  t.method<&S::Ping>("Ping");
+  t.method<&S::CheckError>("CheckError");
+  t.method<&S::ErrorNo>("ErrorNo");
+  t.method<&S::ErrorTxt>("ErrorTxt");
 
-  t.add("SqlQuery", [](Object& o, Args a) -> Value { return srv(o).SqlQuery(argAt(a, 0)); });
-  t.add("Execute", [](Object& o, Args a) -> Value { return srv(o).Execute(argAt(a, 0)); });
-  t.add("MultiQuery", [](Object& o, Args a) -> Value { return srv(o).MultiQuery(argAt(a, 0), argAt(a, 1), argAt(a, 2)); });
-  t.add("BeginTransaction", [](Object& o, Args) -> Value { return srv(o).BeginTransaction(); });
-  t.add("CommitTransaction", [](Object& o, Args) -> Value { return srv(o).CommitTransaction(); });
-  t.add("RollBack", [](Object& o, Args) -> Value { return srv(o).RollBack(); });
-  t.add("Query", [](Object& o, Args a) -> Value { return srv(o).Query(argAt(a, 0)); });
+  t.method<&S::SqlQuery>("SqlQuery");
+  t.method<&S::Execute>("Execute");
+  t.method<&S::MultiQuery>("MultiQuery");
+  t.method<&S::BeginTransaction>("BeginTransaction");
+  t.method<&S::CommitTransaction>("CommitTransaction");
+  t.method<&S::RollBack>("RollBack");
+  t.method<&S::Query>("Query");
   t.add("AddQuery", [](Object& o, Args a) -> Value {
     return srv(o).AddQuery(argAt(a, 0).asObjectOf<TQuillonQry>());
   });
-  t.add("GetQueryId", [](Object& o, Args) -> Value { return srv(o).GetQueryId(); });
-  t.add("CloseQuery", [](Object& o, Args a) -> Value { srv(o).CloseQuery(argAt(a, 0)); return {}; });
-  t.add("CloseAllQuery", [](Object& o, Args) -> Value { srv(o).CloseAllQuery(); return {}; });
-  t.add("SelectDB", [](Object& o, Args a) -> Value { return srv(o).SelectDB(argAt(a, 0)); });
-  t.add("ListDBs", [](Object& o, Args a) -> Value { return srv(o).ListDBs(argAt(a, 0)); });
-  t.add("AffectedRows", [](Object& o, Args) -> Value { return srv(o).AffectedRows(); });
-  t.add("InsertId", [](Object& o, Args) -> Value { return srv(o).InsertId(); });
-  t.add("ListTables", [](Object& o, Args a) -> Value { return srv(o).ListTables(argAt(a, 0)); });
+  t.method<&S::GetQueryId>("GetQueryId");
+  t.method<&S::CloseQuery>("CloseQuery");
+  t.method<&S::CloseAllQuery>("CloseAllQuery");
+  t.method<&S::SelectDB>("SelectDB");
+  t.method<&S::ListDBs>("ListDBs");
+  t.method<&S::AffectedRows>("AffectedRows");
+  t.method<&S::InsertId>("InsertId");
+  t.method<&S::ListTables>("ListTables");
 
-  t.add("Insert", [](Object& o, Args a) -> Value { return srv(o).Insert(argAt(a, 0), argAt(a, 1), argAt(a, 2)); });
-  t.add("Update", [](Object& o, Args a) -> Value {
-    return srv(o).Update(argAt(a, 0), argAt(a, 1), argAt(a, 2), argAt(a, 3));
-  });
-  t.add("GetAutoIncrement", [](Object& o, Args a) -> Value { return srv(o).GetAutoIncrement(argAt(a, 0)); });
-  t.add("IsAutoIncrement", [](Object& o, Args a) -> Value { return srv(o).IsAutoIncrement(argAt(a, 0), argAt(a, 1)); });
-  t.add("GetRowsFromTable", [](Object& o, Args a) -> Value { return srv(o).GetRowsFromTable(argAt(a, 0)); });
-  t.add("GetRowsFromQry", [](Object& o, Args a) -> Value { return srv(o).GetRowsFromQry(argAt(a, 0)); });
-  t.add("LastDownData", [](Object& o, Args a) -> Value {
-    return srv(o).LastDownData(argAt(a, 0), argAt(a, 1), argAt(a, 2));
-  });
-  t.add("SelectTable", [](Object& o, Args a) -> Value {
-    return srv(o).SelectTable(argAt(a, 0), argAt(a, 1), argAt(a, 2), argAt(a, 3), argAt(a, 4), argAt(a, 5), argAt(a, 6),
-                              argAt(a, 7));
-  });
+  t.method<&S::Insert>("Insert");
+  t.method<&S::Update>("Update");
+  t.method<&S::GetAutoIncrement>("GetAutoIncrement");
+  t.method<&S::IsAutoIncrement>("IsAutoIncrement");
+  t.method<&S::GetRowsFromTable>("GetRowsFromTable");
+  t.method<&S::GetRowsFromQry>("GetRowsFromQry");
+  t.method<&S::LastDownData>("LastDownData");
+  t.method<&S::SelectTable>("SelectTable");
 
-  t.add("DBCreate", [](Object& o, Args a) -> Value {
-    return srv(o).DBCreate(argAt(a, 0), argAt(a, 1), argAt(a, 2), argAt(a, 3));
-  });
-  t.add("DBExist", [](Object& o, Args a) -> Value { return srv(o).DBExist(argAt(a, 0)); });
-  t.add("TableExist", [](Object& o, Args a) -> Value { return srv(o).TableExist(argAt(a, 0)); });
-  t.add("DeleteDB", [](Object& o, Args a) -> Value { return srv(o).DeleteDB(argAt(a, 0), argAt(a, 1)); });
-  t.add("CreateTable", [](Object& o, Args a) -> Value {
-    return srv(o).CreateTable(argAt(a, 0), argAt(a, 1), argAt(a, 2), argAt(a, 3), argAt(a, 4), argAt(a, 5), argAt(a, 6),
-                              argAt(a, 7));
-  });
-  t.add("CreateInfo", [](Object& o, Args a) -> Value { return srv(o).CreateInfo(argAt(a, 0)); });
-  t.add("CreateIndex", [](Object& o, Args a) -> Value {
-    return srv(o).CreateIndex(argAt(a, 0), argAt(a, 1), argAt(a, 2), argAt(a, 3), argAt(a, 4));
-  });
-  t.add("DeleteIndex", [](Object& o, Args a) -> Value {
-    return srv(o).DeleteIndex(argAt(a, 0), argAt(a, 1), argAt(a, 2));
-  });
-  t.add("DeleteTables", [](Object& o, Args a) -> Value { return srv(o).DeleteTables(argAt(a, 0), argAt(a, 1)); });
-  t.add("ChangeEngine", [](Object& o, Args a) -> Value { return srv(o).ChangeEngine(argAt(a, 0), argAt(a, 1)); });
-  t.add("ChangeEngineAll", [](Object& o, Args a) -> Value { srv(o).ChangeEngineAll(argAt(a, 0)); return {}; });
-  t.add("Compact", [](Object& o, Args a) -> Value { srv(o).Compact(argAt(a, 0)); return {}; });
-  t.add("TableStructure", [](Object& o, Args a) -> Value { return srv(o).TableStructure(argAt(a, 0)); });
+  t.method<&S::DBCreate>("DBCreate");
+  t.method<&S::DBExist>("DBExist");
+  t.method<&S::TableExist>("TableExist");
+  t.method<&S::DeleteDB>("DeleteDB");
+  t.method<&S::CreateTable>("CreateTable");
+  t.method<&S::CreateInfo>("CreateInfo");
+  t.method<&S::CreateIndex>("CreateIndex");
+  t.method<&S::DeleteIndex>("DeleteIndex");
+  t.method<&S::DeleteTables>("DeleteTables");
+  t.method<&S::ChangeEngine>("ChangeEngine");
+  t.method<&S::ChangeEngineAll>("ChangeEngineAll");
+  t.method<&S::Compact>("Compact");
+  t.method<&S::TableStructure>("TableStructure");
 
-  t.add("AddUser", [](Object& o, Args a) -> Value {
-    return srv(o).AddUser(argAt(a, 0), argAt(a, 1), argAt(a, 2), argAt(a, 3), argAt(a, 4), argAt(a, 5), argAt(a, 6));
-  });
-  t.add("DropUser", [](Object& o, Args a) -> Value { return srv(o).DropUser(argAt(a, 0)); });
-  t.add("RenameUser", [](Object& o, Args a) -> Value { return srv(o).RenameUser(argAt(a, 0), argAt(a, 1), argAt(a, 2)); });
-  t.add("GetPrivileges", [](Object& o, Args a) -> Value { return srv(o).GetPrivileges(argAt(a, 0)); });
-  t.add("RevokePrivileges", [](Object& o, Args a) -> Value {
-    return srv(o).RevokePrivileges(argAt(a, 0), argAt(a, 1), argAt(a, 2), argAt(a, 3));
-  });
+  t.method<&S::AddUser>("AddUser");
+  t.method<&S::DropUser>("DropUser");
+  t.method<&S::RenameUser>("RenameUser");
+  t.method<&S::GetPrivileges>("GetPrivileges");
+  t.method<&S::RevokePrivileges>("RevokePrivileges");
 
   t.add("Backup", [](Object& o, Args a) -> Value {
     bool cancel = flagOf(argAt(a, 7));

@@ -560,6 +560,45 @@ TEST(Server, AnswersMessagesByName) {
   EXPECT_EQ(err->SubCode.asInt(), 1004);
 }
 
+// Every public operation answers by name; sent by name with its arguments it
+// does what the call does, and a call that returns the object answers with it.
+TEST(Server, OperationsAnswerByNameWithTheirArguments) {
+  ServerPtr s = connectTo();
+  for (const char* name :
+       {"New", "Connect", "ReConnect", "End", "Embedded", "Ping", "CheckError", "ErrorNo",
+        "ErrorTxt", "SqlQuery", "Execute", "MultiQuery", "BeginTransaction", "CommitTransaction", "RollBack",
+        "Query", "AddQuery", "GetQueryId", "CloseQuery", "CloseAllQuery", "SelectDB", "AffectedRows", "InsertId",
+        "ListDBs", "ListTables", "Insert", "Update", "GetAutoIncrement", "IsAutoIncrement", "GetRowsFromTable",
+        "GetRowsFromQry", "LastDownData", "SelectTable", "DBCreate", "DBExist", "TableExist", "DeleteDB",
+        "CreateTable", "CreateInfo", "CreateIndex", "DeleteIndex", "DeleteTables", "ChangeEngine",
+        "ChangeEngineAll", "Compact", "TableStructure", "AddUser", "DropUser", "RenameUser", "GetPrivileges",
+        "RevokePrivileges", "Backup", "Restore", "aQueries"}) {
+    EXPECT_TRUE(s->understands(name)) << name;
+  }
+  EXPECT_TRUE(s->send("SqlQuery", "CREATE OR REPLACE TABLE by_name (id INT AUTO_INCREMENT PRIMARY KEY, v INT)").asBool());
+  EXPECT_TRUE(s->send("Insert", "by_name", Value::array({"v"}), Value::array({5})).asBool());
+  EXPECT_EQ(s->send("InsertId").asInt(), 1);
+  EXPECT_TRUE(s->send("Update", "by_name", Value::array({"v"}), Value::array({6}), "id = 1").asBool());
+  EXPECT_EQ(s->send("AffectedRows").asInt(), 1);
+  EXPECT_TRUE(s->send("TableExist", "by_name").asBool());
+  EXPECT_EQ(s->send("GetRowsFromTable", "by_name").asInt(), 1);
+  EXPECT_NE(s->send("CreateInfo", "by_name").asString().find("by_name"), std::string::npos);
+  QueryPtr q = s->send("Query", "SELECT v FROM by_name").asObjectOf<TQuillonQry>();
+  ASSERT_TRUE(q);
+  EXPECT_EQ(q->send("FieldGet", "v").asInt(), 6);
+  EXPECT_EQ(q->send("LastRec").asInt(), 1);
+  q->send("End");
+  EXPECT_EQ(s->send("ErrorNo").asInt(), 0);
+  EXPECT_TRUE(s->send("DeleteTables", Value::array({"by_name"})).asBool());
+  // New answers with the object itself.
+  const auto& e = serverEnv();
+  EXPECT_EQ(s->send("New", e.host, e.user, e.password, static_cast<int>(e.port), 0, e.database)
+                .asObjectOf<TQuillonSrv>()
+                .get(),
+            s.get());
+  s->End();
+}
+
 // A statement on an object without a connection (refused at New, or ended)
 // is reported, and a list of them fails instead of reporting success.
 TEST(Server, StatementsWithoutAConnectionAreReported) {

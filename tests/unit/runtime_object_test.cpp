@@ -16,6 +16,14 @@ class TPerson : public Object {
 
   std::string_view className() const override { return "TPERSON"; }
 
+  // Operations wired by method<>: a reference to the object, void, const.
+  TPerson& Rename(const Value& name) {
+    cName = name;
+    return *this;
+  }
+  void Aged(const Value& years, const Value& months) { nAge = years.asInt() + (months.isNil() ? 0 : 1); }
+  std::string Label() const { return cName.asString() + "/" + nAge.toString(); }
+
  protected:
   const MessageTable& messages() const override { return table(); }
 
@@ -25,6 +33,7 @@ class TPerson : public Object {
       MessageTable m;
       m.member<TPerson, &TPerson::cName>("cName");
       m.member<TPerson, &TPerson::nAge>("nAge");
+      m.method<&TPerson::Rename>("Rename").method<&TPerson::Aged>("Aged").method<&TPerson::Label>("Label");
       m.add("Greet", [](Object& self, Args args) -> Value {
         auto& p = static_cast<TPerson&>(self);
         std::string who = args.empty() ? "" : args[0].asString();
@@ -116,4 +125,18 @@ TEST(Object, UnknownMessageRaisesError) {
   // A handler that lets the error pass: the message answers nil and the object goes on.
   HandlerScope ignore([](const ErrorPtr&) { return Value(); });
   EXPECT_TRUE(p->send("Salary").isNil());
+}
+
+// A message generated from a member function passes the arguments in order,
+// nil for those not passed, and answers with the result, the object itself
+// for a function that returns it, nil for void.
+TEST(Object, MessagesFromMemberFunctions) {
+  auto p = std::make_shared<TPerson>();
+  EXPECT_EQ(p->send("rename", "Ana").asObjectOf<TPerson>().get(), p.get());
+  EXPECT_EQ(p->cName, Value("Ana"));
+  EXPECT_TRUE(p->send("Aged", 30).isNil());
+  EXPECT_EQ(p->nAge.asInt(), 30);
+  p->send("Aged", 30, 6);
+  EXPECT_EQ(p->nAge.asInt(), 31);
+  EXPECT_EQ(p->send("LABEL").asString(), "Ana/31");
 }

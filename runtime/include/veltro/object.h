@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -43,6 +44,14 @@ class MessageTable {
     });
     return *this;
   }
+  // Adds a message that calls member function Method of class C: the
+  // message's arguments in order (nil for those not passed; each parameter
+  // takes a const Value&), its result as a Value (nil for void; the object
+  // itself for a function returning a reference to it).
+  template <auto Method>
+  MessageTable& method(std::string_view name) {
+    return add(name, [](Object& self, Args args) -> Value { return callMember(Method, self, args); });
+  }
   // Copies every message of a base class's table.
   MessageTable& inherit(const MessageTable& base);
   // Room for n messages, so that building a large table does not grow it as it goes.
@@ -51,6 +60,27 @@ class MessageTable {
   const Handler* find(std::string_view name) const;
 
  private:
+  template <class C, class R, class... P>
+  static Value callMember(R (C::*method)(P...), Object& self, Args args) {
+    return invoke<C, R>(static_cast<C&>(self), args, method, std::index_sequence_for<P...>{});
+  }
+  template <class C, class R, class... P>
+  static Value callMember(R (C::*method)(P...) const, Object& self, Args args) {
+    return invoke<C, R>(static_cast<C&>(self), args, method, std::index_sequence_for<P...>{});
+  }
+  template <class C, class R, class M, std::size_t... I>
+  static Value invoke(C& object, Args args, M method, std::index_sequence<I...>) {
+    if constexpr (std::is_void_v<R>) {
+      (object.*method)(argAt(args, I)...);
+      return {};
+    } else if constexpr (std::is_lvalue_reference_v<R>) {
+      (object.*method)(argAt(args, I)...);  // returns the object itself
+      return Value(std::static_pointer_cast<C>(object.shared_from_this()));
+    } else {
+      return Value((object.*method)(argAt(args, I)...));
+    }
+  }
+
   struct Entry {
     std::string name;
     Handler handler;
