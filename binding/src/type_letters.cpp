@@ -1,26 +1,24 @@
-// The kind letter of each protocol type number.
+// The kind letter of each protocol type.
 #include "veltro/binding.h"
 
 namespace veltro::db {
 
 char typeLetter(int type) {
-  switch (type) {
-    case 0: case 2: case 3: case 4: case 5: case 8: case 9: case 13: case 246:
-      return 'N';
-    case 1:
+  switch (static_cast<FieldType>(type)) {
+    case FieldType::Tiny:
       return 'L';
-    case 16:  // BIT: its bytes read as an unsigned number
+    case FieldType::Bit:  // its bytes read as an unsigned number
       return 'N';
-    case 7:
+    case FieldType::Timestamp:
       return 'T';
-    case 10:
+    case FieldType::Date:
       return 'D';
-    case 11: case 12: case 253: case 254:
+    case FieldType::Time: case FieldType::DateTime: case FieldType::VarString: case FieldType::String:
       return 'C';
-    case 250: case 251: case 252:
+    case FieldType::MediumBlob: case FieldType::LongBlob: case FieldType::Blob:
       return 'M';
     default:
-      return 'U';
+      return isNumeralType(type) ? 'N' : 'U';
   }
 }
 

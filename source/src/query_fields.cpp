@@ -53,7 +53,7 @@ std::string TQuillonQry::FieldName(const Value& nField) {
                                                 std::to_string(nFCount.asInt()) + ")"));
     return std::string();
   }
-  return aStructure.at(static_cast<std::size_t>(n)).at(1).asString();
+  return aStructure.at(static_cast<std::size_t>(n)).at(kDescName).asString();
 }
 
 // Column number of a name, compared with the column names (lower case) after
@@ -74,25 +74,25 @@ long TQuillonQry::FieldToNum(const Value& uField) {
 long TQuillonQry::FieldLen(const Value& uField) {
   const long n = FieldToNum(uField);
   if (n < 1 || static_cast<std::size_t>(n) > aStructure.len()) return 0;
-  return static_cast<long>(aStructure.at(static_cast<std::size_t>(n)).at(5).asInt());
+  return static_cast<long>(aStructure.at(static_cast<std::size_t>(n)).at(kDescLength).asInt());
 }
 
 long TQuillonQry::FieldDec(const Value& uField) {
   const long n = FieldToNum(uField);
   if (n < 1 || static_cast<std::size_t>(n) > aStructure.len()) return 0;
-  return static_cast<long>(aStructure.at(static_cast<std::size_t>(n)).at(8).asInt());
+  return static_cast<long>(aStructure.at(static_cast<std::size_t>(n)).at(kDescDecimals).asInt());
 }
 
 std::string TQuillonQry::FieldType(const Value& uField) {
   const long n = FieldToNum(uField);
   if (n < 1 || static_cast<std::size_t>(n) > aStructure.len()) return "U";
-  return aStructure.at(static_cast<std::size_t>(n)).at(9).asString();
+  return aStructure.at(static_cast<std::size_t>(n)).at(kDescKind).asString();
 }
 
 Value TQuillonQry::FieldMySqlType(const Value& uField) {
   const long n = FieldToNum(uField);
   if (n < 1 || static_cast<std::size_t>(n) > aStructure.len()) return "U";
-  return aStructure.at(static_cast<std::size_t>(n)).at(4);
+  return aStructure.at(static_cast<std::size_t>(n)).at(kDescType);
 }
 
 // The typed value of a column of the current row; nil (after 9013) when the
@@ -161,13 +161,13 @@ Value TQuillonQry::VerifyValue(long nField, const Value& uValue) {
   auto& cols = impl_->cols;
   if (nField < 1 || static_cast<std::size_t>(nField) > cols.size()) return uValue;
   const auto& c = cols[static_cast<std::size_t>(nField - 1)];
-  switch (c.letter) {
-    case 'L':
+  switch (c.kind) {
+    case Kind::Logical:
       if (uValue.isNil()) return !Number::leading(c.def).isZero();
       if (uValue.isString()) return !Number::leading(uValue.str()).isZero();
       if (uValue.isNumber()) return !uValue.number().isZero();
       return uValue;
-    case 'N':
+    case Kind::Number:
       if (uValue.isNil()) return Number::leading(c.def);
       if (uValue.isString()) {
         Number num;
@@ -175,16 +175,16 @@ Value TQuillonQry::VerifyValue(long nField, const Value& uValue) {
         return num;
       }
       return uValue;
-    case 'D':
+    case Kind::Date:
       if (uValue.isNil() || (uValue.isString() && uValue.str().empty()) || (uValue.isDate() && uValue.asDate().empty()))
         return qdetail::sqlDate(c.def);
       if (uValue.isString()) return qdetail::sqlDate(uValue.str());
       return uValue;
-    case 'M':
+    case Kind::Memo:
       if (uValue.isNil()) return "";
       return uValue;
-    case 'C':
-    case 'T': {
+    case Kind::Text:
+    case Kind::Timestamp: {
       const std::size_t width = qdetail::padWidth(c);
       if (uValue.isNil()) return padded(c, c.def, width);
       if (uValue.isString() && uValue.str().size() < width) {
@@ -242,12 +242,12 @@ RowPtr TQuillonQry::GetBlankRow(const Value& lObj) {
   for (std::size_t i = 0; i < cols.size(); ++i) {
     const auto& c = cols[i];
     Value blank;
-    switch (c.letter) {
-      case 'M': blank = c.def; break;
-      case 'C': blank = padded(c, c.def, qdetail::padWidth(c)); break;
-      case 'N': blank = Number::leading(c.def); break;
-      case 'L': blank = c.def == "1"; break;
-      case 'D': blank = qdetail::sqlDate(c.def); break;
+    switch (c.kind) {
+      case Kind::Memo: blank = c.def; break;
+      case Kind::Text: blank = padded(c, c.def, qdetail::padWidth(c)); break;
+      case Kind::Number: blank = Number::leading(c.def); break;
+      case Kind::Logical: blank = c.def == "1"; break;
+      case Kind::Date: blank = qdetail::sqlDate(c.def); break;
       default: break;
     }
     SetData(static_cast<long>(i + 1), blank);

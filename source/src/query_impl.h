@@ -36,7 +36,7 @@ struct QueryColumn {
   std::string key;   // "_" + name
   std::string sqlName;  // name as statements write it: backquoted when not plain
   std::string def;   // default text (element 3)
-  char letter = 'U';
+  Kind kind = Kind::Nil;  // what the column's values are read as
   bool bits = false;  // a BIT column: the server sends its bytes, not a numeral
   unsigned flags = 0;
   std::size_t width = 0;  // padding width with padding on
@@ -108,13 +108,13 @@ inline std::size_t padFor(const QueryColumn& c, std::string_view text, std::size
 // VerifyValue's copy. With ignorePadding (Save trims padding from its literals
 // and skips it when comparing) a text shorter than the width counts as well.
 inline bool readsAsHeld(const QueryColumn& c, const Value& v, bool ignorePadding) {
-  switch (c.letter) {
-    case 'N': return v.isNumber();
-    case 'L': return v.isLogical();
-    case 'D': return v.isDate() && !v.asDate().empty();
-    case 'C':
-    case 'T': return v.isString() && (ignorePadding || padFor(c, v.str(), padWidth(c)) == 0);
-    case 'M': return v.isString();
+  switch (c.kind) {
+    case Kind::Number: return v.isNumber();
+    case Kind::Logical: return v.isLogical();
+    case Kind::Date: return v.isDate() && !v.asDate().empty();
+    case Kind::Text:
+    case Kind::Timestamp: return v.isString() && (ignorePadding || padFor(c, v.str(), padWidth(c)) == 0);
+    case Kind::Memo: return v.isString();
     default: return false;
   }
 }
@@ -145,15 +145,15 @@ void convertAny(const QueryColumn& c, std::string_view raw, Value& out, std::siz
 // As convertAny, with the cases of a walk row after row inline: a logical 0
 // or 1, and a text of the size the previous row's padding gave it.
 inline void convertRaw(const QueryColumn& c, std::string_view raw, Value& out, std::size_t width) {
-  switch (c.letter) {
-    case 'L':
+  switch (c.kind) {
+    case Kind::Logical:
       if (raw.size() == 1 && (raw[0] == '0' || raw[0] == '1')) {
         out.setLogical(raw[0] == '1');
         return;
       }
       break;
-    case 'C':
-    case 'T':
+    case Kind::Text:
+    case Kind::Timestamp:
       assignPadded(out, raw, padFor(c, raw, width));
       return;
     default:

@@ -78,8 +78,8 @@ Date sqlDate(std::string_view t) {
 }
 
 void convertAny(const QueryColumn& c, std::string_view raw, Value& out, std::size_t width) {
-  switch (c.letter) {
-    case 'N': {
+  switch (c.kind) {
+    case Kind::Number: {
       Number n;
       if (c.bits) {
         // Big-endian bytes; a BIT column holds at most 64 bits.
@@ -92,14 +92,14 @@ void convertAny(const QueryColumn& c, std::string_view raw, Value& out, std::siz
       out.setNumber(n);
       return;
     }
-    case 'L':
+    case Kind::Logical:
       out.setLogical(!Number::leading(raw).isZero());
       return;
-    case 'D':
+    case Kind::Date:
       out.setDate(sqlDate(raw));
       return;
-    case 'C':
-    case 'T': {
+    case Kind::Text:
+    case Kind::Timestamp: {
       assignPadded(out, raw, padFor(c, raw, width));
       return;
     }
@@ -216,16 +216,17 @@ void TQuillonQry::LoadQuery(const Value& lBuildData) {
   for (std::size_t i = 1; i <= aStructure.len(); ++i) {
     Value d = aStructure.at(i);
     Impl::Column c;
-    c.name = d.at(1).asString();
+    c.name = d.at(kDescName).asString();
     c.key = "_" + c.name;
     c.sqlName = quotedName(c.name);
-    c.def = d.at(3).asString();
-    c.flags = static_cast<unsigned>(d.at(7).asInt());
-    const std::string letter = d.at(9).asString();
-    c.letter = letter.empty() ? 'U' : letter[0];
-    c.bits = d.at(4).asInt() == 16;
-    std::int64_t w = std::max(d.at(6).asInt(), d.at(5).asInt());
-    if (i <= charsets.size() && charsets[i - 1] != kBinary && (c.letter == 'C' || c.letter == 'T')) {
+    c.def = d.at(kDescDefault).asString();
+    c.flags = static_cast<unsigned>(d.at(kDescFlags).asInt());
+    const std::string letter = d.at(kDescKind).asString();
+    // The one place where the description's kind letter becomes the kind.
+    c.kind = letter.empty() ? Kind::Nil : static_cast<Kind>(letter[0]);
+    c.bits = d.at(kDescType).asInt() == static_cast<int>(db::FieldType::Bit);
+    std::int64_t w = std::max(d.at(kDescMaxLength).asInt(), d.at(kDescLength).asInt());
+    if (i <= charsets.size() && charsets[i - 1] != kBinary && (c.kind == Kind::Text || c.kind == Kind::Timestamp)) {
       w /= charset.maxBytes;
       c.utf8Width = true;
     }

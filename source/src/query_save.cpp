@@ -140,7 +140,7 @@ bool TQuillonQry::appendKeyWhere(std::string& out) {
     // A key column that cannot be NULL is written as its literal even when
     // empty (a key of 0 is 0); a NULL of a nullable index column is matched by IS.
     const std::size_t literal = out.size();
-    appendLiteral(out, v ? *v : nil, c.letter, (c.flags & db::kNotNullFlag) != 0, conn);
+    appendLiteral(out, v ? *v : nil, static_cast<char>(c.kind), (c.flags & db::kNotNullFlag) != 0, conn);
     if (out.compare(literal, std::string::npos, "NULL") == 0) out.replace(literal - 1, 1, " IS ");
     any = true;
   }
@@ -163,7 +163,7 @@ std::string TQuillonQry::BuildDataWhere() {
     const std::string literal = sqlLiteral(raw ? *raw : nil, conn, '\0', notNull);
     if (notNull) {
       where += name + " = " + literal;
-    } else if (c.letter == 'M' && (literal == "''" || literal == "NULL")) {
+    } else if (c.kind == Kind::Memo && (literal == "''" || literal == "NULL")) {
       // The library reads NULL and '' alike, so an empty memo matches either.
       where += "(" + name + " IS NULL OR " + name + " = '')";
     } else {

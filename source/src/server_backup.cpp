@@ -20,7 +20,9 @@
 #include <string_view>
 #include <vector>
 
+#include "dump_file.h"
 #include "dump_format.h"
+#include "dump_values.h"
 #include "name_arg.h"
 #include "veltro/binding.h"
 #include "veltro/clock.h"
@@ -30,106 +32,18 @@
 
 namespace veltro {
 
+using detail::appendValue;
+using detail::DumpFile;
+using detail::Form;
+using detail::formOf;
+using detail::kFlushBytes;
+
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
-constexpr std::size_t kFlushBytes = 1 << 20;
 // An INSERT statement of the dump stays under this size (and under half the
 // server's max_allowed_packet), so that any server loads it.
 constexpr std::size_t kStatementBytes = 1 << 20;
-
-// MySQL protocol type numbers whose text the server sends as a plain numeral.
-bool isNumeral(int type) {
-  switch (type) {
-    case 0:    // DECIMAL
-    case 1:    // TINY
-    case 2:    // SHORT
-    case 3:    // LONG
-    case 4:    // FLOAT
-    case 5:    // DOUBLE
-    case 8:    // LONGLONG
-    case 9:    // INT24
-    case 13:   // YEAR
-    case 246:  // NEWDECIMAL
-      return true;
-    default:
-      return false;
-  }
-}
-constexpr int kTypeBit = 16;
-
-// How one column's values are written.
-enum class Form { Numeral, Hex, Text };
-
-Form formOf(const db::FieldInfo& field) {
-  if (isNumeral(field.type)) return Form::Numeral;
-  // A BIT value arrives as raw bytes; as a hex literal it goes back bit for bit.
-  if (field.type == kTypeBit) return Form::Hex;
-  return Form::Text;
-}
-
-// Bytes whose meaning inside a quoted literal depends on the loading
-// session's backslash mode, or that would break the dump's lines.
-constexpr bool kModeBound[256] = {
-    true, false, false, false, false, false, false, false, false, false, true,  false, false, true,  false, false,
-    false, false, false, false, false, false, false, false, false, false, true,  false, false, false, false, false,
-    false, false, false, false, false, false, false, true,  false, false, false, false, false, false, false, false,
-    false, false, false, false, false, false, false, false, false, false, false, false, false, false, false, false,
-    false, false, false, false, false, false, false, false, false, false, false, false, false, false, false, false,
-    false, false, false, false, false, false, false, false, false, false, false, false, true,  false, false, false,
-};
-
-bool modeBound(std::string_view text) {
-  for (unsigned char c : text)
-    if (c < 96 && kModeBound[c]) return true;
-  return false;
-}
-
-void appendHex(std::string& out, std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  const std::size_t base = out.size();
-  out.resize(base + 2 + 2 * bytes.size());
-  char* at = out.data() + base;
-  *at++ = '0';
-  *at++ = 'x';
-  for (unsigned char c : bytes) {
-    *at++ = kDigits[c >> 4];
-    *at++ = kDigits[c & 15];
-  }
-}
-
-// Appends the literal that gives the value back exactly in any loading
-// session: NULL, the numeral as the server sent it, a text between quotes
-// when it holds nothing whose reading depends on the session, else its bytes
-// as a hex literal.
-void appendValue(std::string& out, const db::RowView& row, unsigned i, Form form) {
-  if (row.isNull(i)) {
-    out += "NULL";
-    return;
-  }
-  const std::string_view text = row.at(i);
-  switch (form) {
-    case Form::Numeral:
-      out += text;
-      return;
-    case Form::Hex:
-      if (text.empty()) {
-        out += "''";
-        return;
-      }
-      appendHex(out, text);
-      return;
-    case Form::Text:
-      if (modeBound(text)) {
-        appendHex(out, text);
-      } else {
-        out += '\'';
-        out += text;
-        out += '\'';
-      }
-      return;
-  }
-}
 
 // The dump quotes every name.
 std::string backquoted(std::string_view name) {
@@ -139,88 +53,6 @@ std::string backquoted(std::string_view name) {
 }
 
 bool holdsLineBreak(std::string_view name) { return name.find_first_of("\r\n") != std::string_view::npos; }
-
-// The temporary file that becomes the dump. The first failure is kept and
-// later writes are skipped; the file is removed unless committed.
-class DumpFile {
- public:
-  explicit DumpFile(std::string target) : target_(std::move(target)) {}
-  ~DumpFile() { discard(); }
-  DumpFile(const DumpFile&) = delete;
-  DumpFile& operator=(const DumpFile&) = delete;
-
-  bool open() {
-    path_ = target_ + ".tmpXXXXXX";
-    fd_ = ::mkstemp(path_.data());
-    if (fd_ < 0) {
-      fail(path_);
-      path_.clear();
-      return false;
-    }
-    return true;
-  }
-
-  bool ok() const { return error_.empty(); }
-  const std::string& error() const { return error_; }
-
-  // Writes the buffer (when it has grown enough, or always with force) and empties it.
-  void flush(std::string& buffer, bool force = false) {
-    if (!force && buffer.size() < kFlushBytes) return;
-    if (ok()) {
-      std::string_view rest = buffer;
-      while (!rest.empty()) {
-        ssize_t n = ::write(fd_, rest.data(), rest.size());
-        if (n < 0) {
-          if (errno == EINTR) continue;
-          fail(path_);
-          break;
-        }
-        rest.remove_prefix(static_cast<std::size_t>(n));
-      }
-    }
-    buffer.clear();
-  }
-
-  // Makes the file durable and puts it in place of the target.
-  bool commit() {
-    if (!ok()) return false;
-    // mkstemp creates the file for its owner only; a dump gets the usual mode.
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(fd_, 0666 & ~mask) != 0 || ::fsync(fd_) != 0) return fail(path_);
-    int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) return fail(path_);
-    if (::rename(path_.c_str(), target_.c_str()) != 0) return fail(target_);
-    path_.clear();
-    // The rename itself is made durable by flushing the directory.
-    std::string dir = target_.substr(0, target_.rfind('/') == std::string::npos ? 0 : target_.rfind('/') + 1);
-    int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dirFd >= 0) {
-      ::fsync(dirFd);
-      ::close(dirFd);
-    }
-    return true;
-  }
-
-  void discard() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    if (!path_.empty()) ::unlink(path_.c_str());
-    path_.clear();
-  }
-
- private:
-  bool fail(const std::string& name) {
-    if (error_.empty()) error_ = name + ": " + std::strerror(errno);
-    return false;
-  }
-
-  std::string target_;
-  std::string path_;
-  std::string error_;
-  int fd_ = -1;
-};
 
 // One result set, freed when it goes out of scope.
 struct Result {

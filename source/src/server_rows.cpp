@@ -149,8 +149,8 @@ bool TQuillonSrv::IsAutoIncrement(const Value& column, const Value& table) {
   Value structure = MYSQLRESULTSTRUCTURE(res, caseSensitiveNames());
   MYSQLFREERESULT(res);
   if (structure.len() == 0) return false;
-  Value flags = structure.at(1).at(7);
-  return MYAND(flags, 512).asInt() == 512;
+  Value flags = structure.at(1).at(kDescFlags);
+  return MYAND(flags, db::kAutoIncrementFlag).asInt() == db::kAutoIncrementFlag;
 }
 
 Value TQuillonSrv::GetRowsFromTable(const Value& table) {

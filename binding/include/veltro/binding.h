@@ -23,6 +23,26 @@ namespace veltro::db {
 
 using Handle = std::int64_t;
 
+// The protocol's type numbers of a column (FieldInfo::type), named once.
+enum class FieldType : int {
+  Decimal = 0, Tiny = 1, Short = 2, Long = 3, Float = 4, Double = 5, Null = 6, Timestamp = 7, LongLong = 8,
+  Int24 = 9, Date = 10, Time = 11, DateTime = 12, Year = 13, NewDate = 14, VarChar = 15, Bit = 16,
+  Json = 245, NewDecimal = 246, Enum = 247, Set = 248, TinyBlob = 249, MediumBlob = 250, LongBlob = 251,
+  Blob = 252, VarString = 253, String = 254, Geometry = 255,
+};
+
+// Whether the server sends a column of this type as a plain numeral.
+constexpr bool isNumeralType(int type) {
+  switch (static_cast<FieldType>(type)) {
+    case FieldType::Decimal: case FieldType::Tiny: case FieldType::Short: case FieldType::Long:
+    case FieldType::Float: case FieldType::Double: case FieldType::LongLong: case FieldType::Int24:
+    case FieldType::Year: case FieldType::NewDecimal:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // One column description in the binding's own terms.
 struct FieldInfo {
   std::string name;   // as the server sent it
@@ -216,6 +236,18 @@ Value MYSQLDATASEEK(const Value& res = {}, const Value& row = {});
 Value MYSQLFETCHROW(const Value& res);
 Value MYSQLFETCHROW(const Value& res, const Value& count);
 Value MYSQLFREERESULT(const Value& res = {});
+// Positions (from 1) in a column description of MYSQLRESULTSTRUCTURE.
+enum DescriptionField : std::size_t {
+  kDescName = 1,       // lower case
+  kDescTable = 2,
+  kDescDefault = 3,
+  kDescType = 4,       // protocol type number (db::FieldType)
+  kDescLength = 5,     // in bytes
+  kDescMaxLength = 6,  // of the values in the result
+  kDescFlags = 7,
+  kDescDecimals = 8,
+  kDescKind = 9,       // kind letter
+};
 Value MYSQLRESULTSTRUCTURE(const Value& res = {}, const Value& keepTableCase = {});
 Value MYSQLLISTFIELDS(const Value& conn = {}, const Value& table = {}, const Value& wild = {});
 Value MYSQLLISTDBS(const Value& conn = {}, const Value& wild = {});

@@ -1,0 +1,22 @@
+// How a dump writes a column's values: the literal that gives each value
+// back exactly in any loading session.
+#pragma once
+
+#include <string>
+
+#include "veltro/binding.h"
+
+namespace veltro::detail {
+
+// How one column's values are written.
+enum class Form { Numeral, Hex, Text };
+
+// The form of a column's values, by its protocol type.
+Form formOf(const db::FieldInfo& field);
+
+// Appends the literal of value i of row: NULL, the numeral as the server sent
+// it, a text between quotes when it holds nothing whose reading depends on the
+// session, else its bytes as a hex literal.
+void appendValue(std::string& out, const db::RowView& row, unsigned i, Form form);
+
+}  // namespace veltro::detail
