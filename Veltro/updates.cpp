@@ -46,13 +46,17 @@ const Value& updatedColumns() {
 
 void methodUpdate(TQuillonSrv& server, const RowKey& key) {
   static const Value table = "clientes";
-  const Value values = Value::array({false, 40, 10, key.notes});
+  // One list of values for all rows of this thread: only the notes change.
+  thread_local Value values = Value::array({false, 40, 10, ""});
+  values.items()[3].assign(key.notes);
   server.Update(table, updatedColumns(), values, key.filter);
 }
 
 void buildSentence(TQuillonSrv& server, const RowKey& key) {
-  // The notes already escaped for the connection: written as they are.
-  const Value values = Value::array({false, 40, 10, key.escaped});
+  // One list of values for all rows of this thread: only the notes change,
+  // already escaped for the connection and written as they are.
+  thread_local Value values = Value::array({false, 40, 10, ""});
+  values.items()[3].str().assign(key.escaped);
   // The statement is written into the same text row after row.
   thread_local Value statement = Value(std::string());
   std::string& sql = statement.str();
