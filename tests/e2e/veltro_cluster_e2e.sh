@@ -68,7 +68,7 @@ else
 fi
 for _ in $(seq 1 1200); do [ -s "$work/rc.txt" ] && break; sleep 0.1; done
 rc=$(sed 's/EXIT=//' "$work/rc.txt" 2>/dev/null)
-if [ "$rc" = 0 ] && screen | grep -qF "Rows: 999"; then
+if [ "$rc" = 0 ] && wait_for "Rows: 999"; then
   pass "the run completed after the failover"
 else
   fail "the run (rc ${rc:-none})"; screen; cat "$work/stderr.txt"

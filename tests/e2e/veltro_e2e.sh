@@ -124,9 +124,10 @@ method_case() {  # POSITION NAME ROWS EXPECT_WHERE
   if [ "$rows" != default ]; then keys "$rows"; fi
   keys Enter
   local rc; rc=$(wait_exit "$dir")
-  local shown; shown=$(screen)
   [ "$rc" = 0 ] || { fail "$name: exit code $rc"; cat "$dir/stderr.txt"; return; }
-  echo "$shown" | grep -qF "Opcion: $name" || fail "$name: no Opcion line"
+  # tmux may still be drawing the program's last output when the exit code is written.
+  wait_for "Opcion: $name" || fail "$name: no Opcion line"
+  local shown; shown=$(screen)
   local expect=$rows; [ "$rows" = default ] && expect=100
   echo "$shown" | grep -qE "Process Time: .* Row $expect of $expect  [0-9]+ rows/s" || { fail "$name: no progress line"; echo "$shown"; }
   local changed; changed=$(count_where "$where")
@@ -165,7 +166,7 @@ dir=$(run_dir zero)
 start "$dir"; wait_for "Method Update"; keys Down Down Down Enter; wait_for "How many records?"
 keys 0 Enter
 rc=$(wait_exit "$dir")
-if [ "$rc" = 0 ] && screen | grep -qF "Opcion: Sentence UPDATE" && ! screen | grep -qF "Process Time"; then
+if [ "$rc" = 0 ] && wait_for "Opcion: Sentence UPDATE" && ! screen | grep -qF "Process Time"; then
   pass "0 records: only the Opcion line"
 else
   fail "0 records (rc $rc)"; screen
