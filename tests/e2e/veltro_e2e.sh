@@ -30,6 +30,9 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# A session that lives as long as the run: killing the program's session must
+# never end the tmux server while the next session is being made on it.
+tmux new-session -d -s keeper "sleep 86400"
 
 fail() { echo "FAIL [$mode] $*"; failures=$((failures + 1)); }
 pass() { echo "ok   [$mode] $*"; }
@@ -67,6 +70,15 @@ wait_for() {
   local text=$1
   for _ in $(seq 1 400); do
     screen | grep -qF -- "$text" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# The same for an extended regular expression.
+wait_for_re() {
+  for _ in $(seq 1 400); do
+    screen | grep -qE -- "$1" && return 0
     sleep 0.1
   done
   return 1
@@ -127,9 +139,8 @@ method_case() {  # POSITION NAME ROWS EXPECT_WHERE
   [ "$rc" = 0 ] || { fail "$name: exit code $rc"; cat "$dir/stderr.txt"; return; }
   # tmux may still be drawing the program's last output when the exit code is written.
   wait_for "Opcion: $name" || fail "$name: no Opcion line"
-  local shown; shown=$(screen)
   local expect=$rows; [ "$rows" = default ] && expect=100
-  echo "$shown" | grep -qE "Process Time: .* Row $expect of $expect  [0-9]+ rows/s" || { fail "$name: no progress line"; echo "$shown"; }
+  wait_for_re "Process Time: .* Row $expect of $expect  [0-9]+ rows/s" || { fail "$name: no progress line"; screen; }
   local changed; changed=$(count_where "$where")
   [ "$changed" = "$expect" ] && pass "$name updates $expect rows" || fail "$name: $changed rows hold its values, expected $expect"
 }
