@@ -40,16 +40,7 @@ ServerPtr openServer(const TablePtr& settings, bool createDatabase) {
 
   ServerPtr server = TQuillonSrv::create();
   // The optional keys; absent ones leave the client library's defaults.
-  const ConnectionSettings connection = connectionSettings(settings);
-  server->cCharset = connection.charset;
-  server->cTls = connection.tls;
-  server->cSslCa = connection.sslCa;
-  server->cSslCert = connection.sslCert;
-  server->cSslKey = connection.sslKey;
-  server->nConnectTimeout = connection.connectTimeout;
-  server->nReadTimeout = connection.readTimeout;
-  server->nWriteTimeout = connection.writeTimeout;
-  server->cSocket = connection.socket;
+  applyConnectionSettings(settings, *server);
   Value first = createDatabase ? Value() : database;
   if (!embedded.isEmpty()) {
     Array options;

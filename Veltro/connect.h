@@ -25,7 +25,7 @@ TablePtr readSettings(const std::string& file, std::string& problem);
 
 // A server object made ready from the section "mysql": with a non-empty key
 // "embedded" (a data directory) on the embedded server, else by New, with the
-// optional connection keys (see connectionSettings) set on it first. The host
+// optional connection keys (see applyConnectionSettings) set on it first. The host
 // may be a list ("h1:port,h2:port"). Raises through the current handler when
 // the connection fails. createDatabase: make the database first when it does
 // not exist (for the tools that prepare it).

@@ -200,29 +200,16 @@ TablePtr INIREADTEXT(std::string_view text) {
 
 Number settingNumber(std::string_view text) { return Number::leading(text); }
 
-ConnectionSettings connectionSettings(const TablePtr& settings) {
+void applyConnectionSettings(const TablePtr& settings, TQuillonSrv& server) {
   const Value* found = settings ? settings->find("mysql") : nullptr;
   const Table* section = found ? found->tableOrNull() : nullptr;
-  auto text = [section](std::string_view key) {
-    const Value* v = section ? section->find(key) : nullptr;
-    return v && !v->asString().empty() ? Value(v->asString()) : Value();
-  };
-  auto seconds = [&text](std::string_view key) {
-    Value v = text(key);
+  if (!section) return;
+  for (const TQuillonSrv::ConnectionSetting& s : TQuillonSrv::ConnectionSettings()) {
+    const Value* v = section->find(s.key);
+    if (!v || v->asString().empty()) continue;
     Number n;
-    return v.isString() && Number::parse(v.str(), n) ? Value(n) : v;
-  };
-  ConnectionSettings c;
-  c.charset = text("charset");
-  c.tls = text("tls");
-  c.sslCa = text("ssl-ca");
-  c.sslCert = text("ssl-cert");
-  c.sslKey = text("ssl-key");
-  c.connectTimeout = seconds("connect-timeout");
-  c.readTimeout = seconds("read-timeout");
-  c.writeTimeout = seconds("write-timeout");
-  c.socket = text("socket");
-  return c;
+    server.*s.value = s.seconds && Number::parse(v->asString(), n) ? Value(n) : Value(v->asString());
+  }
 }
 
 }  // namespace veltro

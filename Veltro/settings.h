@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "veltro/server.h"
 #include "veltro/table.h"
 #include "veltro/value.h"
 
@@ -22,14 +23,12 @@ TablePtr INIREADTEXT(std::string_view text);
 // one point up to the first other character; 0 when there are no digits.
 Number settingNumber(std::string_view text);
 
-// The optional connection keys of section "mysql" (charset, tls, ssl-ca,
-// ssl-cert, ssl-key, connect-timeout, read-timeout, write-timeout, socket) as
-// the server object's settings members take them: texts as written, the
-// timeouts as numbers. nil for an absent or empty key (the default stays); a
-// timeout that is not a numeral stays text, for the server object to report.
-struct ConnectionSettings {
-  Value charset, tls, sslCa, sslCert, sslKey, connectTimeout, readTimeout, writeTimeout, socket;
-};
-ConnectionSettings connectionSettings(const TablePtr& settings);
+// Sets the server object's connection settings members from the optional keys
+// of section "mysql" that carry their names (charset, tls, ssl-ca, ssl-cert,
+// ssl-key, connect-timeout, read-timeout, write-timeout, socket): texts as
+// written, the timeouts as numbers. An absent or empty key leaves its member
+// as it is (the default); a timeout that is not a numeral stays text, for the
+// server object to report.
+void applyConnectionSettings(const TablePtr& settings, TQuillonSrv& server);
 
 }  // namespace veltro

@@ -18,11 +18,8 @@
 namespace veltro::db {
 
 using detail::adopt;
-using detail::connEntry;
 using detail::kOutOfMemoryError;
 using detail::kUnknownError;
-using detail::lastFailure;
-using detail::resEntry;
 using detail::setLastFailure;
 
 namespace {
@@ -207,7 +204,7 @@ std::vector<std::string> embeddedOptions(const std::string& datadir) {
       "--no-defaults",
       "--datadir=" + dir.string(),
       "--skip-grant-tables",
-      "--lc-messages-dir=/usr/share/mysql",
+      "--lc-messages-dir=" VELTRO_MARIADB_MESSAGES_DIR,
       "--character-set-server=utf8mb4",
       "--collation-server=utf8mb4_general_ci",
       "--innodb-use-native-aio=0",

@@ -15,13 +15,7 @@
 
 namespace veltro::db {
 
-using detail::adopt;
 using detail::connEntry;
-using detail::kOutOfMemoryError;
-using detail::kUnknownError;
-using detail::lastFailure;
-using detail::resEntry;
-using detail::setLastFailure;
 
 namespace {
 

@@ -6,13 +6,7 @@
 
 namespace veltro::db {
 
-using detail::adopt;
-using detail::connEntry;
-using detail::kOutOfMemoryError;
-using detail::kUnknownError;
-using detail::lastFailure;
 using detail::resEntry;
-using detail::setLastFailure;
 
 bool seekMatches(std::string_view value, std::string_view text, bool soft) {
   if (value.empty()) return false;

@@ -56,23 +56,18 @@ const std::string& Value::noText() {
 }
 
 bool Value::isEmpty() const {
-  // By the alternative's position: monostate, bool, Number, Str, Date,
-  // Timestamp, ArrayPtr, TablePtr, CallablePtr, ObjectPtr.
-  using V = decltype(v_);
-  static_assert(std::is_same_v<std::variant_alternative_t<3, V>, Str> &&
-                std::is_same_v<std::variant_alternative_t<7, V>, TablePtr> && std::variant_size_v<V> == 10);
   switch (v_.index()) {
-    case 0: return true;
-    case 1: return !*std::get_if<bool>(&v_);
-    case 2: return std::get_if<Number>(&v_)->isZero();
-    case 3: return isBlankText(std::get_if<Str>(&v_)->s);
-    case 4: return std::get_if<Date>(&v_)->empty();
-    case 5: return std::get_if<Timestamp>(&v_)->empty();
-    case 6: {
+    case indexOf<std::monostate>: return true;
+    case indexOf<bool>: return !*std::get_if<bool>(&v_);
+    case indexOf<Number>: return std::get_if<Number>(&v_)->isZero();
+    case indexOf<Str>: return isBlankText(std::get_if<Str>(&v_)->s);
+    case indexOf<Date>: return std::get_if<Date>(&v_)->empty();
+    case indexOf<Timestamp>: return std::get_if<Timestamp>(&v_)->empty();
+    case indexOf<ArrayPtr>: {
       const ArrayPtr& a = *std::get_if<ArrayPtr>(&v_);
       return !a || a->empty();
     }
-    case 7: {
+    case indexOf<TablePtr>: {
       const TablePtr& t = *std::get_if<TablePtr>(&v_);
       return !t || t->empty();
     }

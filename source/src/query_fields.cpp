@@ -23,18 +23,19 @@ bool sameKind(const Value& a, const Value& b) {
 
 // "a number", "a text", ... for messages.
 std::string kindName(const Value& v) {
-  switch (v.kindLetter()) {
-    case 'C': case 'M': return "a text";
-    case 'N': return "a number";
-    case 'D': return "a date";
-    case 'T': return "a timestamp";
-    case 'L': return "a logical";
-    case 'U': return "nil";
-    case 'A': return "an array";
-    case 'H': return "a keyed table";
-    case 'B': return "a code block";
-    default: return "an object";
+  switch (v.kind()) {
+    case Kind::Text: case Kind::Memo: return "a text";
+    case Kind::Number: return "a number";
+    case Kind::Date: return "a date";
+    case Kind::Timestamp: return "a timestamp";
+    case Kind::Logical: return "a logical";
+    case Kind::Nil: return "nil";
+    case Kind::Array: return "an array";
+    case Kind::Table: return "a keyed table";
+    case Kind::Block: return "a code block";
+    case Kind::Object: return "an object";
   }
+  return "an object";
 }
 
 Value padded(const qdetail::QueryColumn& c, std::string_view text, std::size_t width) {

@@ -20,13 +20,7 @@ namespace {
 constexpr int kReconnectAttempts = 3;
 constexpr int kReconnectPauseMs = 200;
 
-// The connection settings members, each with the key MYSQLCONNECT reads it under.
-struct Setting {
-  const char* member;
-  const char* key;
-  Value TQuillonSrv::*value;
-  bool seconds;
-};
+using Setting = TQuillonSrv::ConnectionSetting;
 constexpr Setting kSettings[] = {
     {"cCharset", "charset", &TQuillonSrv::cCharset, false},
     {"cTls", "tls", &TQuillonSrv::cTls, false},
@@ -77,6 +71,8 @@ Value connectOptions(const TQuillonSrv& srv) {
 }
 
 }  // namespace
+
+std::span<const TQuillonSrv::ConnectionSetting> TQuillonSrv::ConnectionSettings() { return kSettings; }
 
 ServerPtr TQuillonSrv::create() { return std::make_shared<TQuillonSrv>(Key{}); }
 

@@ -19,28 +19,53 @@ namespace {
 std::atomic<bool> gCaseSensitive{false};
 std::atomic<bool> gPadRight{true};
 
+// The literal writer's codes: the kind letters, "I" for an integer column,
+// and Other for every letter that names no literal (written as '').
+enum class Code { Number, Integer, Date, Text, Memo, Binary, Logical, Timestamp, Other };
+
+// The one place where a code letter becomes a Code.
+Code codeFor(char letter) {
+  switch (letter) {
+    case 'N': return Code::Number;
+    case 'I': return Code::Integer;
+    case 'D': return Code::Date;
+    case 'C': return Code::Text;
+    case 'M': return Code::Memo;
+    case 'B': return Code::Binary;
+    case 'L': return Code::Logical;
+    case 'T': return Code::Timestamp;
+    default: return Code::Other;
+  }
+}
+
+// A value under its own kind: a block's letter is the binary code's.
+Code codeFor(const Value& value) { return codeFor(value.kindLetter()); }
+
+bool isNumeral(Code code) { return code == Code::Number || code == Code::Integer; }
+
 // Whether a value is of the kind that a code writes. A value of another kind
 // is written by its own kind letter instead (a caller error with no defined
 // result otherwise; this keeps it well defined and never unquotes a text).
-bool fitsCode(const Value& value, char code) {
+bool fitsCode(const Value& value, Code code) {
   switch (code) {
-    case 'N':
-    case 'I':
+    case Code::Number:
+    case Code::Integer:
       return value.isNumber();
-    case 'D':
+    case Code::Date:
       return value.isDate();
-    case 'C':
-    case 'M':
+    case Code::Text:
+    case Code::Memo:
       return value.isString();
-    case 'B':
+    case Code::Binary:
       return value.isString() || value.isBlock();
-    case 'L':
+    case Code::Logical:
       return value.isLogical();
-    case 'T':
+    case Code::Timestamp:
       return value.isNumber() || value.isString() || value.isTimestamp();
-    default:
+    case Code::Other:
       return true;
   }
+  return true;
 }
 
 void appendQuoted(std::string& out, std::string_view text, bool quote) {
@@ -63,16 +88,12 @@ void appendTimestamp(std::string& out, Timestamp ts, bool quote) {
   appendQuoted(out, std::string_view(buf, n > 0 ? static_cast<std::size_t>(n) : 0), quote);
 }
 
-char codeOf(const Value& kind, const Value& value) {
-  if (kind.isNil()) return value.kindLetter();
+Code codeOf(const Value& kind, const Value& value) {
+  if (kind.isNil()) return codeFor(value);
   // Codes are compared whole: "n", "NN" or "" match no code.
-  if (kind.isString() && kind.str().size() == 1) return kind.str()[0];
-  return '\0';
+  if (kind.isString() && kind.str().size() == 1) return codeFor(kind.str()[0]);
+  return Code::Other;
 }
-
-}  // namespace
-
-namespace {
 
 // How texts reach a literal: CLIPVALUE2SQL's rule (trimmed and quoted as they
 // are, only code "B" escaped, without a connection), or the library's own
@@ -115,56 +136,56 @@ void appendText(std::string& out, std::string_view text, bool quote, bool blankI
     appendQuoted(out, trimValueText(text), quote);
 }
 
-void writeLiteral(std::string& out, const Value& value, char kind, bool quote, bool notNull, const TextRule& rule) {
+void writeLiteral(std::string& out, const Value& value, Code code, bool quote, bool notNull, const TextRule& rule) {
   // The common cases first: a logical, and an exact non-zero number, under their own codes.
-  if (kind == 'L' && value.isLogical()) {
+  if (code == Code::Logical && value.isLogical()) {
     out += value.asBool() ? '1' : '0';
     return;
   }
-  if ((kind == 'N' || kind == 'I') && value.isNumber() && value.number().isExact() && !value.number().isZero()) {
+  if (isNumeral(code) && value.isNumber() && value.number().isExact() && !value.number().isZero()) {
     value.number().appendText(out);
     return;
   }
-  const bool nullable = kind == 'N' || kind == 'I' || kind == 'D' || kind == 'C';
+  const bool nullable = isNumeral(code) || code == Code::Date || code == Code::Text;
   if (nullable && !notNull && value.isEmpty()) {
     out += "NULL";
     return;
   }
-  if (!fitsCode(value, kind)) {
-    writeLiteral(out, value, value.kindLetter(), quote, notNull, rule);
+  if (!fitsCode(value, code)) {
+    writeLiteral(out, value, codeFor(value), quote, notNull, rule);
     return;
   }
   // An infinite or undefined double has no number text; its "inf" or "nan"
   // would read as a column name inside the statement.
   if (value.isNumber() && !value.number().isExact() && !std::isfinite(value.number().toDouble()) &&
-      (kind == 'N' || kind == 'I' || kind == 'T')) {
+      (isNumeral(code) || code == Code::Timestamp)) {
     out += "NULL";
     return;
   }
-  switch (kind) {
-    case 'N':
-    case 'I':
+  switch (code) {
+    case Code::Number:
+    case Code::Integer:
       value.number().appendText(out);
       return;
-    case 'D':
+    case Code::Date:
       appendQuoted(out, value.asDate().sqlText(), quote);
       return;
-    case 'C':
-    case 'M':
+    case Code::Text:
+    case Code::Memo:
       // An empty memo trims to nothing and so gives the two quotes.
       appendText(out, value.str(), quote, false, rule);
       return;
-    case 'B':
+    case Code::Binary:
       // Escaped, not trimmed: without a connection for CLIPVALUE2SQL, as
       // VAL2ESCAPE does, else for the statement's connection.
       if (quote) out += '\'';
       if (!value.isEmpty()) db::escapeAppend(out, value.asString(), rule.escape ? rule.conn : 0);
       if (quote) out += '\'';
       return;
-    case 'L':
+    case Code::Logical:
       out += value.asBool() ? '1' : '0';
       return;
-    case 'T':
+    case Code::Timestamp:
       if (value.isNumber()) {
         if (value.number().isNegative())
           out += "NULL";
@@ -185,7 +206,7 @@ void writeLiteral(std::string& out, const Value& value, char kind, bool quote, b
         appendTimestamp(out, value.asTimestamp(), quote);
       }
       return;
-    default:
+    case Code::Other:
       appendQuoted(out, {}, quote);
       return;
   }
@@ -194,17 +215,17 @@ void writeLiteral(std::string& out, const Value& value, char kind, bool quote, b
 }  // namespace
 
 void appendSqlLiteral(std::string& out, const Value& value, char kind, bool quote, bool notNull) {
-  writeLiteral(out, value, kind, quote, notNull, TextRule{false, 0});
+  writeLiteral(out, value, codeFor(kind), quote, notNull, TextRule{false, 0});
 }
 
 void appendLiteral(std::string& out, const Value& value, char kind, bool notNull, long long conn) {
-  if (kind == '\0') kind = value.kindLetter();
+  const Code code = kind == '\0' ? codeFor(value) : codeFor(kind);
   // Texts under their own codes, the usual case of Update and Save, go straight to escaping.
-  if (value.isString() && (kind == 'C' || kind == 'M')) {
-    appendEscapedText(out, value.str(), kind == 'C' && !notNull, conn);
+  if (value.isString() && (code == Code::Text || code == Code::Memo)) {
+    appendEscapedText(out, value.str(), code == Code::Text && !notNull, conn);
     return;
   }
-  writeLiteral(out, value, kind, true, notNull, TextRule{true, conn});
+  writeLiteral(out, value, code, true, notNull, TextRule{true, conn});
 }
 
 std::string sqlLiteral(const Value& value, long long conn, char kind, bool notNull) {
@@ -215,8 +236,8 @@ std::string sqlLiteral(const Value& value, long long conn, char kind, bool notNu
 
 std::string CLIPVALUE2SQL(const Value& value, const Value& kind, const Value& quote, const Value& notNull) {
   std::string out;
-  appendSqlLiteral(out, value, codeOf(kind, value), quote.isLogical() ? quote.asBool() : true,
-                   notNull.asBool());
+  writeLiteral(out, value, codeOf(kind, value), quote.isLogical() ? quote.asBool() : true, notNull.asBool(),
+               TextRule{false, 0});
   return out;
 }
 

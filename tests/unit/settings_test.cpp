@@ -236,7 +236,7 @@ TEST_F(IniRead, SelfIncludeEnds) {
   EXPECT_EQ(at(twice, "MAIN", "a1"), "1");  // b includes a, which starts in "MAIN"
 }
 
-// The optional connection keys of [mysql] as the server object's members take them.
+// The optional connection keys of [mysql] onto the server object's members.
 TEST(ConnectionSettings, KeysOfSectionMysql) {
   struct Case {
     const char* ini;
@@ -258,17 +258,22 @@ TEST(ConnectionSettings, KeysOfSectionMysql) {
       {"charset = gbk\n[other]\ntls = off\n[mysql]\nCharset = big5\n", {nil, nil, nil, nil, nil, nil, nil, nil, nil}},
   };
   for (const Case& c : cases) {
-    const ConnectionSettings got = connectionSettings(INIREADTEXT(c.ini));
-    const std::vector<Value> values = {got.charset,        got.tls,         got.sslCa,
-                                       got.sslCert,        got.sslKey,      got.connectTimeout,
-                                       got.readTimeout,    got.writeTimeout, got.socket};
+    const ServerPtr server = TQuillonSrv::create();
+    applyConnectionSettings(INIREADTEXT(c.ini), *server);
+    const std::vector<Value> values = {server->cCharset,        server->cTls,         server->cSslCa,
+                                       server->cSslCert,        server->cSslKey,      server->nConnectTimeout,
+                                       server->nReadTimeout,    server->nWriteTimeout, server->cSocket};
     ASSERT_EQ(values.size(), c.expected.size());
     for (std::size_t i = 0; i < values.size(); ++i)
       EXPECT_TRUE(values[i] == c.expected[i])
           << c.ini << "\nkey " << i << ": " << values[i].toString() << " kind " << values[i].kindLetter() << ", expected "
           << c.expected[i].toString() << " kind " << c.expected[i].kindLetter();
   }
-  EXPECT_TRUE(connectionSettings(nullptr).charset.isNil());
+  const ServerPtr untouched = TQuillonSrv::create();
+  untouched->cCharset = "latin1";
+  applyConnectionSettings(nullptr, *untouched);
+  applyConnectionSettings(INIREADTEXT("[mysql]\ncharset =\n"), *untouched);
+  EXPECT_EQ(untouched->cCharset.asString(), "latin1");
 }
 
 }  // namespace

@@ -23,6 +23,23 @@ class Value;
 class Table;
 class Object;
 
+namespace detail {
+// The position of T among a variant's alternatives, so that code can name an
+// alternative by its type instead of by a number that reordering would break.
+template <class T, class V>
+struct AlternativeIndex;
+template <class T, class... Ts>
+struct AlternativeIndex<T, std::variant<Ts...>> {
+  static constexpr std::size_t value = [] {
+    constexpr bool same[] = {std::is_same_v<T, Ts>...};
+    std::size_t i = 0;
+    while (i < sizeof...(Ts) && !same[i]) ++i;
+    return i;
+  }();
+  static_assert(value < sizeof...(Ts), "not an alternative of the variant");
+};
+}  // namespace detail
+
 using Array = std::vector<Value>;
 using ArrayPtr = std::shared_ptr<Array>;
 using TablePtr = std::shared_ptr<Table>;
@@ -186,21 +203,21 @@ class Value {
 
   Kind kind() const {
     switch (v_.index()) {
-      case 1: return Kind::Logical;
-      case 2: return Kind::Number;
-      case 3: return std::get_if<Str>(&v_)->memo ? Kind::Memo : Kind::Text;
-      case 4: return Kind::Date;
-      case 5: return Kind::Timestamp;
-      case 6: return Kind::Array;
-      case 7: return Kind::Table;
-      case 8: return Kind::Block;
-      case 9: return Kind::Object;
+      case indexOf<bool>: return Kind::Logical;
+      case indexOf<Number>: return Kind::Number;
+      case indexOf<Str>: return std::get_if<Str>(&v_)->memo ? Kind::Memo : Kind::Text;
+      case indexOf<Date>: return Kind::Date;
+      case indexOf<Timestamp>: return Kind::Timestamp;
+      case indexOf<ArrayPtr>: return Kind::Array;
+      case indexOf<TablePtr>: return Kind::Table;
+      case indexOf<CallablePtr>: return Kind::Block;
+      case indexOf<ObjectPtr>: return Kind::Object;
       default: return Kind::Nil;
     }
   }
   char kindLetter() const { return static_cast<char>(kind()); }
 
-  bool isNil() const { return v_.index() == 0; }
+  bool isNil() const { return v_.index() == indexOf<std::monostate>; }
   bool isLogical() const { return std::holds_alternative<bool>(v_); }
   bool isNumber() const { return std::holds_alternative<Number>(v_); }
   bool isString() const { return std::holds_alternative<Str>(v_); }  // text or memo
@@ -289,7 +306,11 @@ class Value {
     else
       v_ = x;
   }
-  std::variant<std::monostate, bool, Number, Str, Date, Timestamp, ArrayPtr, TablePtr, CallablePtr, ObjectPtr> v_;
+  using Variant = std::variant<std::monostate, bool, Number, Str, Date, Timestamp, ArrayPtr, TablePtr, CallablePtr, ObjectPtr>;
+  // The variant's position of alternative T.
+  template <class T>
+  static constexpr std::size_t indexOf = detail::AlternativeIndex<T, Variant>::value;
+  Variant v_;
 };
 
 inline void Value::assign(const Value& other) {

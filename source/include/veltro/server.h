@@ -26,6 +26,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,15 @@ class TQuillonSrv : public Object {
   //   nConnectTimeout, nReadTimeout, nWriteTimeout   seconds
   //   cSocket    the Unix socket path (used when the host is "localhost")
   Value cCharset, cTls, cSslCa, cSslCert, cSslKey, nConnectTimeout, nReadTimeout, nWriteTimeout, cSocket;
+  // Those nine members, each with the key it goes under in MYSQLCONNECT's
+  // options table ("charset", "tls", "ssl-ca", ...); seconds: a timeout.
+  struct ConnectionSetting {
+    const char* member;
+    const char* key;
+    Value TQuillonSrv::*value;
+    bool seconds;
+  };
+  static std::span<const ConnectionSetting> ConnectionSettings();
 
   // Clusters and lost connections.
   //   cHost may be a host list "h1[:port],h2[:port],...": the first host that
