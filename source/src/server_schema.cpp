@@ -41,7 +41,7 @@ bool definitionNames(TQuillonSrv& srv, const Value& table, const Value& definiti
   if (!detail::nameArg(srv, table, "table")) return false;
   if (definition.isArray()) {
     for (const Value& column : definition.items())
-      if (!detail::nameArg(srv, column.at(1), "column", 1)) return false;
+      if (!detail::nameArg(srv, column.at(kDefName), "column", 1)) return false;
   }
   const std::pair<const Value*, const char*> keys[] = {{&primary, "primary key"}, {&unique, "unique key"},
                                                        {&autoInc, "auto-increment column"}};
@@ -56,24 +56,24 @@ bool definitionNames(TQuillonSrv& srv, const Value& table, const Value& definiti
 // Whether some column of the definition carries the normalised name.
 bool namesColumn(const Value& definition, const std::string& name) {
   for (const Value& column : definition.items())
-    if (Q_LOWERCASE(column.at(1)) == name) return true;
+    if (Q_LOWERCASE(column.at(kDefName)) == name) return true;
   return false;
 }
 
 // The column clause of one definition (without the separating comma).
 std::string columnClause(const Value& column, const Value& primaryKey, const Value& autoIncrement, long long conn) {
-  const std::string name = column.at(1).asString();
-  const std::string code = column.at(2).asString();
-  const std::string len = numberText(column.at(3));
+  const std::string name = column.at(kDefName).asString();
+  const std::string code = column.at(kDefType).asString();
+  const std::string len = numberText(column.at(kDefLength));
   const std::string nn = FNOTNULL(column, primaryKey, autoIncrement);
-  const Value& defaultValue = column.at(6);
+  const Value& defaultValue = column.at(kDefDefault);
 
   if (code == "M") return name + " text" + nn;
   if (code == "N") {
-    const long long digits = column.at(3).asInt();
-    const long long decimals = column.at(4).asInt();
+    const long long digits = column.at(kDefLength).asInt();
+    const long long decimals = column.at(kDefDecimals).asInt();
     if (decimals != 0 || digits > 18)
-      return name + " decimal(" + len + "," + numberText(column.at(4)) + ")" + nn + defaultClause(defaultValue, conn);
+      return name + " decimal(" + len + "," + numberText(column.at(kDefDecimals)) + ")" + nn + defaultClause(defaultValue, conn);
     const std::string& autoName = autoIncrement.asString();
     if (!autoName.empty() && lowerCaseName(name) == autoName) return name + " int(" + len + ")" + nn + " auto_increment";
     const char* type = digits <= 4 ? " smallint(" : digits <= 6 ? " mediumint(" : digits <= 9 ? " int(" : " bigint(";

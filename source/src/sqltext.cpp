@@ -281,16 +281,16 @@ Value ARRAYFROMSQLSTRING(const Value& text) {
 Value VERIFYSTRUCTURE(const Value& definition) {
   if (!definition.isArray()) return {};
   for (const Value& column : definition.items()) {
-    if (!column.isArray() || column.items().size() < 6) return Value(9001);
-    const Value notNull = column.at(5);
+    if (!column.isArray() || column.items().size() < kDefDefault) return Value(9001);
+    const Value notNull = column.at(kDefNotNull);
     if (!notNull.isNil() && !notNull.isLogical()) return Value(9002);
   }
   return {};
 }
 
 std::string FNOTNULL(const Value& column, const Value& primaryKey, const Value& autoIncrement) {
-  if (column.at(5).asBool()) return " NOT NULL ";
-  const std::string name = lowerCaseName(column.at(1).asString());
+  if (column.at(kDefNotNull).asBool()) return " NOT NULL ";
+  const std::string name = lowerCaseName(column.at(kDefName).asString());
   if ((primaryKey.isString() && primaryKey.str() == name) ||
       (autoIncrement.isString() && autoIncrement.str() == name))
     return " NOT NULL ";

@@ -53,8 +53,17 @@ std::string SQLSTRINGFROMARRAY(const Value& names);
 // The pieces between commas, exactly as they stand.
 Value ARRAYFROMSQLSTRING(const Value& text);
 
+// Positions (from 1) in a column of a table definition (CreateTable).
+enum DefinitionField : std::size_t {
+  kDefName = 1,
+  kDefType = 2,      // type code: "C", "N", "D", "L", "M", "B", "I", "T"
+  kDefLength = 3,
+  kDefDecimals = 4,
+  kDefNotNull = 5,   // logical or nil
+  kDefDefault = 6,
+};
 // nil when the table definition is sound, else 9001 (fewer than 6 elements) or
-// 9002 (element 5 neither nil nor logical) for the first failing column.
+// 9002 (element kDefNotNull neither nil nor logical) for the first failing column.
 Value VERIFYSTRUCTURE(const Value& definition);
 // " NOT NULL " or "".
 std::string FNOTNULL(const Value& column, const Value& primaryKey, const Value& autoIncrement);
