@@ -1,3 +1,5 @@
+// The program's connection: connect.ini read and checked, the server object opened
+// from it, and the checks made before the menu (clientes present).
 #include "connect.h"
 
 #include <cerrno>

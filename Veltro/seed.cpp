@@ -1,3 +1,4 @@
+// The demo table clientes: created and filled with demo rows.
 #include "seed.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The four update methods, the timed run over the selected rows and its summary line.
 #include "updates.h"
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// The raw client loops the benchmarks compare against.
 #include "raw_client.h"
 
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// The handle tables: slots, generations and the lock-free lookup.
 #include "handles.h"
 
 #include <new>
