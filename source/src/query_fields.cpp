@@ -90,6 +90,12 @@ std::string TQuillonQry::FieldType(const Value& uField) {
   return aStructure.at(static_cast<std::size_t>(n)).at(kDescKind).asString();
 }
 
+Kind TQuillonQry::FieldKind(const Value& uField) {
+  const long n = FieldToNum(uField);
+  if (n < 1 || static_cast<std::size_t>(n) > impl_->cols.size()) return Kind::Nil;
+  return impl_->cols[static_cast<std::size_t>(n - 1)].kind;
+}
+
 Value TQuillonQry::FieldMySqlType(const Value& uField) {
   const long n = FieldToNum(uField);
   if (n < 1 || static_cast<std::size_t>(n) > aStructure.len()) return "U";

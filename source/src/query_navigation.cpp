@@ -115,14 +115,15 @@ long TQuillonQry::Seek(const Value& uData, const Value& uField, const Value& nSt
   const bool go = qdetail::flagOr(lGoTo, true);
   if (nRecCount.asInt() == 0) return 0;
   const long col = FieldToNum(uField);
-  const std::string letter = FieldType(col);
+  const Kind kind = FieldKind(col);
   Value value = uData;
-  if (letter == "N") {
+  if (kind == Kind::Number) {
     if (!value.isNumber()) value = Number::leading(qdetail::textOf(value));
-  } else if (letter == "D") {
+  } else if (kind == Kind::Date) {
     return 0;
   }
-  const std::string text = CLIPVALUE2SQL(value, letter, false);
+  std::string text;
+  appendSqlLiteral(text, value, static_cast<char>(kind), false, false);
   const long first = nStart.isNil() ? 1 : static_cast<long>(nStart.asInt());
   const long last = nEnd.isNil() ? static_cast<long>(nRecCount.asInt()) : static_cast<long>(nEnd.asInt());
   impl_->nextRow = Impl::kUnknownRow;  // the search moves the stored result

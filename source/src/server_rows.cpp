@@ -39,9 +39,9 @@ std::size_t textBytes(const Value& values) {
 void appendRelativeChange(TQuillonSrv& srv, std::string& sql, const std::string& table,
                                             const std::string& name, const Value& change, QueryPtr& structure) {
   if (!structure) structure = srv.Query("SELECT * FROM " + table + " LIMIT 0");
-  const std::string letter = structure ? structure->FieldType(Value(name)) : std::string();
+  const Kind kind = structure ? structure->FieldKind(Value(name)) : Kind::Nil;
   std::string literal = sqlLiteral(change.at(1), srv.handle());
-  if (letter == "M" || letter == "C")
+  if (kind == Kind::Text || kind == Kind::Memo)
     sql += name + " = CONCAT(" + name + ", " + literal + "),";
   else
     sql += name + " = " + name + " + " + literal + ",";

@@ -393,6 +393,10 @@ TEST_F(Query, NullsByColumnTypeAndPadding) {
   auto q = srv->Query("SELECT * FROM qt_people");
   EXPECT_EQ(q->FieldType(0), "U");
   EXPECT_EQ(q->FieldType(q->FCount() + 1), "U");
+  // FieldKind agrees with FieldType's letter on every column, and on none.
+  for (long n = 0; n <= q->FCount() + 1; ++n)
+    EXPECT_EQ(std::string(1, static_cast<char>(q->FieldKind(n))), q->FieldType(n)) << "column " << n;
+  EXPECT_EQ(q->FieldKind("notes"), Kind::Memo);
   EXPECT_EQ(q->FieldLen(0), 0);
   EXPECT_TRUE(errors.empty());
   EXPECT_EQ(q->FieldName(0), "");

@@ -97,6 +97,8 @@ class TQuillonQry : public Object {
   long FieldLen(const Value& uField);
   long FieldDec(const Value& uField);
   std::string FieldType(const Value& uField);
+  // FieldType's letter as a Kind (Kind::Nil for no such column).
+  Kind FieldKind(const Value& uField);
   Value FieldMySqlType(const Value& uField);
   Value FieldGet(const Value& uField);
   Value FieldPut(const Value& uField, const Value& uValue);
