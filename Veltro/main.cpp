@@ -85,29 +85,32 @@ std::string parseOptions(int argc, char** argv, Options& o) {
   return {};
 }
 
+// A problem for the person at the terminal, on standard error.
+void complain(const std::string& text) { std::fprintf(stderr, "Veltro: %s\n", text.c_str()); }
+
 // One method without the console: the summary line on standard output.
 int runBatch(const TablePtr& settings, const Options& o) {
   std::string failure;
   ServerPtr server = connectWith(settings, failure);
   if (!server) {
-    std::fprintf(stderr, "Veltro: %s\n", failure.c_str());
+    complain(failure);
     return kFailed;
   }
   int code = kDone;
   if (!clientesReady(*server, o.ini, failure)) {
-    std::fprintf(stderr, "Veltro: %s\n", failure.c_str());
+    complain(failure);
     code = kFailed;
   } else {
     RunSummary run;
     ErrorPtr error = guarded([&] { run = runUpdates(server, o.method, o.rows, {}); });
     if (error) {
-      std::fprintf(stderr, "Veltro: %s\n", errorMessage(*error).c_str());
+      complain(errorMessage(*error));
       code = kFailed;
     } else {
       std::printf("%s: %s\n", run.method.c_str(), summaryText(run).c_str());
       // A summary that could not be written is a failure, not a quiet success.
       if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "Veltro: the summary could not be written to standard output\n");
+        complain("the summary could not be written to standard output");
         code = kFailed;
       }
     }
@@ -188,7 +191,7 @@ int main(int argc, char** argv) {
   std::string problem;
   const TablePtr settings = readSettings(options.ini, problem);
   if (!settings) {
-    std::fprintf(stderr, "Veltro: %s\n", problem.c_str());
+    complain(problem);
     return kFailed;
   }
   if (options.method != 0) return runBatch(settings, options);
@@ -196,6 +199,6 @@ int main(int argc, char** argv) {
   std::string failure;
   const int code = MAIN(settings, options.ini, failure);
   screen().shutdown();
-  if (!failure.empty()) std::fprintf(stderr, "Veltro: %s\n", failure.c_str());
+  if (!failure.empty()) complain(failure);
   return code;
 }

@@ -106,7 +106,7 @@ typedef struct VeltroBackendOps {
   // The most bytes one character of the connection's character set takes,
   // and the set's name in *name.
   unsigned (*charsetInfo)(void* conn, const char** name);
-  // The character set number of column index (from 0) of a result; 63 is binary.
+  // The character set number of column index (from 0) of a result; 63 (db::kBinaryCharset) is binary.
   unsigned (*fieldCharset)(void* res, unsigned index);
 } VeltroBackendOps;
 

@@ -105,23 +105,20 @@ void Date::toYMD(int& year, int& month, int& d) const {
   civilFromDays(static_cast<std::int64_t>(day) - kDayOfEpoch, year, month, d);
 }
 
-std::string Date::sqlText() const {
-  if (empty()) return "    -  -  ";
+namespace {
+// The year, month and day of a date that is not empty, by a printf format.
+std::string ymdText(Date date, const char* format) {
   int y, m, d;
-  toYMD(y, m, d);
+  date.toYMD(y, m, d);
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
+  std::snprintf(buf, sizeof buf, format, y, m, d);
   return buf;
 }
+}  // namespace
 
-std::string Date::digits8() const {
-  if (empty()) return std::string(8, ' ');
-  int y, m, d;
-  toYMD(y, m, d);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
-  return buf;
-}
+std::string Date::sqlText() const { return empty() ? "    -  -  " : ymdText(*this, "%04d-%02d-%02d"); }
+
+std::string Date::digits8() const { return empty() ? std::string(8, ' ') : ymdText(*this, "%04d%02d%02d"); }
 
 // Writes the date by the process's format: "dd", "mm", "yyyy" and "yy" (any
 // case) stand for the parts, every other character is copied. The empty date

@@ -33,21 +33,58 @@ std::string refused(std::string_view entry, const char* reason) {
   return why;
 }
 
+// One entry of a list (trimmed, not empty): "host", "host:port", "[address]"
+// or "[address]:port". false, with why set, for anything else.
+bool parseEntry(std::string_view entry, HostEntry& h, std::string& why) {
+  std::string_view port;
+  if (entry.front() == '[') {
+    const std::size_t close = entry.find(']');
+    if (close == std::string_view::npos || close == 1) {
+      why = refused(entry, "an address opened with [ and not closed");
+      return false;
+    }
+    h.host = std::string(entry.substr(1, close - 1));
+    const std::string_view rest = entry.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') {
+        why = refused(entry, "text after the bracketed address");
+        return false;
+      }
+      port = rest.substr(1);
+      if (port.empty()) port = "x";  // "[::1]:" names no port
+    }
+  } else {
+    const std::size_t colon = entry.rfind(':');
+    if (colon != std::string_view::npos && entry.find(':') != colon) {
+      why = refused(entry, "an IPv6 address is written in brackets, [address]:port");
+      return false;
+    }
+    h.host = std::string(entry.substr(0, colon));
+    if (colon != std::string_view::npos) {
+      port = entry.substr(colon + 1);
+      if (port.empty()) port = "x";
+    }
+    if (h.host.empty()) {
+      why = refused(entry, "no host before the port");
+      return false;
+    }
+  }
+  if (!port.empty() && !portOf(port, h.port)) {
+    why = refused(entry, "the port is not a number from 1 to 65535");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool splitHostPort(std::string_view text, std::string& host, unsigned& port) {
   text = trimmed(text);
-  if (!text.empty() && text.front() == '[') {
-    const std::size_t close = text.find("]:");
-    if (close == std::string_view::npos || close == 1 || !portOf(text.substr(close + 2), port)) return false;
-    host = std::string(text.substr(1, close - 1));
-    return true;
-  }
-  const std::size_t colon = text.find(':');
-  if (colon == std::string_view::npos || colon == 0 || text.find(':', colon + 1) != std::string_view::npos)
-    return false;
-  if (!portOf(text.substr(colon + 1), port)) return false;
-  host = std::string(text.substr(0, colon));
+  HostEntry h;
+  std::string why;
+  if (text.empty() || !parseEntry(text, h, why) || h.port == 0) return false;
+  host = std::move(h.host);
+  port = h.port;
   return true;
 }
 
@@ -70,43 +107,7 @@ bool parseHostList(std::string_view text, std::vector<HostEntry>& hosts, std::st
       return false;
     }
     HostEntry h;
-    std::string_view port;
-    if (entry.front() == '[') {
-      const std::size_t close = entry.find(']');
-      if (close == std::string_view::npos || close == 1) {
-        why = refused(entry, "an address opened with [ and not closed");
-        return false;
-      }
-      h.host = std::string(entry.substr(1, close - 1));
-      const std::string_view rest = entry.substr(close + 1);
-      if (!rest.empty()) {
-        if (rest.front() != ':') {
-          why = refused(entry, "text after the bracketed address");
-          return false;
-        }
-        port = rest.substr(1);
-        if (port.empty()) port = "x";  // "[::1]:" names no port
-      }
-    } else {
-      const std::size_t colon = entry.rfind(':');
-      if (colon != std::string_view::npos && entry.find(':') != colon) {
-        why = refused(entry, "an IPv6 address is written in brackets, [address]:port");
-        return false;
-      }
-      h.host = std::string(entry.substr(0, colon));
-      if (colon != std::string_view::npos) {
-        port = entry.substr(colon + 1);
-        if (port.empty()) port = "x";
-      }
-      if (h.host.empty()) {
-        why = refused(entry, "no host before the port");
-        return false;
-      }
-    }
-    if (!port.empty() && !portOf(port, h.port)) {
-      why = refused(entry, "the port is not a number from 1 to 65535");
-      return false;
-    }
+    if (!parseEntry(entry, h, why)) return false;
     hosts.push_back(std::move(h));
     if (comma == text.size()) break;
   }

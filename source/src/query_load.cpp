@@ -212,7 +212,6 @@ void TQuillonQry::LoadQuery(const Value& lBuildData) {
   const db::CharsetInfo charset = db::charsetInfo(srv->handle());
   const std::vector<unsigned> charsets =
       charset.utf8 && charset.maxBytes > 1 ? db::fieldCharsets(res) : std::vector<unsigned>();
-  constexpr unsigned kBinary = 63;
   for (std::size_t i = 1; i <= aStructure.len(); ++i) {
     Value d = aStructure.at(i);
     Impl::Column c;
@@ -226,7 +225,7 @@ void TQuillonQry::LoadQuery(const Value& lBuildData) {
     c.kind = letter.empty() ? Kind::Nil : static_cast<Kind>(letter[0]);
     c.bits = d.at(kDescType).asInt() == static_cast<int>(db::FieldType::Bit);
     std::int64_t w = std::max(d.at(kDescMaxLength).asInt(), d.at(kDescLength).asInt());
-    if (i <= charsets.size() && charsets[i - 1] != kBinary && (c.kind == Kind::Text || c.kind == Kind::Timestamp)) {
+    if (i <= charsets.size() && charsets[i - 1] != db::kBinaryCharset && (c.kind == Kind::Text || c.kind == Kind::Timestamp)) {
       w /= charset.maxBytes;
       c.utf8Width = true;
     }

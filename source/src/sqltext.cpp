@@ -88,7 +88,7 @@ void appendTimestamp(std::string& out, Timestamp ts, bool quote) {
   appendQuoted(out, std::string_view(buf, n > 0 ? static_cast<std::size_t>(n) : 0), quote);
 }
 
-Code codeOf(const Value& kind, const Value& value) {
+Code codeArgument(const Value& kind, const Value& value) {
   if (kind.isNil()) return codeFor(value);
   // Codes are compared whole: "n", "NN" or "" match no code.
   if (kind.isString() && kind.str().size() == 1) return codeFor(kind.str()[0]);
@@ -236,7 +236,7 @@ std::string sqlLiteral(const Value& value, long long conn, char kind, bool notNu
 
 std::string CLIPVALUE2SQL(const Value& value, const Value& kind, const Value& quote, const Value& notNull) {
   std::string out;
-  writeLiteral(out, value, codeOf(kind, value), quote.isLogical() ? quote.asBool() : true, notNull.asBool(),
+  writeLiteral(out, value, codeArgument(kind, value), quote.isLogical() ? quote.asBool() : true, notNull.asBool(),
                TextRule{false, 0});
   return out;
 }

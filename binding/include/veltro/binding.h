@@ -173,7 +173,8 @@ void dataSeek(Handle res, std::uint64_t row);
 bool fetchRow(Handle res, RowView& row);
 void freeResult(Handle res);
 std::vector<FieldInfo> fields(Handle res);
-// The character set number of each column of a result (63: binary data).
+// The character set number of each column of a result (kBinaryCharset: binary data).
+inline constexpr unsigned kBinaryCharset = 63;
 std::vector<unsigned> fieldCharsets(Handle res);
 Handle listFields(Handle conn, const char* table, const char* wild);
 std::vector<std::string> listDbs(Handle conn, const char* wild);
