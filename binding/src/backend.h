@@ -108,6 +108,8 @@ typedef struct VeltroBackendOps {
   unsigned (*charsetInfo)(void* conn, const char** name);
   // The character set number of column index (from 0) of a result; 63 (db::kBinaryCharset) is binary.
   unsigned (*fieldCharset)(void* res, unsigned index);
+  // Non-zero when the session's sql_mode holds NO_BACKSLASH_ESCAPES.
+  int (*noBackslashEscapes)(void* conn);
 } VeltroBackendOps;
 
 // The name the embedded module exports its table under.

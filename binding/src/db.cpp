@@ -139,6 +139,8 @@ CharsetInfo charsetInfo(Handle conn) {
   const unsigned n = e->ops->charsetInfo(e->object, &name);
   info.maxBytes = n ? n : 1;
   info.utf8 = name != nullptr && std::string_view(name).substr(0, 4) == "utf8";
+  if (name) info.name = name;
+  info.backslashEscapes = e->ops->noBackslashEscapes(e->object) == 0;
   return info;
 }
 
@@ -241,6 +243,9 @@ std::vector<unsigned> fieldCharsets(Handle res) {
 Handle listFields(Handle conn, const char* table, const char* wild) {
   const detail::Entry* e = connEntry(conn);
   if (!e) return 0;
+  // The client library copies both into a buffer of 128 bytes but sends the
+  // length they would have taken: longer names would send what lies beyond.
+  if (std::strlen(table ? table : "") + 1 + std::strlen(wild ? wild : "") >= 128) return 0;
   void* res = e->ops->listFields(e->object, table, wild);
   if (!res) return 0;
   Handle h = detail::results().add(e->ops, res);

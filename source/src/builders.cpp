@@ -1,5 +1,7 @@
 // Statement builders: SELECT from its parts, a one-row INSERT.
 #include "builders.h"
+#include "sql_lexer.h"
+#include "sql_names.h"
 #include "veltro/binding.h"
 #include "veltro/sqltext.h"
 
@@ -7,12 +9,20 @@ namespace veltro {
 
 namespace {
 
+// A piece ending in a -- or # comment would comment out the rest of the
+// statement: a line break ends the comment where the piece ends.
+void endPiece(std::string& out, std::size_t start, const sql::Dialect& d) {
+  if (sql::endsInLineComment(std::string_view(out).substr(start), d)) out += '\n';
+}
+
 // Clause texts are copied exactly as given; a blank one leaves its clause out.
-void appendClause(std::string& out, const char* keyword, const Value& text) {
+void appendClause(std::string& out, const char* keyword, const Value& text, const sql::Dialect& d) {
   if (text.isEmpty()) return;
   if (text.isString()) {
     out += keyword;
+    const std::size_t start = out.size();
     out += text.str();
+    endPiece(out, start, d);
   } else if (text.isNumber()) {
     // A numeric LIMIT given directly still reads as its number text.
     out += keyword;
@@ -20,26 +30,48 @@ void appendClause(std::string& out, const char* keyword, const Value& text) {
   }
 }
 
+// The normalised texts of a list joined by ", ".
+void appendList(std::string& out, const Value& names, const sql::Dialect& d) {
+  bool first = true;
+  for (const Value& name : names.items()) {
+    if (!first) out += ", ";
+    first = false;
+    const std::size_t start = out.size();
+    sql::appendLowerCase(out, name.asString(), d);
+    endPiece(out, start, d);
+  }
+}
+
 }  // namespace
+
+std::string buildQuery(const Value& columns, const Value& tables, const Value& where, const Value& group,
+                       const Value& having, const Value& order, const Value& limit, const Value& withRollup,
+                       const sql::Dialect& d) {
+  std::string sql = "SELECT ";
+  const std::size_t start = sql.size();
+  if (columns.isArray()) appendList(sql, columns, d);
+  if (isBlankText(std::string_view(sql).substr(start))) {
+    sql.resize(start);
+    sql += '*';
+  }
+  if (tables.isArray() && !tables.isEmpty()) {
+    sql += " FROM ";
+    appendList(sql, tables, d);
+  }
+  appendClause(sql, " WHERE ", where, d);
+  if (!group.isEmpty() && (group.isString() || group.isNumber())) {
+    appendClause(sql, " GROUP BY ", group, d);
+    if (withRollup.asBool()) sql += " WITH ROLLUP";
+  }
+  appendClause(sql, " HAVING ", having, d);
+  appendClause(sql, " ORDER BY ", order, d);
+  appendClause(sql, " LIMIT ", limit, d);
+  return sql;
+}
 
 std::string BUILDQUERY(const Value& columns, const Value& tables, const Value& where, const Value& group,
                        const Value& having, const Value& order, const Value& limit, const Value& withRollup) {
-  std::string columnPart = SQLSTRINGFROMARRAY(columns);
-  std::string sql = "SELECT ";
-  sql += isBlankText(columnPart) ? std::string_view("*") : std::string_view(columnPart);
-  if (tables.isArray() && !tables.isEmpty()) {
-    sql += " FROM ";
-    sql += SQLSTRINGFROMARRAY(tables);
-  }
-  appendClause(sql, " WHERE ", where);
-  if (!group.isEmpty() && (group.isString() || group.isNumber())) {
-    appendClause(sql, " GROUP BY ", group);
-    if (withRollup.asBool()) sql += " WITH ROLLUP";
-  }
-  appendClause(sql, " HAVING ", having);
-  appendClause(sql, " ORDER BY ", order);
-  appendClause(sql, " LIMIT ", limit);
-  return sql;
+  return buildQuery(columns, tables, where, group, having, order, limit, withRollup, sql::Dialect{});
 }
 
 std::string insertStatement(std::string_view table, const Value& columns, const Value& values, long long conn) {

@@ -4,7 +4,10 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "sql_dialect.h"
+#include "sql_names.h"
 #include "veltro/server.h"
 #include "veltro/sqltext.h"
 
@@ -13,23 +16,39 @@ namespace veltro::detail {
 // Reports kErrNotAName with what the name is ("table", "column", ...) and the text.
 inline void reportNotAName(TQuillonSrv& srv, const Value& name, const char* what) {
   std::string shown = name.isString() ? name.str().substr(0, 80) : std::string("(not a text)");
-  srv.RaiseInternal(kErrNotAName, Value(std::string(what) + " name is not an identifier: " + shown));
+  srv.RaiseInternal(kErrNotAName, Value(std::string(what) + " name is not an identifier (up to 64 characters, valid in the connection's character set): " + shown));
 }
 
 // Whether a name argument, written as given, is a name (blanks around it
 // aside); reports it when not.
 inline bool isNameArg(TQuillonSrv& srv, const Value& name, const char* what, int parts = 2) {
-  if (name.isString() && isSqlName(trimValueText(name.str()), parts)) return true;
+  if (name.isString() && isSqlName(trimValueText(name.str()), parts, srv.handle())) return true;
   reportNotAName(srv, name, what);
   return false;
 }
 
-// The normalised name (Q_LOWERCASE) of a name argument, or nothing after reporting it.
+// The normalised name (Q_LOWERCASE, by character of the connection's set) of
+// a name argument, or nothing after reporting it.
 inline std::optional<std::string> nameArg(TQuillonSrv& srv, const Value& name, const char* what, int parts = 2) {
-  std::string normal = name.isString() ? Q_LOWERCASE(name) : std::string();
-  if (isSqlName(normal, parts)) return normal;
+  std::string normal = name.isString() ? lowerCaseName(name.str(), srv.handle()) : std::string();
+  if (isSqlName(normal, parts, srv.handle())) return normal;
   reportNotAName(srv, name, what);
   return std::nullopt;
+}
+
+// A table or column name for the client library's field listing, which takes
+// names unquoted and at most kListingBytes bytes of table and column together:
+// the name's one part without its backquotes, or nothing after reporting it.
+inline constexpr std::size_t kListingBytes = 126;
+inline std::optional<std::string> listedName(TQuillonSrv& srv, const Value& name, const char* what = "table") {
+  const auto normal = nameArg(srv, name, what, 1);
+  if (!normal) return std::nullopt;
+  std::vector<std::string> parts = sql::nameParts(*normal, 1, sql::dialectOf(srv.handle()).charset);
+  if (parts.size() != 1 || parts[0].size() > kListingBytes / 2) {
+    srv.RaiseInternal(kErrNotAName, Value(std::string(what) + " name too long for the field listing: " + normal->substr(0, 80)));
+    return std::nullopt;
+  }
+  return parts[0];
 }
 
 }  // namespace veltro::detail

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sql_lexer.h"
 #include "veltro/binding.h"
 #include "veltro/query.h"
 #include "veltro/table.h"
@@ -164,6 +165,12 @@ inline void convertRaw(const QueryColumn& c, std::string_view raw, Value& out, s
 
 // "YYYY-MM-DD" style text to a date, as SQLDATE2CLIP reads it.
 Date sqlDate(std::string_view text);
+
+// The table an item of a FROM list names, as Save and Delete write it: a name
+// or db.name (plain or backquoted), with comments and an alias ([AS] alias)
+// left out; "" when the item is anything else (a join, a subquery, a
+// function), read as the session d reads it.
+std::string tableOfItem(std::string_view item, const sql::Dialect& d);
 
 // Text of an argument that may be nil or of another kind.
 inline std::string_view textOf(const Value& v) { return v.isString() ? std::string_view(v.str()) : std::string_view(); }

@@ -7,7 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "builders.h"
 #include "query_impl.h"
+#include "sql_dialect.h"
+#include "sql_lexer.h"
 #include "veltro/binding.h"
 #include "veltro/query.h"
 #include "veltro/row.h"
@@ -21,38 +24,64 @@ namespace {
 
 bool liveHandle(const Value& h) { return h.isNumber() && h.asInt() != 0; }
 
-// The pieces between commas, blanks kept; an empty text gives one empty piece.
-Value splitCommas(std::string_view text) {
+// The pieces between the commas of a list that are code outside parentheses,
+// blanks kept; an empty text gives one empty piece.
+Value splitList(std::string_view text, const sql::Dialect& d) {
   Value out = Value::array();
   Array& items = out.items();
   std::size_t start = 0;
-  for (;;) {
-    std::size_t comma = text.find(',', start);
-    if (comma == std::string_view::npos) {
-      items.emplace_back(std::string(text.substr(start)));
-      break;
+  int depth = 0;
+  sql::Lexer lex(text, d);
+  for (sql::Token t = lex.next(); t.kind != sql::Tok::End; t = lex.next()) {
+    if (t.kind != sql::Tok::Punct) continue;
+    const char c = text[t.begin];
+    if (c == '(') {
+      ++depth;
+    } else if (c == ')') {
+      if (depth > 0) --depth;
+    } else if (c == ',' && depth == 0) {
+      items.emplace_back(std::string(text.substr(start, t.begin - start)));
+      start = t.end;
     }
-    items.emplace_back(std::string(text.substr(start, comma - start)));
-    start = comma + 1;
   }
+  items.emplace_back(std::string(text.substr(start)));
   return out;
 }
 
-constexpr std::array<std::string_view, 9> kKeywords = {"SELECT", "WHERE", "GROUP", "HAVING", "LIMIT",
-                                                       "ORDER",  "FROM",  "DESC",  "ASC"};
+enum class Clause { Select, Where, Group, Having, Limit, Order, From, Desc, Asc };
 
-bool isKeyword(std::string_view word) {
-  for (auto k : kKeywords)
-    if (word.size() == k.size() && equalsNoCase(word, k)) return true;
-  return false;
+struct ClauseWord {
+  std::string_view word;
+  Clause clause;
+  std::size_t skip;  // characters of the keyword and what follows it ("GROUP BY ") before the clause text
+};
+
+constexpr std::array<ClauseWord, 9> kClauseWords = {{{"SELECT", Clause::Select, 7},
+                                                     {"WHERE", Clause::Where, 6},
+                                                     {"GROUP", Clause::Group, 9},
+                                                     {"HAVING", Clause::Having, 7},
+                                                     {"LIMIT", Clause::Limit, 6},
+                                                     {"ORDER", Clause::Order, 9},
+                                                     {"FROM", Clause::From, 5},
+                                                     {"DESC", Clause::Desc, 4},
+                                                     {"ASC", Clause::Asc, 3}}};
+
+// The clause a word of code opens: one of the keywords standing alone between
+// single spaces (or the text's ends).
+const ClauseWord* clauseAt(std::string_view text, const sql::Token& t) {
+  if (t.kind != sql::Tok::Word) return nullptr;
+  if (t.begin > 0 && text[t.begin - 1] != ' ') return nullptr;
+  if (t.end < text.size() && text[t.end] != ' ') return nullptr;
+  for (const ClauseWord& k : kClauseWords)
+    if (sql::isKeyword(text, t, k.word)) return &k;
+  return nullptr;
 }
 
-// Characters from position n (counted from 1) on, trimmed of blanks.
+// Characters of a clause segment after its first n, trimmed of blanks.
 std::string restFrom(std::string_view segment, std::size_t n) {
   if (segment.size() < n) return std::string();
-  return std::string(trimBlanks(segment.substr(n - 1)));
+  return std::string(trimBlanks(segment.substr(n)));
 }
-
 
 }  // namespace
 
@@ -217,7 +246,7 @@ void TQuillonQry::LoadQuery(const Value& lBuildData) {
     Impl::Column c;
     c.name = d.at(kDescName).asString();
     c.key = "_" + c.name;
-    c.sqlName = quotedName(c.name);
+    c.sqlName = quotedName(c.name, srv->handle());
     c.def = d.at(kDescDefault).asString();
     c.flags = static_cast<unsigned>(d.at(kDescFlags).asInt());
     const std::string letter = d.at(kDescKind).asString();
@@ -236,58 +265,70 @@ void TQuillonQry::LoadQuery(const Value& lBuildData) {
   GetRow();
 }
 
-// Splits a statement into its clauses: keywords are the words (between single
-// spaces) that equal one of nine keywords; WHERE, GROUP, HAVING, LIMIT, ORDER
-// and FROM are taken only while still empty, so the first occurrence wins.
+// Splits a statement into its clauses. Keywords are the words that equal one
+// of nine keywords, standing between single spaces, read by the lexer in the
+// connection's session: a keyword inside a quoted text, a backquoted name, a
+// comment or parentheses (a subquery) opens no clause. WHERE, GROUP, HAVING,
+// LIMIT, ORDER and FROM are taken only while still empty, so the first
+// occurrence wins.
 void TQuillonQry::BuildDatas(const Value& query) {
   const Value& source = query.isNil() ? cQuery : query;
-  std::string_view text = qdetail::textOf(source);
+  const std::string text(qdetail::textOf(source));
+  const ServerPtr srv = server();
+  const sql::Dialect dialect = sql::dialectOf(srv ? srv->handle() : 0);
 
-  std::string marked;
-  marked.reserve(text.size() + 16);
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t sp = text.find(' ', start);
-    std::string_view word = text.substr(start, sp == std::string_view::npos ? std::string_view::npos : sp - start);
-    if (isKeyword(word)) marked += '|';
-    marked.append(word);
-    marked += ' ';
-    if (sp == std::string_view::npos) break;
-    start = sp + 1;
+  struct Mark {
+    const ClauseWord* word;
+    std::size_t at;
+  };
+  std::vector<Mark> marks;
+  int depth = 0;
+  sql::Lexer lex(text, dialect);
+  for (sql::Token t = lex.next(); t.kind != sql::Tok::End; t = lex.next()) {
+    if (t.kind == sql::Tok::Punct) {
+      if (text[t.begin] == '(') ++depth;
+      if (text[t.begin] == ')' && depth > 0) --depth;
+      continue;
+    }
+    if (depth > 0) continue;
+    if (const ClauseWord* k = clauseAt(text, t)) marks.push_back({k, t.begin});
   }
-  std::string_view joined = trimBlanks(marked);
 
-  std::size_t pos = 0;
-  for (;;) {
-    std::size_t bar = joined.find('|', pos);
-    std::string_view segment = joined.substr(pos, bar == std::string_view::npos ? std::string_view::npos : bar - pos);
-    std::string_view first = segment.substr(0, segment.find(' '));
-    std::string key = upper(first);
-    if (isKeyword(key)) {
-      if (key == "SELECT") {
-        aColumns = splitCommas(restFrom(segment, 8));
-      } else if (key == "WHERE") {
-        if (cWhere.isEmpty()) cWhere = restFrom(segment, 7);
-      } else if (key == "GROUP") {
-        if (cGroup.isEmpty()) cGroup = restFrom(segment, 10);
-      } else if (key == "HAVING") {
-        if (cHaving.isEmpty()) cHaving = restFrom(segment, 8);
-      } else if (key == "LIMIT") {
-        if (cLimit.isEmpty()) cLimit = restFrom(segment, 7);
+  for (std::size_t m = 0; m < marks.size(); ++m) {
+    const std::size_t end = m + 1 < marks.size() ? marks[m + 1].at : text.size();
+    const std::string_view segment = trimBlanks(std::string_view(text).substr(marks[m].at, end - marks[m].at));
+    const std::size_t skip = marks[m].word->skip;
+    switch (marks[m].word->clause) {
+      case Clause::Select:
+        aColumns = splitList(restFrom(segment, skip), dialect);
+        break;
+      case Clause::Where:
+        if (cWhere.isEmpty()) cWhere = restFrom(segment, skip);
+        break;
+      case Clause::Group:
+        if (cGroup.isEmpty()) cGroup = restFrom(segment, skip);
+        break;
+      case Clause::Having:
+        if (cHaving.isEmpty()) cHaving = restFrom(segment, skip);
+        break;
+      case Clause::Limit:
+        if (cLimit.isEmpty()) cLimit = restFrom(segment, skip);
         // A limit that starts at 0 or 1 rows is no limit worth keeping.
         if (compare(Number::leading(qdetail::textOf(cLimit)), Number::fromInt(1)) <= 0) cLimit = "";
-      } else if (key == "ORDER") {
-        if (cOrder.isEmpty()) cOrder = restFrom(segment, 10);
-      } else if (key == "FROM") {
-        if (aTables.len() == 0) aTables = splitCommas(restFrom(segment, 6));
-      } else if (key == "DESC") {
+        break;
+      case Clause::Order:
+        if (cOrder.isEmpty()) cOrder = restFrom(segment, skip);
+        break;
+      case Clause::From:
+        if (aTables.len() == 0) aTables = splitList(restFrom(segment, skip), dialect);
+        break;
+      case Clause::Desc:
         if (!cOrder.isEmpty()) cOrder = std::string(qdetail::textOf(cOrder)) + " DESC";
-      } else if (key == "ASC") {
+        break;
+      case Clause::Asc:
         if (!cOrder.isEmpty()) cOrder = std::string(qdetail::textOf(cOrder)) + " ASC";
-      }
+        break;
     }
-    if (bar == std::string_view::npos) break;
-    pos = bar + 1;
   }
 }
 
@@ -301,11 +342,15 @@ std::string TQuillonQry::BuildQuery(const Value& columns, const Value& tables, c
   cHaving = having;
   cOrder = order;
   cLimit = limit;
-  return BUILDQUERY(columns, tables, where, group, having, order, limit, withRollup);
+  const ServerPtr srv = server();
+  return buildQuery(columns, tables, where, group, having, order, limit, withRollup,
+                    sql::dialectOf(srv ? srv->handle() : 0));
 }
 
 Value TQuillonQry::Refresh(const Value& lBuildData) {
-  cQuery = BUILDQUERY(aColumns, aTables, cWhere, cGroup, cHaving, cOrder, cLimit);
+  const ServerPtr srv = server();
+  cQuery = buildQuery(aColumns, aTables, cWhere, cGroup, cHaving, cOrder, cLimit, Value(),
+                      sql::dialectOf(srv ? srv->handle() : 0));
   LoadQuery(qdetail::flagOr(lBuildData, false));
   return cQuery;
 }

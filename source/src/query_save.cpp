@@ -2,6 +2,7 @@
 #include <string>
 
 #include "query_impl.h"
+#include "sql_dialect.h"
 #include "statement_text.h"
 #include "veltro/append.h"
 #include "veltro/binding.h"
@@ -41,13 +42,46 @@ const Value& savedValue(TQuillonQry& q, const qdetail::QueryColumn& c, const Val
 
 }  // namespace
 
+namespace qdetail {
+
+std::string tableOfItem(std::string_view item, const sql::Dialect& d) {
+  sql::Lexer lex(item, d);
+  auto nextCode = [&] {
+    for (sql::Token t = lex.next();; t = lex.next())
+      if (t.kind == sql::Tok::End || sql::isCode(t)) return t;
+  };
+  auto isName = [](const sql::Token& t) { return t.kind == sql::Tok::Word || (t.kind == sql::Tok::Name && t.closed); };
+  std::string name;
+  sql::Token t = nextCode();
+  if (!isName(t)) return {};
+  name = t.text(item);
+  t = nextCode();
+  if (t.kind == sql::Tok::Punct && item[t.begin] == '.') {
+    t = nextCode();
+    if (!isName(t)) return {};
+    name += '.';
+    name += t.text(item);
+    t = nextCode();
+  }
+  if (sql::isKeyword(item, t, "AS")) {
+    t = nextCode();
+    if (!isName(t)) return {};
+  }
+  if (isName(t)) t = nextCode();
+  return t.kind == sql::Tok::End ? name : std::string();
+}
+
+}  // namespace qdetail
+
 // Writes the current row: INSERT in append mode, else an UPDATE of the changed
 // columns found again by the key condition (or by every loaded value). Returns
 // true when a statement was sent, false when nothing was to be written, nil for
 // a query over more than one table.
 Value TQuillonQry::Save() {
   ServerPtr srv = server();
-  if (!IsSingleTable()) {
+  const long long conn = srv ? srv->handle() : 0;
+  const std::string table = IsSingleTable() ? qdetail::tableOfItem(aTables.at(1).asString(), sql::dialectOf(conn)) : "";
+  if (table.empty()) {
     if (srv) srv->RaiseInternal(kErrSaveTables, Value("Save needs a query of one table"));
     return Value();
   }
@@ -59,11 +93,9 @@ Value TQuillonQry::Save() {
   std::string& sql = statement.text();
   sql.reserve(512);
   appendBytes(sql, append ? "INSERT INTO " : "UPDATE ");
-  const Value table = aTables.at(1);
-  appendLowerCaseName(sql, table.asString());
+  appendLowerCaseName(sql, table, conn);
   appendBytes(sql, " SET ");
   std::size_t written = 0;
-  const long long conn = srv ? srv->handle() : 0;
   // Held, not borrowed: FieldGet may report an error to a handler that replaces the tables.
   TablePtr row = hRow.asTable();
   TablePtr old = hOldRow.asTable();
@@ -100,11 +132,13 @@ Value TQuillonQry::Save() {
 // or every row of the table with lAll. True when the server accepted it.
 bool TQuillonQry::Delete(const Value& lAll) {
   ServerPtr srv = server();
-  if (!IsSingleTable()) {
+  const std::string table =
+      IsSingleTable() ? qdetail::tableOfItem(aTables.at(1).asString(), sql::dialectOf(srv ? srv->handle() : 0)) : "";
+  if (table.empty()) {
     if (srv) srv->RaiseInternal(kErrDeleteTables, Value("Delete needs a query of one table"));
     return false;
   }
-  std::string sql = "DELETE FROM " + aTables.at(1).asString();
+  std::string sql = "DELETE FROM " + table;
   if (!lAll.asBool()) {
     sql += " WHERE ";
     if (!appendKeyWhere(sql)) sql += BuildDataWhere();

@@ -24,6 +24,7 @@
 #include "dump_format.h"
 #include "dump_values.h"
 #include "name_arg.h"
+#include "sql_names.h"
 #include "veltro/binding.h"
 #include "veltro/clock.h"
 #include "veltro/query.h"
@@ -45,10 +46,10 @@ constexpr std::string_view kCrLf = "\r\n";
 // server's max_allowed_packet), so that any server loads it.
 constexpr std::size_t kStatementBytes = 1 << 20;
 
-// The dump quotes every name.
+// The dump quotes every name, byte by byte as its binary session reads them.
 std::string backquoted(std::string_view name) {
   std::string out;
-  appendBackquoted(out, name);
+  sql::appendBackquoted(out, name, sql::Charset::Single);
   return out;
 }
 
@@ -337,9 +338,14 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
     RaiseInternal(kErrNoTables);
     return false;
   }
-  // The names go into the dump's statements: each must be a name, checked before the file is touched.
+  // The names go into the dump's statements: each must be a name, checked
+  // (and lower-cased, by character) in the caller's session, before the
+  // file is touched and before the dump's session reads bytes as binary.
+  std::vector<std::string> normals;
   for (const Value& name : tables.items()) {
-    if (!detail::nameArg(*this, name, "table")) return false;
+    auto normal = detail::nameArg(*this, name, "table");
+    if (!normal) return false;
+    normals.push_back(std::move(*normal));
     // A line break would end a line of the dump inside the name.
     if (holdsLineBreak(name.asString())) {
       RaiseInternal(kErrNotAName, Value("a table name holds a line break"));
@@ -389,7 +395,7 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
   bool whole = true;
   for (long i = 1; i <= count && file.ok() && whole; ++i) {
     if (cancelled()) break;
-    const std::string normal = Q_LOWERCASE(names[static_cast<std::size_t>(i - 1)]);
+    const std::string& normal = normals[static_cast<std::size_t>(i - 1)];
     names[static_cast<std::size_t>(i - 1)] = normal;
     if (!bOnBackUp.isNil()) bOnBackUp(2, normal, count, i);
     const std::string given = unquoted(trimValueText(normal));

@@ -8,6 +8,7 @@ inline constexpr long long kServerLost = 2013;          // lost while the statem
 inline constexpr long long kServerLostExtended = 2055;  // the same, with the system error
 inline constexpr long long kNodeNotReady = 1047;        // a Galera node outside a primary cluster
 inline constexpr long long kDeadlock = 1213;            // also a Galera certification conflict
+inline constexpr long long kClientErrorsFrom = 2000;    // numbers from here on are the client library's
 
 // Lost while a statement ran: it may have been applied.
 inline bool lostInFlight(long long code) { return code == kServerLost || code == kServerLostExtended; }

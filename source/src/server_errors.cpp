@@ -6,6 +6,8 @@
 #include "veltro/error.h"
 #include "veltro/server.h"
 #include "server_codes.h"
+#include "sql_dialect.h"
+#include "sql_lexer.h"
 
 namespace veltro {
 
@@ -18,8 +20,10 @@ Value TQuillonSrv::ErrorNo() {
   return MYSQLGETERRNO(hMysql);
 }
 
+// The server's messages may quote the statement ("near '...'"): password
+// literals in them are masked, as in every text the library reports.
 std::string TQuillonSrv::ErrorTxt() {
-  if (hMysql.asInt() != 0) return MYSQLERROR(hMysql).asString();
+  if (hMysql.asInt() != 0) return sql::maskPasswords(MYSQLERROR(hMysql).asString(), sql::dialectOf(hMysql.asInt()));
   // Handle 0: the binding still knows why an embedded start failed.
   return db::error(0);
 }
@@ -75,7 +79,11 @@ void TQuillonSrv::CheckError(const Value& nErrorIn, const Value& cExtra) {
   report(nError, internal, cExtra);
 }
 
-void TQuillonSrv::report(const Value& nError, bool internal, const Value& cExtra) {
+void TQuillonSrv::report(const Value& nError, bool internal, const Value& cExtraIn) {
+  // Extras often hold a statement (the one that could not be sent, the last
+  // of a failed list): its password literals never leave the library.
+  const Value cExtra =
+      cExtraIn.isString() ? Value(sql::maskPasswords(cExtraIn.str(), sql::dialectOf(hMysql.asInt()))) : cExtraIn;
   if (!bOnError.isNil()) {
     bOnError(self(), nError, internal, cExtra);
     return;

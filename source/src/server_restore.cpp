@@ -13,6 +13,7 @@
 
 #include "dump_format.h"
 #include "restore_line.h"
+#include "sql_lexer.h"
 #include "veltro/server.h"
 
 namespace veltro {
@@ -21,146 +22,148 @@ namespace {
 
 bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
-bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isNameByte(char c) {
-  return isLetter(c) || isDigit(c) || c == '_' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
-}
+bool digit(char c) { return c >= '0' && c <= '9'; }
 
-// A cursor over one statement, reading the few token forms of a dump.
+// A dump is read in the session Restore sets before its first statement:
+// bytes as they are (binary) and backslash escapes on.
+constexpr sql::Dialect kDumpDialect{sql::Charset::Single, true};
+
+// The code tokens of one statement, as the server reads them. Comments end
+// the statement for every form but a table's definition, where the server's
+// own SHOW CREATE TABLE may write one.
 class Scanner {
  public:
-  explicit Scanner(std::string_view text) : s_(text) {}
+  explicit Scanner(std::string_view text) : s_(text), lex_(text, kDumpDialect) { advance(); }
 
-  void blanks() {
-    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t')) ++i_;
-  }
-  bool atEnd() {
-    blanks();
-    return i_ == s_.size();
-  }
-  // The exact words (after blanks).
+  bool atEnd() const { return t_.kind == sql::Tok::End && !comment_; }
+  // The exact upper-case keywords, one after another.
   bool eat(std::string_view words) {
-    blanks();
-    if (s_.substr(i_, words.size()) != words) return false;
-    i_ += words.size();
+    for (std::size_t start = 0; start < words.size();) {
+      std::size_t space = words.find(' ', start);
+      if (space == std::string_view::npos) space = words.size();
+      if (t_.kind != sql::Tok::Word || t_.text(s_) != words.substr(start, space - start) || comment_) return false;
+      advance();
+      start = space + 1;
+    }
     return true;
   }
   bool eatChar(char c) {
-    blanks();
-    if (i_ < s_.size() && s_[i_] == c) {
-      ++i_;
-      return true;
-    }
-    return false;
+    if (t_.kind != sql::Tok::Punct || s_[t_.begin] != c || comment_) return false;
+    advance();
+    return true;
   }
 
-  // A name, backquoted (backquotes inside doubled) or plain; unquoted.
+  // A name, backquoted (backquotes inside doubled, a backslash a character
+  // of its own) or plain; unquoted.
   std::optional<std::string> name() {
-    blanks();
+    if (comment_) return std::nullopt;
     std::string out;
-    if (i_ < s_.size() && s_[i_] == '`') {
-      for (++i_; i_ < s_.size(); ++i_) {
-        if (s_[i_] != '`') {
-          out += s_[i_];
-        } else if (i_ + 1 < s_.size() && s_[i_ + 1] == '`') {
-          out += '`';
-          ++i_;
-        } else {
-          ++i_;
-          return out;
-        }
+    if (t_.kind == sql::Tok::Name && t_.closed) {
+      const std::string_view inner = s_.substr(t_.begin + 1, t_.end - t_.begin - 2);
+      for (std::size_t i = 0; i < inner.size(); ++i) {
+        out += inner[i];
+        if (inner[i] == '`') ++i;
       }
+    } else if (t_.kind == sql::Tok::Word && !digit(s_[t_.begin])) {
+      out = t_.text(s_);
+    } else {
       return std::nullopt;
     }
-    while (i_ < s_.size() && isNameByte(s_[i_])) out += s_[i_++];
-    if (out.empty()) return std::nullopt;
+    advance();
     return out;
-  }
-
-  // A quoted text from its opening quote: backslash escapes and doubled quotes.
-  bool quoted() {
-    const char q = s_[i_++];
-    for (; i_ < s_.size(); ++i_) {
-      if (s_[i_] == '\\') {
-        ++i_;
-      } else if (s_[i_] == q) {
-        if (i_ + 1 < s_.size() && s_[i_ + 1] == q) {
-          ++i_;
-          continue;
-        }
-        ++i_;
-        return true;
-      }
-    }
-    return false;
   }
 
   // One literal value: NULL, TRUE, FALSE, a number, a quoted text, a hex or
   // bit literal, optionally after a character set introducer.
   bool literal() {
-    blanks();
-    if (i_ >= s_.size()) return false;
-    const char c = s_[i_];
-    if (c == '\'' || c == '"') return quoted();
-    if (c == '_') {  // _binary 'x', _utf8mb4 0x41
-      ++i_;
-      while (i_ < s_.size() && isNameByte(s_[i_])) ++i_;
-      blanks();
-      return i_ < s_.size() && (s_[i_] == '\'' || s_[i_] == '0' || s_[i_] == 'X' || s_[i_] == 'x') && literal();
-    }
-    if ((c == 'X' || c == 'x' || c == 'B' || c == 'b') && i_ + 1 < s_.size() && s_[i_ + 1] == '\'') {
-      ++i_;
-      return quoted();
-    }
-    if (isLetter(c)) {
-      std::size_t start = i_;
-      while (i_ < s_.size() && isLetter(s_[i_])) ++i_;
-      std::string word(s_.substr(start, i_ - start));
-      for (char& w : word) w = static_cast<char>(w & ~0x20);
-      return word == "NULL" || word == "TRUE" || word == "FALSE";
-    }
-    if (c == '-' || c == '+') ++i_;
-    if (i_ >= s_.size() || !(isDigit(s_[i_]) || s_[i_] == '.')) return false;
-    if (s_.substr(i_, 2) == "0x") {
-      i_ += 2;
-      const std::size_t start = i_;
-      while (i_ < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[i_]))) ++i_;
-      return i_ > start;
-    }
-    while (i_ < s_.size() && (isDigit(s_[i_]) || s_[i_] == '.' || s_[i_] == 'e' || s_[i_] == 'E' ||
-                              ((s_[i_] == '-' || s_[i_] == '+') && (s_[i_ - 1] == 'e' || s_[i_ - 1] == 'E'))))
-      ++i_;
-    return true;
-  }
-
-  // The rest of a CREATE TABLE: no statement end, no line comment and no
-  // SELECT outside quotes (CREATE ... SELECT copies another table's rows).
-  bool tableBody() {
-    blanks();
-    if (i_ >= s_.size() || s_[i_] != '(') return false;
-    while (i_ < s_.size()) {
-      const char c = s_[i_];
-      if (c == '\'' || c == '"' || c == '`') {
-        if (!quoted()) return false;
-      } else if (c == ';' || c == '#' || (c == '-' && i_ + 1 < s_.size() && s_[i_ + 1] == '-')) {
-        return false;
-      } else if (isLetter(c) || c == '_') {
-        std::size_t start = i_;
-        while (i_ < s_.size() && isNameByte(s_[i_])) ++i_;
-        std::string word(s_.substr(start, i_ - start));
-        for (char& w : word) w = static_cast<char>(w & ~0x20);
-        if (word == "SELECT") return false;
-      } else {
-        ++i_;
+    if (comment_) return false;
+    if (t_.kind == sql::Tok::String) return string();
+    if (t_.kind == sql::Tok::Word) {
+      const std::string_view w = t_.text(s_);
+      if (w == "NULL" || w == "TRUE" || w == "FALSE") {
+        advance();
+        return true;
+      }
+      if (w[0] == '_' && w.size() > 1) {  // _binary 'x', _utf8mb4 0x41
+        advance();
+        return (t_.kind == sql::Tok::String || (t_.kind == sql::Tok::Word && digit(s_[t_.begin]))) && literal();
+      }
+      if ((w == "X" || w == "x" || w == "B" || w == "b") && follows(sql::Tok::String)) {
+        advance();
+        return string();
       }
     }
-    return true;
+    if (t_.kind == sql::Tok::Punct && (s_[t_.begin] == '-' || s_[t_.begin] == '+')) advance();
+    return number();
+  }
+
+  // The rest of a CREATE TABLE: a column list in parentheses and table
+  // options; no statement end, no line or versioned comment, and no SELECT
+  // (CREATE ... SELECT copies another table's rows).
+  bool tableBody() {
+    if (!eatChar('(')) return false;
+    int depth = 1;
+    for (; t_.kind != sql::Tok::End && !comment_; advance()) {
+      if (t_.kind == sql::Tok::String && !t_.closed) return false;
+      if (t_.kind == sql::Tok::Name && !t_.closed) return false;
+      if (sql::isKeyword(s_, t_, "SELECT")) return false;
+      if (t_.kind != sql::Tok::Punct) continue;
+      const char c = s_[t_.begin];
+      if (c == ';') return false;
+      if (c == '(') ++depth;
+      if (c == ')' && --depth < 0) return false;
+    }
+    return !comment_ && depth == 0;
   }
 
  private:
+  // To the next code token; a comment is let through only as a closed /* */
+  // inside a table's definition, and remembered otherwise.
+  void advance() {
+    for (t_ = lex_.next(); t_.kind != sql::Tok::End && !sql::isCode(t_); t_ = lex_.next()) {
+      if (t_.kind == sql::Tok::Space) continue;
+      const bool block = t_.kind == sql::Tok::Comment && s_[t_.begin] == '/' && t_.closed;
+      if (!block) comment_ = true;
+    }
+  }
+  bool follows(sql::Tok kind) {
+    sql::Lexer peek = lex_;
+    const sql::Token next = peek.next();
+    return next.kind == kind && next.begin == t_.end;
+  }
+  bool string() {
+    if (!t_.closed) return false;
+    advance();
+    return true;
+  }
+  // Digits, a decimal point, an exponent with its sign, or 0x and hex digits.
+  bool number() {
+    bool any = false;
+    for (;;) {
+      if (comment_) return false;
+      if (t_.kind == sql::Tok::Word && (digit(s_[t_.begin]) || any)) {
+        const std::string_view w = t_.text(s_);
+        for (char c : w)
+          if (!std::isxdigit(static_cast<unsigned char>(c)) && c != 'x' && c != 'X') return false;
+        any = true;
+        const char last = w.back();
+        advance();
+        if ((last == 'e' || last == 'E') && t_.kind == sql::Tok::Punct && (s_[t_.begin] == '-' || s_[t_.begin] == '+'))
+          advance();
+        continue;
+      }
+      if (t_.kind == sql::Tok::Punct && s_[t_.begin] == '.') {
+        advance();
+        continue;
+      }
+      return any;
+    }
+  }
+
   std::string_view s_;
-  std::size_t i_ = 0;
+  sql::Lexer lex_;
+  sql::Token t_;
+  bool comment_ = false;
 };
 
 // "INSERT INTO <table> (names) VALUES (literals),(literals)..." and nothing more.
@@ -192,10 +195,10 @@ bool accepted(std::string_view text, std::string_view table) {
   for (std::string_view line : dump::kSessionRestore)
     if (text == line.substr(0, line.size() - 1)) return true;
   Scanner sc(text);
-  if (sc.eat("INSERT INTO ")) return namesTable(sc, table) && insertOf(sc);
-  if (sc.eat("DROP TABLE IF EXISTS ")) return namesTable(sc, table) && sc.atEnd();
-  if (sc.eat("CREATE TABLE ")) return namesTable(sc, table) && sc.tableBody();
-  if (sc.eat("LOCK TABLES ")) return namesTable(sc, table) && sc.eat("WRITE") && sc.atEnd();
+  if (sc.eat("INSERT INTO")) return namesTable(sc, table) && insertOf(sc);
+  if (sc.eat("DROP TABLE IF EXISTS")) return namesTable(sc, table) && sc.atEnd();
+  if (sc.eat("CREATE TABLE")) return namesTable(sc, table) && sc.tableBody();
+  if (sc.eat("LOCK TABLES")) return namesTable(sc, table) && sc.eat("WRITE") && sc.atEnd();
   if (sc.eat("UNLOCK TABLES")) return sc.atEnd();
   return false;
 }
@@ -221,7 +224,7 @@ LineAction classifyLine(std::string_view line, std::string_view table) {
   if (text.back() == ';') text.remove_suffix(1);
   action.text = text;
   Scanner sc(text);
-  if (sc.eat("CREATE DATABASE IF NOT EXISTS ")) {
+  if (sc.eat("CREATE DATABASE IF NOT EXISTS")) {
     auto name = sc.name();
     if (name && sc.atEnd()) {
       action.kind = LineKind::CreateDatabase;
@@ -269,8 +272,13 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
         "@veltro_restore_results = @@character_set_results, @veltro_restore_collation = @@collation_connection, "
         "@veltro_restore_time_zone = @@time_zone, @veltro_restore_unique = @@unique_checks, "
         "@veltro_restore_foreign = @@foreign_key_checks");
-    if (sessionSaved)
-      SqlQuery("SET sql_mode = TRIM(BOTH ',' FROM REPLACE(CONCAT(',', @@sql_mode, ','), ',NO_BACKSLASH_ESCAPES,', ','))");
+    // The lines are checked as read in binary with backslash escapes, and
+    // sent in that session, whatever a dump sets or leaves out.
+    // Without that session no line is read (both failures are reported).
+    if (!sessionSaved ||
+        !SqlQuery("SET sql_mode = TRIM(BOTH ',' FROM REPLACE(CONCAT(',', @@sql_mode, ','), ',NO_BACKSLASH_ESCAPES,', ',')), "
+                  "NAMES binary"))
+      return false;
   }
 
   std::string table;

@@ -89,20 +89,20 @@ bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& 
   }
   const Array& names = columns.items();
   if (!detail::isNameArg(*this, table, "table") || !columnNames(*this, names)) return false;
+  const long long conn = handle();
   StatementText statement;
   std::string& sql = statement.text();
   sql.reserve(256 + where.len() + 2 * textBytes(values));
   appendBytes(sql, "UPDATE ");
-  appendLowerCaseName(sql, table.str());
+  appendLowerCaseName(sql, table.str(), conn);
   appendBytes(sql, " SET ");
   const Array& vals = values.items();
-  const long long conn = handle();
   QueryPtr structure;  // the table's column kinds, read only when a relative change needs them
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string& name = names[i].asString();
     const Value& v = vals[i];
     if (v.isArray()) {
-      appendRelativeChange(*this, sql, lowerCaseName(table.str()), name, v, structure);
+      appendRelativeChange(*this, sql, lowerCaseName(table.str(), conn), name, v, structure);
       continue;
     }
     appendBytes(sql, name);
@@ -139,9 +139,11 @@ Value TQuillonSrv::GetAutoIncrement(const Value& table) {
 }
 
 bool TQuillonSrv::IsAutoIncrement(const Value& column, const Value& table) {
-  std::string col = Q_LOWERCASE(column.isString() ? column : Value(""));
-  std::string tbl = Q_LOWERCASE(table.isString() ? table : Value(""));
-  Value res = MYSQLLISTFIELDS(hMysql, tbl, col);
+  const auto tbl = detail::listedName(*this, table);
+  if (!tbl) return false;
+  const auto col = detail::listedName(*this, column, "column");
+  if (!col) return false;
+  Value res = MYSQLLISTFIELDS(hMysql, *tbl, *col);
   if (res.asInt() == 0) {
     CheckError();
     return false;

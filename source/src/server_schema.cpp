@@ -26,10 +26,10 @@ std::string defaultClause(const Value& value, long long conn) {
 }
 
 // Whether each piece of a comma list of names (a key of several columns) is a name.
-bool nameList(std::string_view list) {
+bool nameList(std::string_view list, long long conn) {
   for (;;) {
     const std::size_t comma = list.find(',');
-    if (!isSqlName(trimValueText(list.substr(0, comma)), 1)) return false;
+    if (!isSqlName(trimValueText(list.substr(0, comma)), 1, conn)) return false;
     if (comma == std::string_view::npos) return true;
     list.remove_prefix(comma + 1);
   }
@@ -46,7 +46,7 @@ bool definitionNames(TQuillonSrv& srv, const Value& table, const Value& definiti
   const std::pair<const Value*, const char*> keys[] = {{&primary, "primary key"}, {&unique, "unique key"},
                                                        {&autoInc, "auto-increment column"}};
   for (const auto& [key, what] : keys) {
-    if (key->str().empty() || nameList(key->str())) continue;
+    if (key->str().empty() || nameList(key->str(), srv.handle())) continue;
     detail::reportNotAName(srv, *key, what);
     return false;
   }
@@ -54,9 +54,9 @@ bool definitionNames(TQuillonSrv& srv, const Value& table, const Value& definiti
 }
 
 // Whether some column of the definition carries the normalised name.
-bool namesColumn(const Value& definition, const std::string& name) {
+bool namesColumn(const Value& definition, const std::string& name, long long conn) {
   for (const Value& column : definition.items())
-    if (Q_LOWERCASE(column.at(kDefName)) == name) return true;
+    if (lowerCaseName(column.at(kDefName).asString(), conn) == name) return true;
   return false;
 }
 
@@ -75,7 +75,7 @@ std::string columnClause(const Value& column, const Value& primaryKey, const Val
     if (decimals != 0 || digits > 18)
       return name + " decimal(" + len + "," + numberText(column.at(kDefDecimals)) + ")" + nn + defaultClause(defaultValue, conn);
     const std::string& autoName = autoIncrement.asString();
-    if (!autoName.empty() && lowerCaseName(name) == autoName) return name + " int(" + len + ")" + nn + " auto_increment";
+    if (!autoName.empty() && lowerCaseName(name, conn) == autoName) return name + " int(" + len + ")" + nn + " auto_increment";
     const char* type = digits <= 4 ? " smallint(" : digits <= 6 ? " mediumint(" : digits <= 9 ? " int(" : " bigint(";
     return name + type + len + ")" + nn + defaultClause(defaultValue, conn);
   }
@@ -127,13 +127,13 @@ bool listsName(const Value& names, const std::string& name) {
 
 bool TQuillonSrv::DBExist(const Value& name) {
   if (name.isEmpty()) return false;
-  const std::string normal = Q_LOWERCASE(name);
+  const std::string normal = lowerCaseName(name.asString(), handle());
   return listsName(ListDBs(normal), normal);
 }
 
 bool TQuillonSrv::TableExist(const Value& name) {
   if (name.isEmpty()) return false;
-  const std::string normal = Q_LOWERCASE(name);
+  const std::string normal = lowerCaseName(name.asString(), handle());
   return listsName(ListTables(normal), normal);
 }
 
@@ -154,10 +154,11 @@ bool TQuillonSrv::CreateTable(const Value& table, const Value& definition, const
   const bool ifNot = switchOr(ifNotExists, true);
   const std::size_t n = definition.isArray() ? definition.len() : 0;
 
-  const Value primary = Q_LOWERCASE(primaryKey);
-  const Value autoInc = Q_LOWERCASE(autoIncrement);
-  const Value unique = Q_LOWERCASE(uniqueKey);
-  const std::string tableOptions = Q_LOWERCASE(options);
+  const long long conn = handle();
+  const Value primary = lowerCaseName(primaryKey.asString(), conn);
+  const Value autoInc = lowerCaseName(autoIncrement.asString(), conn);
+  const Value unique = lowerCaseName(uniqueKey.asString(), conn);
+  const std::string tableOptions = lowerCaseName(options.asString(), conn);
 
   if (doVerify && n > 0) {
     // Only a failed check reports: asking the client library here would report
@@ -165,11 +166,11 @@ bool TQuillonSrv::CreateTable(const Value& table, const Value& definition, const
     const Value code = VERIFYSTRUCTURE(definition);
     lError = false;
     if (!code.isNil()) CheckError(code);
-    if (!lError.asBool() && !primary.str().empty() && !namesColumn(definition, primary.str()))
+    if (!lError.asBool() && !primary.str().empty() && !namesColumn(definition, primary.str(), conn))
       RaiseInternal(kErrNoPrimaryColumn);
-    if (!lError.asBool() && !unique.str().empty() && !namesColumn(definition, unique.str()))
+    if (!lError.asBool() && !unique.str().empty() && !namesColumn(definition, unique.str(), conn))
       RaiseInternal(kErrNoUniqueColumn);
-    if (!lError.asBool() && !autoInc.str().empty() && !namesColumn(definition, autoInc.str()))
+    if (!lError.asBool() && !autoInc.str().empty() && !namesColumn(definition, autoInc.str(), conn))
       RaiseInternal(kErrNoAutoIncColumn);
     if (lError.asBool()) return false;
   }
@@ -177,12 +178,12 @@ bool TQuillonSrv::CreateTable(const Value& table, const Value& definition, const
   if (!definitionNames(*this, table, definition, primary, unique, autoInc)) return false;
   std::string sql = "CREATE TABLE ";
   if (ifNot) sql += " IF NOT EXISTS ";
-  sql += Q_LOWERCASE(table);
+  sql += lowerCaseName(table.asString(), conn);
   if (n == 0) return SqlQuery(sql + " " + tableOptions + ";");
 
   sql += " (";
   for (const Value& column : definition.items()) {
-    sql += columnClause(column, primary, autoInc, handle());
+    sql += columnClause(column, primary, autoInc, conn);
     sql += ',';
   }
   if (!primary.str().empty()) sql += " PRIMARY KEY (" + primary.str() + "),";
@@ -264,12 +265,16 @@ bool TQuillonSrv::DeleteIndex(const Value& index, const Value& table, const Valu
 
 bool TQuillonSrv::DeleteTables(const Value& tables, const Value& ifExists) {
   const Array list = tables.isArray() ? tables.items() : Array{tables};
-  for (const Value& table : list)
-    if (!detail::nameArg(*this, table, "table")) return false;
+  std::string names;
+  for (const Value& table : list) {
+    const auto name = detail::nameArg(*this, table, "table");
+    if (!name) return false;
+    if (!names.empty()) names += ", ";
+    names += *name;
+  }
   std::string sql = "DROP TABLE ";
   if (switchOr(ifExists, false)) sql += " IF EXISTS ";
-  sql += tables.isArray() ? SQLSTRINGFROMARRAY(tables) : Q_LOWERCASE(tables);
-  return SqlQuery(sql);
+  return SqlQuery(sql + names);
 }
 
 bool TQuillonSrv::ChangeEngine(const Value& table, const Value& engine) {
@@ -287,21 +292,21 @@ void TQuillonSrv::ChangeEngineAll(const Value& engine) {
   Value tables = ListTables();
   if (!tables.isArray()) return;
   for (const Value& name : Array(tables.items()))
-    SqlQuery("ALTER TABLE " + quotedName(name.asString()) + " ENGINE = " + *engineName);
+    SqlQuery("ALTER TABLE " + quotedName(name.asString(), handle()) + " ENGINE = " + *engineName);
 }
 
 // OPTIMIZE TABLE for one table, or for every table of the current database.
 void TQuillonSrv::Compact(const Value& table) {
-  const std::string name = lower(table.asString());
   std::vector<std::string> names;
-  if (!isBlankText(name)) {
-    if (!detail::nameArg(*this, table, "table")) return;
-    names.push_back(name);
+  if (!table.isEmpty()) {
+    const auto name = detail::nameArg(*this, table, "table");
+    if (!name) return;
+    names.push_back(*name);
   } else {
     // Names read from the server are quoted when they need it.
     Value tables = ListTables();
     if (tables.isArray())
-      for (const Value& t : tables.items()) names.push_back(quotedName(t.asString()));
+      for (const Value& t : tables.items()) names.push_back(quotedName(t.asString(), handle()));
   }
   for (const std::string& t : names) {
     // OPTIMIZE answers with a status table; it is read and dropped so that the
@@ -313,7 +318,9 @@ void TQuillonSrv::Compact(const Value& table) {
 
 // Column descriptions of every column of the table; an empty array on failure.
 Value TQuillonSrv::TableStructure(const Value& table) {
-  Value res = MYSQLLISTFIELDS(hMysql, table, Value());
+  const auto name = detail::listedName(*this, table);
+  if (!name) return Value::array();
+  Value res = MYSQLLISTFIELDS(hMysql, *name, Value());
   if (res.asInt() == 0) {
     CheckError();
     return Value::array();

@@ -12,10 +12,13 @@
 #include "flag_scope.h"
 #include "server_codes.h"
 #include "query_id_lock.h"
+#include "sql_dialect.h"
+#include "sql_lexer.h"
 
 namespace veltro {
 
 namespace {
+using detail::kClientErrorsFrom;
 using detail::kDeadlock;
 using detail::kNodeNotReady;
 using detail::kServerGone;
@@ -51,70 +54,57 @@ bool TQuillonSrv::SqlQuery(const Value& cQuery) {
 
 namespace {
 
-// A statement after its leading blanks and comments. An executable comment
-// ("/*!" or "/*M!" and its version digits) holds statement text: only its
-// opening is passed over.
-std::string_view afterComments(std::string_view sql) {
-  std::size_t i = 0;
-  const std::size_t n = sql.size();
-  while (i < n) {
-    const char c = sql[i];
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
-      ++i;
-    } else if (c == '#' || (c == '-' && i + 1 < n && sql[i + 1] == '-')) {
-      const std::size_t end = sql.find('\n', i);
-      if (end == std::string_view::npos) return {};
-      i = end + 1;
-    } else if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
-      std::size_t j = i + 2;
-      if (j + 1 < n && sql[j] == 'M' && sql[j + 1] == '!') ++j;
-      if (j < n && sql[j] == '!') {
-        for (++j; j < n && sql[j] >= '0' && sql[j] <= '9';) ++j;
-        i = j;
-        continue;
-      }
-      const std::size_t end = sql.find("*/", i + 2);
-      if (end == std::string_view::npos) return {};
-      i = end + 2;
-    } else {
-      break;
-    }
+// Kinds of statement that cannot change the character set the server reads
+// the connection's texts in. Stored routines and triggers they run put the
+// session's character sets back when they end, so a SELECT or an UPDATE that
+// calls one changes nothing; SET, EXECUTE of a prepared statement, a
+// compound statement, CALL and every kind not named here may.
+bool keepsCharset(std::string_view sql, const sql::Dialect& d) {
+  static constexpr std::string_view kKeep[] = {
+      "SELECT",   "INSERT",   "UPDATE", "DELETE",  "REPLACE", "COMMIT",  "ROLLBACK", "START",   "SAVEPOINT",
+      "RELEASE",  "SHOW",     "DESCRIBE", "DESC",  "EXPLAIN", "CREATE",  "DROP",     "ALTER",   "TRUNCATE",
+      "RENAME",   "LOCK",     "UNLOCK", "GRANT",   "REVOKE",  "USE",     "ANALYZE",  "OPTIMIZE", "CHECK",
+      "REPAIR",   "CHECKSUM", "FLUSH",  "KILL",    "DO",      "WITH",    "VALUES",   "TABLE",   "PREPARE",
+      "DEALLOCATE", "LOAD",   "HANDLER", "XA"};
+  sql::Lexer lex(sql, d);
+  sql::Token t;
+  do t = lex.next(); while (t.kind != sql::Tok::End && !sql::isCode(t));
+  if (t.kind == sql::Tok::Punct && sql[t.begin] == '(') return true;  // (SELECT ...) UNION ...
+  if (t.kind != sql::Tok::Word) return false;
+  if (sql::isKeyword(sql, t, "BEGIN")) {
+    // BEGIN and BEGIN WORK open a transaction; BEGIN NOT ATOMIC a compound statement.
+    do t = lex.next(); while (t.kind != sql::Tok::End && !sql::isCode(t));
+    return t.kind == sql::Tok::End || sql::isKeyword(sql, t, "WORK") || (t.kind == sql::Tok::Punct && sql[t.begin] == ';');
   }
-  return sql.substr(i);
-}
-
-// Whether text holds word (given in lower case) in any letter case.
-bool mentions(std::string_view text, std::string_view word) {
-  for (std::size_t i = 0; i + word.size() <= text.size(); ++i)
-    if (equalsNoCase(text.substr(i, word.size()), word)) return true;
+  for (std::string_view kind : kKeep)
+    if (sql::isKeyword(sql, t, kind)) return true;
   return false;
 }
 
-// Whether a statement may have changed the client character set (SET NAMES,
-// SET CHARACTER SET, SET CHARSET, SET character_set_client = ...): its first
-// word is SET and it mentions "names" or "char". A false yes costs one
-// question to the server; a false no would leave escaping on the old set.
-bool mayChangeCharset(std::string_view sql) {
-  // Most statements are told apart by their first byte: only an S, a blank
-  // or a comment can start one of these.
-  switch (sql.empty() ? '\0' : sql[0]) {
-    case 's': case 'S': case ' ': case '\t': case '\r': case '\n': case '\f': case '\v': case '/': case '-':
-    case '#':
-      break;
-    default:
-      return false;
-  }
-  sql = afterComments(sql);
-  if (sql.size() < 4 || !equalsNoCase(sql.substr(0, 3), "set")) return false;
-  const auto next = static_cast<unsigned char>(sql[3]);
-  if ((next >= 'a' && next <= 'z') || (next >= 'A' && next <= 'Z') || (next >= '0' && next <= '9') ||
-      next == '_' || next == '$' || next >= 0x80)
-    return false;
-  sql.remove_prefix(3);
-  return mentions(sql, "names") || mentions(sql, "char");
-}
-
 }  // namespace
+
+// Makes the connection escape with the character set the server now reads
+// from it: the client library learns a new set only from the server's session
+// tracking, which may be off. quiet: a failure to ask is not reported.
+bool TQuillonSrv::followCharset(bool quiet) {
+  const db::Handle h = hMysql.asInt();
+  static constexpr std::string_view kAsk = "SELECT @@character_set_client";
+  if (db::query(h, kAsk.data(), kAsk.size()) != 0) {
+    if (!quiet) CheckError();
+    return false;
+  }
+  std::string name;
+  const db::Handle res = db::storeResult(h);
+  db::RowView row;
+  if (db::fetchRow(res, row)) name = row.at(0);
+  db::freeResult(res);
+  if (!db::adoptCharset(h, name.c_str())) {
+    if (!quiet)
+      RaiseInternal(kErrBadSetting, Value("character set \"" + name + "\" of the connection, unknown to the client library"));
+    return false;
+  }
+  return true;
+}
 
 bool TQuillonSrv::sendStatement(std::string_view sql) {
   if (isBlankText(sql)) {
@@ -152,7 +142,20 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
       return false;
     }
   }
+  // Values of later statements are escaped as the server then reads them.
+  const bool follow = !keepsCharset(sql, sql::dialectOf(hMysql.asInt()));
   if (status != 0) {
+    // A statement that failed part way (a compound statement) may have
+    // changed it as well. Asked after the error is reported, which reads the
+    // error from the connection, also when the report unwinds; quietly, as
+    // nothing may be reported then.
+    struct FollowAfter {
+      TQuillonSrv* srv;
+      bool on;
+      ~FollowAfter() {
+        if (on) srv->followCharset(true);
+      }
+    } after{this, follow && db::errnum(hMysql.asInt()) < kClientErrorsFrom};
     CheckError();
     return false;
   }
@@ -161,27 +164,7 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
     case TxEffect::End: inTransaction_ = false; break;
     case TxEffect::None: break;
   }
-  if (mayChangeCharset(sql)) {
-    // The client library learns a new character set only from the server's
-    // session tracking, which may be off: the set is asked for and handed to
-    // it, so that values are escaped as the server now reads them.
-    const db::Handle h = hMysql.asInt();
-    static constexpr std::string_view kAsk = "SELECT @@character_set_client";
-    if (db::query(h, kAsk.data(), kAsk.size()) != 0) {
-      CheckError();
-      return false;
-    }
-    std::string name;
-    const db::Handle res = db::storeResult(h);
-    db::RowView row;
-    if (db::fetchRow(res, row)) name = row.at(0);
-    db::freeResult(res);
-    if (!db::adoptCharset(h, name.c_str())) {
-      RaiseInternal(kErrBadSetting, Value("character set \"" + name + "\" of the connection, unknown to the client library"));
-      return false;
-    }
-  }
-  return true;
+  return !follow || followCharset(false);
 }
 
 bool TQuillonSrv::MultiQuery(const Value& aQuery, const Value& lTransaction, const Value& bOnMulti) {

@@ -26,7 +26,15 @@ bool privilegeWords(std::string_view text) {
     const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
     if (!word && c != ' ' && c != ',' && c != '(' && c != ')' && c != '`') return false;
   }
-  return true;
+  // A backquote only around a column name inside parentheses, closed there:
+  // an open one would carry the statement's next words into a name.
+  sql::Lexer lex(text);
+  int depth = 0;
+  for (sql::Token t = lex.next(); t.kind != sql::Tok::End; t = lex.next()) {
+    if (t.kind == sql::Tok::Punct) depth += text[t.begin] == '(' ? 1 : text[t.begin] == ')' ? -1 : 0;
+    if (depth < 0 || (t.kind == sql::Tok::Name && (depth == 0 || !t.closed))) return false;
+  }
+  return depth == 0;
 }
 
 // The database scope of a grant: "*" or a database name, reported when neither.
@@ -43,15 +51,27 @@ bool checkWords(TQuillonSrv& srv, const std::string& text, const char* what) {
 // Length of one account part at the start of text: a quoted text (quotes
 // inside doubled, no backslash, whose meaning depends on the server's mode)
 // or a plain run of name and host characters; 0 when none.
-std::size_t accountPart(std::string_view text) {
+// Characters of the connection's set are walked whole, so that no byte of a
+// multi-byte character is read as a quote.
+std::size_t accountPart(std::string_view text, sql::Charset cs) {
   if (text.empty()) return 0;
   const char q = text[0];
   if (q == '\'' || q == '"' || q == '`') {
-    for (std::size_t i = 1; i < text.size(); ++i) {
+    for (std::size_t i = 1; i < text.size();) {
+      const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + i;
+      if (*p >= 0x80) {
+        const std::size_t n = sql::charLength(cs, p, text.size() - i);
+        if (n == 0) return 0;
+        i += n;
+        continue;
+      }
       if (text[i] == '\\' || text[i] == '\0') return 0;
-      if (text[i] != q) continue;
-      if (i + 1 < text.size() && text[i + 1] == q) {
+      if (text[i] != q) {
         ++i;
+        continue;
+      }
+      if (i + 1 < text.size() && text[i + 1] == q) {
+        i += 2;
         continue;
       }
       return i + 1;
@@ -61,25 +81,30 @@ std::size_t accountPart(std::string_view text) {
   std::size_t n = 0;
   auto plain = [](char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
-           c == '.' || c == '%' || c == '-' || static_cast<unsigned char>(c) >= 0x80;
+           c == '.' || c == '%' || c == '-';
   };
-  while (n < text.size() && plain(text[n])) ++n;
-  return n;
+  while (n < text.size()) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + n;
+    const std::size_t step = *p >= 0x80 ? sql::charLength(cs, p, text.size() - n) : plain(text[n]) ? 1 : 0;
+    if (step == 0) break;
+    n += step;
+  }
+  return n < text.size() && static_cast<unsigned char>(text[n]) >= 0x80 ? 0 : n;
 }
 
 // Whether text is a list of accounts: user or user@host, separated by commas.
-bool accountList(std::string_view text) {
+bool accountList(std::string_view text, sql::Charset cs) {
   auto skipBlanks = [&] {
     while (!text.empty() && text[0] == ' ') text.remove_prefix(1);
   };
   for (;;) {
     skipBlanks();
-    std::size_t n = accountPart(text);
+    std::size_t n = accountPart(text, cs);
     if (n == 0) return false;
     text.remove_prefix(n);
     if (!text.empty() && text[0] == '@') {
       text.remove_prefix(1);
-      n = accountPart(text);
+      n = accountPart(text, cs);
       if (n == 0) return false;
       text.remove_prefix(n);
     }
@@ -120,7 +145,7 @@ bool TQuillonSrv::AddUser(const Value& host, const Value& user, const Value& pas
 }
 
 bool TQuillonSrv::DropUser(const Value& account) {
-  if (!account.isString() || !accountList(account.str())) {
+  if (!account.isString() || !accountList(account.str(), sql::dialectOf(handle()).charset)) {
     RaiseInternal(kErrNotAName, Value("account is not user@host: " + account.asString().substr(0, 80)));
     return false;
   }
@@ -130,7 +155,8 @@ bool TQuillonSrv::DropUser(const Value& account) {
 // RENAME USER 'old'@'host' TO 'new'@'host', names escaped and normalised.
 bool TQuillonSrv::RenameUser(const Value& oldUser, const Value& host, const Value& newUser) {
   // Normalised first, then written: lower-casing an escaped text would change its escapes.
-  auto literal = [this](const Value& name) { return sqlLiteral(Value(Q_LOWERCASE(Value(name.asString()))), handle()); };
+  const sql::Charset cs = sql::dialectOf(handle()).charset;
+  auto literal = [this, cs](const Value& name) { return sqlLiteral(Value(sql::lowerCaseText(name.asString(), cs)), handle()); };
   const std::string hostLiteral = literal(host);
   return SqlQuery("RENAME USER " + literal(oldUser) + "@" + hostLiteral + " TO " + literal(newUser) + "@" +
                   hostLiteral);

@@ -5,7 +5,11 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "sql_dialect.h"
+#include "sql_lexer.h"
+#include "sql_names.h"
 #include "veltro/sqltext.h"
 
 namespace veltro {
@@ -65,30 +69,86 @@ bool reserved(std::string_view name) {
   return std::binary_search(std::begin(kReserved), std::end(kReserved), std::string_view(buf, name.size()));
 }
 
-// Length of one name part at the start of text (plain or backquoted), 0 when none.
-std::size_t partLength(std::string_view text) {
+// Bytes of one name part at the start of text (plain or backquoted) and its
+// unquoted characters; 0 when there is none.
+std::size_t partLength(std::string_view text, sql::Charset cs, std::string* unquoted = nullptr) {
+  std::size_t chars = 0;
   if (!text.empty() && text[0] == '`') {
-    for (std::size_t i = 1; i < text.size(); ++i) {
-      if (text[i] == '\0') return 0;
-      if (text[i] != '`') continue;
-      if (i + 1 < text.size() && text[i + 1] == '`') {
-        ++i;
-        continue;
+    for (std::size_t i = 1; i < text.size();) {
+      const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + i;
+      if (*p == '\0') return 0;
+      if (*p == '`') {
+        if (i + 1 < text.size() && text[i + 1] == '`') {
+          if (unquoted) *unquoted += '`';
+          i += 2;
+          ++chars;
+          continue;
+        }
+        if (i == 1 || chars > sql::kNameChars) return 0;  // `` is no name
+        return i + 1;
       }
-      return i > 1 ? i + 1 : 0;  // `` is no name
+      const std::size_t n = sql::charLength(cs, p, text.size() - i);
+      if (n == 0) return 0;
+      if (unquoted) unquoted->append(text.substr(i, n));
+      i += n;
+      ++chars;
     }
     return 0;  // no closing backquote
   }
-  std::size_t n = 0;
-  while (n < text.size() && plainByte(static_cast<unsigned char>(text[n]))) ++n;
-  return n;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + i;
+    std::size_t n = 0;
+    if (*p >= 0x80)
+      n = sql::charLength(cs, p, text.size() - i);
+    else if (plainByte(*p))
+      n = 1;
+    if (n == 0) break;
+    i += n;
+    ++chars;
+  }
+  // A byte that is no character of the set is no part of a name either.
+  if (i < text.size() && static_cast<unsigned char>(text[i]) >= 0x80) return 0;
+  if (chars > sql::kNameChars) return 0;
+  if (unquoted) unquoted->append(text.substr(0, i));
+  return i;
+}
+
+// Whether a name read from the server can stand without backquotes.
+bool plainName(std::string_view name, sql::Charset cs) {
+  // A leading digit could read as a number ("1e5"); a reserved word as syntax.
+  if (name.empty() || (name[0] >= '0' && name[0] <= '9') || reserved(name)) return false;
+  for (std::size_t i = 0; i < name.size();) {
+    const auto* p = reinterpret_cast<const unsigned char*>(name.data()) + i;
+    const std::size_t n = *p >= 0x80 ? sql::charLength(cs, p, name.size() - i) : plainByte(*p) ? 1 : 0;
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
 }
 
 }  // namespace
 
-bool isSqlName(std::string_view text, int parts) {
+namespace sql {
+
+std::vector<std::string> nameParts(std::string_view text, int parts, Charset cs) {
+  std::vector<std::string> out;
   for (int part = 1; part <= parts; ++part) {
-    const std::size_t n = partLength(text);
+    std::string name;
+    const std::size_t n = partLength(text, cs, &name);
+    if (n == 0) return {};
+    out.push_back(std::move(name));
+    text.remove_prefix(n);
+    if (text.empty()) return out;
+    if (text[0] != '.') return {};
+    text.remove_prefix(1);
+  }
+  return {};
+}
+
+bool isName(std::string_view text, int parts, Charset cs) {
+  for (int part = 1; part <= parts; ++part) {
+    const std::size_t n = partLength(text, cs);
     if (n == 0) return false;
     text.remove_prefix(n);
     if (text.empty()) return true;
@@ -98,30 +158,95 @@ bool isSqlName(std::string_view text, int parts) {
   return false;
 }
 
-void appendQuotedName(std::string& out, std::string_view name) {
-  // A leading digit could read as a number ("1e5"); a reserved word as syntax.
-  const bool plain = !name.empty() && !(name[0] >= '0' && name[0] <= '9') &&
-                     std::all_of(name.begin(), name.end(), [](char c) { return plainByte(static_cast<unsigned char>(c)); }) &&
-                     !reserved(name);
-  if (plain)
-    out += name;
-  else
-    appendBackquoted(out, name);
-}
-
-void appendBackquoted(std::string& out, std::string_view name) {
+void appendBackquoted(std::string& out, std::string_view name, Charset cs) {
   out += '`';
-  for (char c : name) {
-    if (c == '`') out += '`';
-    out += c;
+  for (std::size_t i = 0; i < name.size();) {
+    // Character by character, as the server reads the name back: a backquote
+    // byte inside a multi-byte character is not one.
+    const std::size_t n = stepLength(cs, name, i);
+    if (n == 1 && name[i] == '`') out += '`';
+    out.append(name.substr(i, n));
+    i += n;
   }
   out += '`';
 }
 
-std::string quotedName(std::string_view name) {
+void appendQuoted(std::string& out, std::string_view name, Charset cs) {
+  if (plainName(name, cs))
+    out += name;
+  else
+    appendBackquoted(out, name, cs);
+}
+
+void appendLowerCase(std::string& out, std::string_view text, const Dialect& d) {
+  text = trimValueText(text);
+  if (caseSensitiveNames()) {
+    out += text;
+    return;
+  }
+  Lexer lex(text, d);
+  for (Token t = lex.next(); t.kind != Tok::End; t = lex.next()) {
+    if (t.kind != Tok::Word && t.kind != Tok::Name) {
+      out.append(text.substr(t.begin, t.end - t.begin));
+      continue;
+    }
+    for (std::size_t i = t.begin; i < t.end;) {
+      const std::size_t n = stepLength(d.charset, text, i);
+      if (n == 1)
+        out += foldAscii(text[i]);
+      else
+        out.append(text.substr(i, n));
+      i += n;
+    }
+  }
+}
+
+std::string lowerCaseText(std::string_view text, Charset cs) {
+  text = trimValueText(text);
   std::string out;
-  appendQuotedName(out, name);
+  out.reserve(text.size());
+  const bool fold = !caseSensitiveNames();
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = stepLength(cs, text, i);
+    if (n == 1 && fold)
+      out += foldAscii(text[i]);
+    else
+      out.append(text.substr(i, n));
+    i += n;
+  }
   return out;
 }
+
+}  // namespace sql
+
+bool isSqlName(std::string_view text, int parts, long long conn) {
+  return sql::isName(text, parts, sql::dialectOf(conn).charset);
+}
+
+void appendQuotedName(std::string& out, std::string_view name, long long conn) {
+  sql::appendQuoted(out, name, sql::dialectOf(conn).charset);
+}
+
+void appendBackquoted(std::string& out, std::string_view name, long long conn) {
+  sql::appendBackquoted(out, name, sql::dialectOf(conn).charset);
+}
+
+std::string quotedName(std::string_view name, long long conn) {
+  std::string out;
+  appendQuotedName(out, name, conn);
+  return out;
+}
+
+std::string lowerCaseName(std::string_view name, long long conn) {
+  std::string out;
+  appendLowerCaseName(out, name, conn);
+  return out;
+}
+
+void appendLowerCaseName(std::string& out, std::string_view name, long long conn) {
+  sql::appendLowerCase(out, name, sql::dialectOf(conn));
+}
+
+std::string Q_LOWERCASE(const Value& name) { return lowerCaseName(name.asString()); }
 
 }  // namespace veltro

@@ -316,24 +316,6 @@ bool Q_SETPADRIGHT(const Value& on) {
 bool caseSensitiveNames() { return gCaseSensitive.load(std::memory_order_relaxed); }
 bool padRight() { return gPadRight.load(std::memory_order_relaxed); }
 
-std::string lowerCaseName(std::string_view name) {
-  std::string out;
-  appendLowerCaseName(out, name);
-  return out;
-}
 
-void appendLowerCaseName(std::string& out, std::string_view name) {
-  const std::string_view trimmed = trimValueText(name);
-  if (gCaseSensitive.load(std::memory_order_relaxed)) {
-    appendBytes(out, trimmed);
-    return;
-  }
-  appendWith(out, trimmed.size(), [&](char* at) {
-    for (char c : trimmed) *at++ = foldAscii(c);
-    return at;
-  });
-}
-
-std::string Q_LOWERCASE(const Value& name) { return lowerCaseName(name.asString()); }
 
 }  // namespace veltro

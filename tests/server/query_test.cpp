@@ -71,14 +71,15 @@ TEST_F(Query, ParserClauses) {
   EXPECT_FALSE(q->IsSingleTable());
 
   EXPECT_EQ(parsed("SELECT a FROM t WHERE (b=1)")->cWhere.asString(), "(b=1)");
-  // "(SELECT" is no keyword but the inner FROM is; the first FROM wins.
+  // A subquery's keywords open no clause, however it is spaced: the WHERE
+  // keeps it whole, so that a rebuild runs the same filter.
   q = parsed("SELECT a FROM t WHERE x IN (SELECT b FROM u)");
-  EXPECT_EQ(q->cWhere.asString(), "x IN (SELECT b");
+  EXPECT_EQ(q->cWhere.asString(), "x IN (SELECT b FROM u)");
   ASSERT_EQ(q->aTables.len(), 1u);
   EXPECT_EQ(item(q->aTables, 1), "t");
-  // A subquery written with blanks around SELECT replaces the select list.
   q = parsed("SELECT a FROM t WHERE x IN ( SELECT b FROM u )");
-  EXPECT_EQ(item(q->aColumns, 1), "b");
+  EXPECT_EQ(item(q->aColumns, 1), "a");
+  EXPECT_EQ(q->cWhere.asString(), "x IN ( SELECT b FROM u )");
 
   q = parsed("SHOW TABLES");
   EXPECT_EQ(q->aColumns.len(), 0u);

@@ -247,6 +247,8 @@ class TQuillonSrv : public Object {
   bool hostList() const;  // cHost names more than one host
   // SqlQuery's work on a statement built by the library (no copy into a Value).
   bool sendStatement(std::string_view sql);
+  // Makes the connection escape with the character set the server now reads.
+  bool followCharset(bool quiet);
   // The outcome of one run of a MultiQuery transaction list.
   enum class ListRun { Committed, Retry, Failed, Unknown };
   ListRun runList(const Array& statements, bool transaction, Value& last);

@@ -32,18 +32,21 @@ std::string sqlLiteral(const Value& value, long long conn, char kind = '\0', boo
 void appendLiteral(std::string& out, const Value& value, char kind, bool notNull, long long conn);
 
 // Names. A caller's name is accepted when it is an identifier: letters,
-// digits, "_" and "$" (and the bytes of non-ASCII characters), or any text
-// between backquotes with backquotes inside doubled; up to `parts` of them
-// joined by "." (db.table, table.column). Nothing else: no blanks, quotes,
-// comments or operators.
-bool isSqlName(std::string_view text, int parts = 2);
+// digits, "_" and "$" (and non-ASCII characters), or any text between
+// backquotes with backquotes inside doubled; up to `parts` of them joined by
+// "." (db.table, table.column), each at most 64 characters. Nothing else: no
+// blanks, quotes, comments, operators or NUL bytes. conn: the connection the
+// name is for (a server's handle()); its character set is walked character by
+// character, and a name that is not valid in it is refused. Without one (0),
+// UTF-8 where valid and any other byte as a character of its own.
+bool isSqlName(std::string_view text, int parts = 2, long long conn = 0);
 // Appends a name read from the server: as it is when it is a plain
 // identifier that is not a reserved word, else between backquotes with
-// backquotes inside doubled.
-void appendQuotedName(std::string& out, std::string_view name);
+// backquotes inside doubled (by character of conn's set).
+void appendQuotedName(std::string& out, std::string_view name, long long conn = 0);
 // Appends a name between backquotes, whatever it is, backquotes inside doubled.
-void appendBackquoted(std::string& out, std::string_view name);
-std::string quotedName(std::string_view name);
+void appendBackquoted(std::string& out, std::string_view name, long long conn = 0);
+std::string quotedName(std::string_view name, long long conn = 0);
 
 // "YYYY-MM-DD" (characters 1-4, 6-7 and the last two) to a date; the empty date when not valid.
 Date SQLDATE2CLIP(const Value& text);
@@ -79,10 +82,12 @@ bool caseSensitiveNames();
 bool padRight();
 
 // Trims leading white space and trailing spaces, and lower-cases unless
-// case-sensitive names are on.
+// case-sensitive names are on: the letters of words and backquoted names,
+// never those of a quoted text or a comment, nor a byte of a multi-byte
+// character of conn's set (0: no connection, as for isSqlName).
 std::string Q_LOWERCASE(const Value& name);
-std::string lowerCaseName(std::string_view name);
-void appendLowerCaseName(std::string& out, std::string_view name);
+std::string lowerCaseName(std::string_view name, long long conn = 0);
+void appendLowerCaseName(std::string& out, std::string_view name, long long conn = 0);
 
 // "SELECT cols FROM tables WHERE .. GROUP BY .. [WITH ROLLUP] HAVING .. ORDER BY .. LIMIT ..".
 std::string BUILDQUERY(const Value& columns = {}, const Value& tables = {}, const Value& where = {},
