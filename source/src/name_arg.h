@@ -39,12 +39,14 @@ inline std::optional<std::string> nameArg(TQuillonSrv& srv, const Value& name, c
 // A table or column name for the client library's field listing, which takes
 // names unquoted and at most kListingBytes bytes of table and column together:
 // the name's one part without its backquotes, or nothing after reporting it.
+// room: the bytes the name may take.
 inline constexpr std::size_t kListingBytes = 126;
-inline std::optional<std::string> listedName(TQuillonSrv& srv, const Value& name, const char* what = "table") {
+inline std::optional<std::string> listedName(TQuillonSrv& srv, const Value& name, const char* what,
+                                             std::size_t room = kListingBytes) {
   const auto normal = nameArg(srv, name, what, 1);
   if (!normal) return std::nullopt;
   std::vector<std::string> parts = sql::nameParts(*normal, 1, sql::dialectOf(srv.handle()).charset);
-  if (parts.size() != 1 || parts[0].size() > kListingBytes / 2) {
+  if (parts.size() != 1 || parts[0].size() > room) {
     srv.RaiseInternal(kErrNotAName, Value(std::string(what) + " name too long for the field listing: " + normal->substr(0, 80)));
     return std::nullopt;
   }

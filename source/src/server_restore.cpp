@@ -101,6 +101,7 @@ class Scanner {
   // options; no statement end, no line or versioned comment, and no SELECT
   // (CREATE ... SELECT copies another table's rows).
   bool tableBody() {
+    blockComments_ = true;
     if (!eatChar('(')) return false;
     int depth = 1;
     for (; t_.kind != sql::Tok::End && !comment_; advance()) {
@@ -118,12 +119,12 @@ class Scanner {
 
  private:
   // To the next code token; a comment is let through only as a closed /* */
-  // inside a table's definition, and remembered otherwise.
+  // in a table's definition, and remembered otherwise: it ends the statement.
   void advance() {
     for (t_ = lex_.next(); t_.kind != sql::Tok::End && !sql::isCode(t_); t_ = lex_.next()) {
       if (t_.kind == sql::Tok::Space) continue;
       const bool block = t_.kind == sql::Tok::Comment && s_[t_.begin] == '/' && t_.closed;
-      if (!block) comment_ = true;
+      if (!block || !blockComments_) comment_ = true;
     }
   }
   bool follows(sql::Tok kind) {
@@ -164,6 +165,7 @@ class Scanner {
   sql::Lexer lex_;
   sql::Token t_;
   bool comment_ = false;
+  bool blockComments_ = false;
 };
 
 // "INSERT INTO <table> (names) VALUES (literals),(literals)..." and nothing more.

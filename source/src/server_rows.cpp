@@ -139,9 +139,9 @@ Value TQuillonSrv::GetAutoIncrement(const Value& table) {
 }
 
 bool TQuillonSrv::IsAutoIncrement(const Value& column, const Value& table) {
-  const auto tbl = detail::listedName(*this, table);
+  const auto tbl = detail::listedName(*this, table, "table");
   if (!tbl) return false;
-  const auto col = detail::listedName(*this, column, "column");
+  const auto col = detail::listedName(*this, column, "column", detail::kListingBytes - tbl->size());
   if (!col) return false;
   Value res = MYSQLLISTFIELDS(hMysql, *tbl, *col);
   if (res.asInt() == 0) {

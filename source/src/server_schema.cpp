@@ -318,7 +318,7 @@ void TQuillonSrv::Compact(const Value& table) {
 
 // Column descriptions of every column of the table; an empty array on failure.
 Value TQuillonSrv::TableStructure(const Value& table) {
-  const auto name = detail::listedName(*this, table);
+  const auto name = detail::listedName(*this, table, "table");
   if (!name) return Value::array();
   Value res = MYSQLLISTFIELDS(hMysql, *name, Value());
   if (res.asInt() == 0) {

@@ -83,6 +83,20 @@ TEST(Restore, LineClassification) {
       {"SET GLOBAL general_log = 0", LineKind::Refused, nullptr},
       {"x', 'DROP TABLE t')", LineKind::Refused, nullptr},
       {"insert into t values (1)", LineKind::Refused, nullptr},
+      // Read as the server reads them: a backslash inside a backquoted name is a
+      // character, a quote inside a comment is no quote, a versioned comment is code.
+      {"CREATE TABLE `t` (`a\\` int) ENGINE=InnoDB;", LineKind::Statement, nullptr},
+      {"CREATE TABLE `t` (`a\\` int) SELECT 1 AS `a\\`", LineKind::Refused, nullptr},
+      {"CREATE TABLE `t` (a int /* ' */) SELECT User AS a FROM mysql.user /* ' */", LineKind::Refused, nullptr},
+      {"CREATE TABLE `t` (a int) /*!50000 SELECT 1 AS a */", LineKind::Refused, nullptr},
+      {"CREATE TABLE `t` (a int) /*M!100000 SELECT 1 AS a */", LineKind::Refused, nullptr},
+      {"CREATE TABLE `t` (`d` datetime /* mariadb-5.3 */) ENGINE=Aria", LineKind::Statement, nullptr},
+      {"CREATE TABLE `t` (a int))", LineKind::Refused, nullptr},
+      {"INSERT INTO `t` (`a`) VALUES ('x\\'') /* ') */", LineKind::Refused, nullptr},
+      {"INSERT INTO `t` (`a`) VALUES (1) #", LineKind::Refused, nullptr},
+      {"DROP TABLE IF EXISTS `t` /* ` */", LineKind::Refused, nullptr},
+      {"INSERT INTO `t` (`a`) VALUES (1.5e+3),(-.5),(0xFF),(X'41'),(b'1'),(_utf8mb4'x')", LineKind::Statement,
+       nullptr},
       {";", LineKind::Refused, nullptr},
   };
   for (const Case& c : cases) {
@@ -103,6 +117,8 @@ TEST(Restore, LineClassification) {
   }
   EXPECT_EQ(classifyLine("INSERT INTO `my table` (`a`) VALUES (1)", "my table").kind, LineKind::Statement);
   EXPECT_EQ(classifyLine("INSERT INTO `a``b` (`a`) VALUES (1)", "a`b").kind, LineKind::Statement);
+  EXPECT_EQ(classifyLine("INSERT INTO `a\\` (`b\\`) VALUES (1)", "a\\").kind, LineKind::Statement);
+  EXPECT_EQ(classifyLine("DROP TABLE IF EXISTS `a\\`;", "a\\").kind, LineKind::Statement);
 
   for (const char* line : {"CREATE DATABASE IF NOT EXISTS shop", "CREATE DATABASE IF NOT EXISTS `shop`;"}) {
     auto database = classifyLine(line);
