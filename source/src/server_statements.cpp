@@ -25,22 +25,46 @@ using detail::kServerGone;
 constexpr int kDefaultMultiRetries = 3;
 constexpr int kConflictPauseMs = 20;
 
-// Whether a statement opens or closes a transaction, by its first word.
+// Whether a statement opens or closes a transaction, read by the lexer: BEGIN
+// [WORK] and START TRANSACTION open one (BEGIN NOT ATOMIC is a compound
+// statement); COMMIT and ROLLBACK close it, unless AND CHAIN opens the next or
+// ROLLBACK TO a savepoint stays in it.
 enum class TxEffect { None, Begin, End };
-TxEffect transactionEffect(std::string_view sql) {
-  // Nearly every statement starts with its word; only B, S, C and R can begin one of these.
+TxEffect transactionEffect(std::string_view sql, const sql::Dialect& d) {
+  // Nearly every statement starts with its word; only these bytes can begin one of these.
   if (!sql.empty()) {
-    const char first = foldAscii(sql[0]);
-    if (first != 'b' && first != 's' && first != 'c' && first != 'r' && first != ' ' && first != '\t' &&
-        first != '\r' && first != '\n')
-      return TxEffect::None;
+    switch (foldAscii(sql[0])) {
+      case 'b': case 's': case 'c': case 'r': case ' ': case '\t': case '\r': case '\n': case '/': case '#': case '-':
+        break;
+      default:
+        return TxEffect::None;
+    }
   }
-  sql = trimValueText(sql);
-  const std::string_view word = sql.substr(0, sql.find_first_of(" \t\r\n;"));
-  if (equalsNoCase(word, "BEGIN")) return TxEffect::Begin;
-  if (equalsNoCase(word, "START")) return TxEffect::Begin;  // START TRANSACTION
-  if (equalsNoCase(word, "COMMIT") || equalsNoCase(word, "ROLLBACK")) return TxEffect::End;
-  return TxEffect::None;
+  sql::Lexer lex(sql, d);
+  auto next = [&] {
+    sql::Token t;
+    do t = lex.next(); while (t.kind != sql::Tok::End && !sql::isCode(t));
+    return t;
+  };
+  sql::Token t = next();
+  if (sql::isKeyword(sql, t, "BEGIN")) return sql::isKeyword(sql, next(), "NOT") ? TxEffect::None : TxEffect::Begin;
+  if (sql::isKeyword(sql, t, "START"))
+    return sql::isKeyword(sql, next(), "TRANSACTION") ? TxEffect::Begin : TxEffect::None;
+  const bool rollback = sql::isKeyword(sql, t, "ROLLBACK");
+  if (!rollback && !sql::isKeyword(sql, t, "COMMIT")) return TxEffect::None;
+  bool chain = false, no = false;
+  for (t = next(); t.kind != sql::Tok::End; t = next()) {
+    if (rollback && sql::isKeyword(sql, t, "TO")) return TxEffect::None;
+    if (sql::isKeyword(sql, t, "NO")) {
+      no = true;
+    } else if (sql::isKeyword(sql, t, "CHAIN")) {
+      chain = !no;
+      no = false;
+    } else if (sql::isKeyword(sql, t, "RELEASE")) {
+      no = false;
+    }
+  }
+  return chain ? TxEffect::Begin : TxEffect::End;
 }
 }  // namespace
 
@@ -142,8 +166,9 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
       return false;
     }
   }
+  const sql::Dialect dialect = sql::dialectOf(hMysql.asInt());
   // Values of later statements are escaped as the server then reads them.
-  const bool follow = !keepsCharset(sql, sql::dialectOf(hMysql.asInt()));
+  const bool follow = !keepsCharset(sql, dialect);
   if (status != 0) {
     // A statement that failed part way (a compound statement) may have
     // changed it as well. Asked after the error is reported, which reads the
@@ -159,7 +184,7 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
     CheckError();
     return false;
   }
-  switch (transactionEffect(sql)) {
+  switch (transactionEffect(sql, dialect)) {
     case TxEffect::Begin: inTransaction_ = true; break;
     case TxEffect::End: inTransaction_ = false; break;
     case TxEffect::None: break;
@@ -341,6 +366,12 @@ bool TQuillonSrv::SelectDB(const Value& name) {
   lError = false;
   if (name.isEmpty() || !name.isString()) {
     RaiseInternal(kErrNoDatabaseName);
+    return false;
+  }
+  // The client library takes the name up to its first zero byte: it would
+  // select a database the caller did not name.
+  if (name.str().find('\0') != std::string::npos) {
+    RaiseInternal(kErrNotAName, Value("database name holds a zero byte"));
     return false;
   }
   Value status = MYSQLSELECTDB(hMysql, name);

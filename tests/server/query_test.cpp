@@ -87,6 +87,41 @@ TEST_F(Query, ParserClauses) {
   EXPECT_EQ(q->cWhere.asString(), "");
   EXPECT_TRUE(q->IsCommand() == false);
 
+  // Keywords inside quoted texts, backquoted names and comments open no
+  // clause, and commas there split no list.
+  struct Case {
+    const char* sql;
+    std::vector<std::string> columns, tables;
+    const char* where;
+    const char* order;
+    const char* limit;
+  };
+  const Case cases[] = {
+      {"SELECT 'x FROM canary #' AS a, id FROM t WHERE s = 'ORDER BY x' LIMIT 5",
+       {"'x FROM canary #' AS a", " id"}, {"t"}, "s = 'ORDER BY x'", "", "5"},
+      {"SELECT `FROM`, `a,b` FROM `WHERE t` WHERE x = \"LIMIT 9\"", {"`FROM`", " `a,b`"}, {"`WHERE t`"},
+       "x = \"LIMIT 9\"", "", ""},
+      {"SELECT a FROM t /* WHERE b = 1 */ WHERE c = 'it''s' ORDER BY d", {"a"}, {"t /* WHERE b = 1 */"},
+       "c = 'it''s'", "d", ""},
+      {"SELECT a FROM t WHERE b = 'x\\' FROM canary ' ORDER BY c", {"a"}, {"t"}, "b = 'x\\' FROM canary '", "c",
+       ""},
+      {"SELECT CONCAT(a, ',', b), c FROM t, u", {"CONCAT(a, ',', b)", " c"}, {"t", " u"}, "", "", ""},
+      {"SELECT a FROM t -- WHERE x\nWHERE y = 1", {"a"}, {"t -- WHERE x\nWHERE y = 1"}, "", "", ""},
+      {"SELECT a FROM t WHERE b = '|FROM x|' LIMIT 3", {"a"}, {"t"}, "b = '|FROM x|'", "", "3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    q = parsed(c.sql);
+    std::vector<std::string> columns, tables;
+    for (const Value& v : q->aColumns.items()) columns.push_back(v.asString());
+    for (const Value& v : q->aTables.items()) tables.push_back(v.asString());
+    EXPECT_EQ(columns, c.columns);
+    EXPECT_EQ(tables, c.tables);
+    EXPECT_EQ(q->cWhere.asString(), c.where);
+    EXPECT_EQ(q->cOrder.asString(), c.order);
+    EXPECT_EQ(q->cLimit.asString(), c.limit);
+  }
+
   // Two blanks give an empty word: the cut positions shift, as written.
   q = parsed("SELECT a FROM t ORDER  BY b");  // an empty word between the blanks
   EXPECT_EQ(q->cOrder.asString(), "b");
@@ -127,6 +162,17 @@ TEST_F(Query, RebuildAndFilters) {
   });
   q->LoadQuery();
   EXPECT_EQ(loads, 1);
+
+  // A clause that ends in a line comment does not comment out the clauses
+  // the rebuild puts after it.
+  q = srv->Query("SELECT * FROM qt_people WHERE age > 30 -- adults");
+  EXPECT_EQ(q->cWhere.asString(), "age > 30 -- adults");
+  q->SetOrder("age DESC");
+  EXPECT_EQ(q->cQuery.asString(), "SELECT * FROM qt_people WHERE age > 30 -- adults\n ORDER BY age DESC");
+  EXPECT_EQ(q->RecCount(), 2);
+  EXPECT_EQ(q->FieldGet("name").asString().substr(0, 3), "Cid");
+  q->SetLimit(1);
+  EXPECT_EQ(q->RecCount(), 1);
   EXPECT_TRUE(errors.empty());
 }
 

@@ -194,6 +194,10 @@ TEST(Server, SelectDBKeepsTheCurrentDatabase) {
   EXPECT_TRUE(rec.calls->back().internal);
   EXPECT_TRUE(s->SelectDB("mysql"));
   EXPECT_EQ(s->cDBName.asString(), "mysql");
+  // A zero byte would cut the name short: "mysql" is not what was named.
+  EXPECT_FALSE(s->SelectDB(std::string("mysql\0x", 7)));
+  EXPECT_EQ(rec.calls->back().number, kErrNotAName);
+  EXPECT_EQ(s->cDBName.asString(), "mysql");
   // A reconnect opens the database selected last.
   s->ReConnect();
   EXPECT_TRUE(s->SqlQuery("SELECT 1"));
@@ -267,25 +271,41 @@ TEST(Server, LostConnectionOutsideATransactionResendsTheStatement) {
   killer->SqlQuery("DROP TABLE lost");
 }
 
+// However the transaction was opened, or kept open by a savepoint's rollback
+// or a chained commit, a lost connection inside it is reported, never hidden
+// by sending the statement again on a new connection.
 TEST(Server, LostConnectionInsideATransactionIsReported) {
-  Recorder rec;
-  ServerPtr s = connectTo(rec.block());
-  ServerPtr killer = connectTo();
-  ASSERT_TRUE(s->SqlQuery("CREATE OR REPLACE TABLE lost2 (a INT) ENGINE=InnoDB"));
-  ASSERT_TRUE(s->BeginTransaction());
-  ASSERT_TRUE(s->SqlQuery("INSERT INTO lost2 VALUES (1)"));
-  long long id = scalar(s, "SELECT CONNECTION_ID()");
-  ASSERT_TRUE(killer->SqlQuery("KILL " + std::to_string(id)));
-  EXPECT_FALSE(s->SqlQuery("INSERT INTO lost2 VALUES (2)"));
-  // Inside the transaction 2006 is not hidden: the transaction is gone.
-  EXPECT_FALSE(s->SqlQuery("INSERT INTO lost2 VALUES (3)"));
-  ASSERT_EQ(rec.calls->size(), 2u);
-  EXPECT_EQ((*rec.calls)[0].number, 2013);
-  EXPECT_EQ((*rec.calls)[1].number, 2006);
-  // Reconnected for what follows; nothing of the lost transaction was committed.
-  EXPECT_TRUE(s->SqlQuery("INSERT INTO lost2 VALUES (4)"));
-  EXPECT_EQ(scalar(killer, "SELECT COUNT(*) FROM lost2"), 1);
-  killer->SqlQuery("DROP TABLE lost2");
+  const std::vector<std::vector<std::string>> opens = {
+      {"BEGIN"},
+      {"/* opened */ start transaction"},
+      {"BEGIN WORK"},
+      {"BEGIN", "SAVEPOINT s", "ROLLBACK TO SAVEPOINT s"},
+      {"BEGIN", "COMMIT AND CHAIN"},
+      {"BEGIN", "ROLLBACK WORK AND CHAIN NO RELEASE"},
+  };
+  for (const auto& open : opens) {
+    SCOPED_TRACE(open.back());
+    Recorder rec;
+    ServerPtr s = connectTo(rec.block());
+    ServerPtr killer = connectTo();
+    ASSERT_TRUE(s->SqlQuery("CREATE OR REPLACE TABLE lost2 (a INT) ENGINE=InnoDB"));
+    for (const std::string& sql : open) ASSERT_TRUE(s->SqlQuery(sql));
+    ASSERT_TRUE(s->SqlQuery("INSERT INTO lost2 VALUES (1)"));
+    long long id = scalar(s, "SELECT CONNECTION_ID()");
+    ASSERT_TRUE(killer->SqlQuery("KILL " + std::to_string(id)));
+    EXPECT_FALSE(s->SqlQuery("INSERT INTO lost2 VALUES (2)"));
+    // Inside the transaction 2006 is not hidden: the transaction is gone.
+    EXPECT_FALSE(s->SqlQuery("INSERT INTO lost2 VALUES (3)"));
+    ASSERT_EQ(rec.calls->size(), 2u);
+    EXPECT_EQ((*rec.calls)[0].number, 2013);
+    EXPECT_EQ((*rec.calls)[1].number, 2006);
+    // Reconnected for what follows; nothing of the lost transaction was committed.
+    EXPECT_TRUE(s->SqlQuery("INSERT INTO lost2 VALUES (4)"));
+    EXPECT_EQ(scalar(killer, "SELECT COUNT(*) FROM lost2"), 1);
+    killer->SqlQuery("DROP TABLE lost2");
+    s->End();
+    killer->End();
+  }
 }
 
 TEST(Server, ServerGoneForGoodIsReportedOnce) {
