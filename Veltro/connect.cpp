@@ -34,7 +34,11 @@ ServerPtr openServer(const TablePtr& settings, bool createDatabase) {
   Value host = settingOf(settings, "mysql", "host");
   Value user = settingOf(settings, "mysql", "user");
   Value password = settingOf(settings, "mysql", "psw");
-  Value port = Value(settingNumber(settingOf(settings, "mysql", "port").asString()));
+  // A port that names no port goes on as its text, for the server object to refuse.
+  const std::string portText = settingOf(settings, "mysql", "port").asString();
+  Number portNumber;
+  std::string ignored;
+  Value port = settingPort(portText, portNumber, ignored) ? Value(portNumber) : Value(portText);
   Value database = settingOf(settings, "mysql", "dbname");
   Value flags = Value(settingNumber(settingOf(settings, "mysql", "flags").asString()));
   const Value* section = settings->find("mysql");
@@ -107,6 +111,20 @@ TablePtr readSettings(const std::string& file, std::string& problem) {
       problem = "the settings file " + path + " has no key \"" + key + "\" in section [mysql]";
       return nullptr;
     }
+  }
+  // The client library would cut a value at a zero byte, and take a port
+  // beyond 16 bits for another.
+  for (const auto& entry : *section->asTable()) {
+    if (entry.value.asString().find('\0') != std::string::npos) {
+      problem = "the settings file " + path + ": the value of \"" + entry.key + "\" in section [mysql] holds a zero byte";
+      return nullptr;
+    }
+  }
+  Number port;
+  std::string why;
+  if (!settingPort(section->asTable()->find("port")->asString(), port, why)) {
+    problem = "the settings file " + path + ": " + why;
+    return nullptr;
   }
   return settings;
 }

@@ -20,7 +20,9 @@ Value settingOf(const TablePtr& settings, const std::string& section, const std:
 
 // Reads and checks a settings file before anything else runs: nil, with
 // problem set in plain words (the file by its full path, the section, the
-// key), when the file cannot be read or lacks [mysql] or one of its keys.
+// key), when the file cannot be read or lacks [mysql] or one of its keys,
+// when a value of [mysql] holds a zero byte, or when its port is no port
+// (see settingPort).
 TablePtr readSettings(const std::string& file, std::string& problem);
 
 // A server object made ready from the section "mysql": with a non-empty key

@@ -200,6 +200,21 @@ TablePtr INIREADTEXT(std::string_view text) {
 
 Number settingNumber(std::string_view text) { return Number::leading(text); }
 
+bool settingPort(std::string_view text, Number& port, std::string& why) {
+  unsigned value = 0;
+  bool digits = text.size() <= 5;
+  for (char c : text) {
+    digits = digits && c >= '0' && c <= '9';
+    if (digits) value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (!digits || value > 65535) {
+    why = "port = \"" + std::string(text) + "\" is not a port number from 1 to 65535 (empty or 0: the default)";
+    return false;
+  }
+  port = Number::fromInt(value);
+  return true;
+}
+
 void applyConnectionSettings(const TablePtr& settings, TQuillonSrv& server) {
   const Value* found = settings ? settings->find("mysql") : nullptr;
   const Table* section = found ? found->tableOrNull() : nullptr;

@@ -23,6 +23,12 @@ TablePtr INIREADTEXT(std::string_view text);
 // one point up to the first other character; 0 when there are no digits.
 Number settingNumber(std::string_view text);
 
+// The port of a settings text: empty or "0" for the client library's default
+// (0), else a whole number from 1 to 65535 in digits. false, with why in plain
+// words, for anything else (a sign, a point, letters, a number beyond 65535),
+// which the client library would otherwise take for another port.
+bool settingPort(std::string_view text, Number& port, std::string& why);
+
 // Sets the server object's connection settings members from the optional keys
 // of section "mysql" that carry their names (charset, tls, ssl-ca, ssl-cert,
 // ssl-key, connect-timeout, read-timeout, write-timeout, socket): texts as

@@ -82,6 +82,10 @@ typedef struct VeltroBackendOps {
   int (*applyOptions)(void* conn, const VeltroConnectOptions* options);
   // The cipher of an encrypted connection; null for a plain one.
   const char* (*sslCipher)(void* conn);
+  // After a failed connect with VELTRO_TLS_REQUIRED: puts the refusal of a
+  // server that could not be made to encrypt before the login in those words
+  // (error 2026); any other error stays as it is.
+  void (*explainTlsRefusal)(void* conn);
 
   void* (*storeResult)(void* conn);
   // A result read row by row from the server (nothing held in memory); the

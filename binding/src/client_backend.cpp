@@ -1,5 +1,7 @@
 // The client-server backend: Connector/C, linked into the binding.
+#include <errmsg.h>
 #include <mysql.h>
+#include <mysql/plugin_auth.h>
 
 #include <cstring>
 
@@ -55,11 +57,67 @@ int setSeconds(MYSQL* m, enum mysql_option option, unsigned seconds) {
   return seconds ? mysql_optionsv(m, option, &seconds) : 0;
 }
 
+// Why a connection with tls = required is refused before the login.
+constexpr const char kNoTls[] = "TLS is required, but the server does not offer it";
+constexpr const char kNoPluginAuth[] =
+    "TLS is required, but the server does not offer plugin authentication, under which it is made sure of before "
+    "the login";
+
+// The client authentication plugin that tls = required logs in with. Connector/C
+// goes on unencrypted when the server offers no TLS (unless the certificate is
+// to be verified), so this plugin stands first in the login: it refuses a
+// server whose greeting offers no TLS before anything is written, and
+// otherwise sends the first packet (Connector/C starts TLS for it), after which
+// the server names the account's own plugin and the login goes on encrypted.
+// Only this plugin is allowed until then, so a greeting without plugin
+// authentication, which would make Connector/C send a password answer at once,
+// is refused too (CR_PLUGIN_NOT_ALLOWED, read by opExplainTlsRefusal).
+constexpr const char kGuardName[] = "veltro_tls_required";
+
+int guardAuthenticate(MYSQL_PLUGIN_VIO* vio, MYSQL* m) {
+  if (!(m->server_capabilities & CLIENT_SSL)) {
+    SET_CLIENT_ERROR(m, CR_SSL_CONNECTION_ERROR, "HY000", kNoTls);
+    return CR_ERROR;
+  }
+  if (vio->write_packet(vio, nullptr, 0) != 0) return CR_ERROR;
+  // Over a Unix socket Connector/C may skip TLS although the server offers it.
+  if (!mysql_get_ssl_cipher(m)) {
+    SET_CLIENT_ERROR(m, CR_SSL_CONNECTION_ERROR, "HY000", kNoTls);
+    return CR_ERROR;
+  }
+  // Encrypted from here on: the plugin the server names for the account may answer.
+  return mysql_optionsv(m, MARIADB_OPT_RESTRICTED_AUTH, nullptr) == 0 ? CR_OK : CR_ERROR;
+}
+
+// The layout of Connector/C's authentication plugin (its client_plugin.h is
+// not installed whole): the common header, then the one method.
+struct AuthPlugin {
+  st_mysql_client_plugin header;
+  int (*authenticate_user)(MYSQL_PLUGIN_VIO* vio, MYSQL* mysql);
+};
+constexpr int kAuthenticationPlugin = 2;              // MYSQL_CLIENT_AUTHENTICATION_PLUGIN
+constexpr unsigned kAuthenticationInterface = 0x0100;  // its interface version
+
+AuthPlugin guardPlugin = {{kAuthenticationPlugin, kAuthenticationInterface, kGuardName, "Veltro",
+                           "Refuses a server that offers no TLS before the login", {1, 0, 0}, "LGPL", nullptr,
+                           nullptr, nullptr, nullptr},
+                          guardAuthenticate};
+
+// Registered once, before any connection; when it cannot be, a connect with
+// tls = required fails (its plugin is not found) rather than going on unchecked.
+void registerGuard() {
+  MYSQL* m = mysql_init(nullptr);
+  if (!m) return;
+  mysql_client_register_plugin(m, &guardPlugin.header);
+  mysql_close(m);
+}
+
 // Connector/C asks for TLS when MYSQL_OPT_SSL_ENFORCE is on or any certificate
 // file is given, and goes on unencrypted when the server does not offer it
 // unless the server certificate is to be verified. So "off" passes no
-// certificate file, "preferred" only asks, and "required" is made sure of
-// after the connect (db::connect checks the cipher).
+// certificate file, "preferred" only asks, and "required" logs in through the
+// guard plugin, which refuses before the login (db::connect also checks the
+// cipher after the connect).
 int opApplyOptions(void* conn, const VeltroConnectOptions* o) {
   MYSQL* m = asConn(conn);
   int failed = 0;
@@ -75,10 +133,23 @@ int opApplyOptions(void* conn, const VeltroConnectOptions* o) {
     failed |= mysql_optionsv(m, MYSQL_OPT_SSL_ENFORCE, &enforce);
     failed |= mysql_optionsv(m, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify);
   }
+  if (o->tls == VELTRO_TLS_REQUIRED) {
+    failed |= mysql_optionsv(m, MYSQL_DEFAULT_AUTH, kGuardName);
+    failed |= mysql_optionsv(m, MARIADB_OPT_RESTRICTED_AUTH, kGuardName);
+  }
   failed |= setSeconds(m, MYSQL_OPT_CONNECT_TIMEOUT, o->connectTimeout);
   failed |= setSeconds(m, MYSQL_OPT_READ_TIMEOUT, o->readTimeout);
   failed |= setSeconds(m, MYSQL_OPT_WRITE_TIMEOUT, o->writeTimeout);
   return failed;
+}
+
+// A connect with tls = required that the guard's allow-list stopped (the
+// greeting offered no plugin authentication) is reported as the missing
+// protection it stands for.
+void opExplainTlsRefusal(void* conn) {
+  MYSQL* m = asConn(conn);
+  if (m->net.last_errno != CR_PLUGIN_NOT_ALLOWED || m->server_capabilities == 0) return;
+  SET_CLIENT_ERROR(m, CR_SSL_CONNECTION_ERROR, "HY000", (m->server_capabilities & CLIENT_SSL) ? kNoPluginAuth : kNoTls);
 }
 
 const char* opSslCipher(void* conn) { return mysql_get_ssl_cipher(asConn(conn)); }
@@ -110,11 +181,13 @@ const VeltroBackendOps* clientBackend() {
   // function-local static makes a second thread wait until it is done.
   static const VeltroBackendOps ops = [] {
     mysql_library_init(0, nullptr, nullptr);
+    veltro_client_ops::registerGuard();
     VeltroBackendOps o = veltro_client_ops::commonOps();
     o.plainEscaping = veltro_client_ops::opPlainEscaping;
     o.adoptCharset = veltro_client_ops::opAdoptCharset;
     o.applyOptions = veltro_client_ops::opApplyOptions;
     o.sslCipher = veltro_client_ops::opSslCipher;
+    o.explainTlsRefusal = veltro_client_ops::opExplainTlsRefusal;
     return o;
   }();
   thread_local ClientThread clientThread;

@@ -1,5 +1,6 @@
-// Connection settings that outlive the connect: the TLS mode's texts, and the
-// character set a statement switched the connection to.
+// Connection settings: the TLS mode's texts, the numbers a port may be, and
+// the character set a statement switched the connection to.
+#include <cmath>
 #include <string_view>
 
 #include "backend.h"
@@ -23,6 +24,16 @@ bool tlsModeOf(std::string_view text, TlsMode& mode) {
     }
   }
   return false;
+}
+
+bool portOf(const Value& port, unsigned& number) {
+  if (!port.isNumber()) return false;
+  const Number& n = port.number();
+  if (!n.isExact() && !std::isfinite(n.toDouble())) return false;
+  const std::int64_t whole = n.toInt();
+  if (whole < 0 || whole > 65535 || !(Number::fromInt(whole) == n)) return false;
+  number = static_cast<unsigned>(whole);
+  return true;
 }
 
 bool adoptCharset(Handle conn, const char* name) {

@@ -2,6 +2,7 @@
 // connections, their statements and errors, results, fields and listings.
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "backend.h"
@@ -57,6 +58,22 @@ Handle connect(const char* host, const char* user, const char* password, unsigne
   constexpr unsigned kSslConnectionError = 2026;  // CR_SSL_CONNECTION_ERROR
   flags &= ~(kClientSsl | kClientMultiStatements);
   setLastFailure(0, {});
+  // The client library takes a port as 16 bits and a text up to its first zero
+  // byte: either would connect to what the caller did not name.
+  if (port > 65535) {
+    setLastFailure(detail::kBadSettingError, "port " + std::to_string(port) + ": not a port from 1 to 65535");
+    return 0;
+  }
+  for (const auto& [name, text] : {std::pair<const char*, const std::string*>{"charset", &options.charset},
+                                   {"ssl-ca", &options.sslCa},
+                                   {"ssl-cert", &options.sslCert},
+                                   {"ssl-key", &options.sslKey},
+                                   {"socket", &options.socket}}) {
+    if (text->find('\0') != std::string::npos) {
+      setLastFailure(detail::kBadSettingError, std::string(name) + ": a zero byte in the text");
+      return 0;
+    }
+  }
   const VeltroBackendOps* ops = detail::clientBackend();
   void* conn = ops->init();
   if (!conn) {
@@ -79,8 +96,9 @@ Handle connect(const char* host, const char* user, const char* password, unsigne
   // A failed connect still yields the handle: the error is read from it.
   const bool connected =
       ops->realConnect(conn, host, user, password, database, port, textOrNull(options.socket), flags) != nullptr;
-  // The client library goes on unencrypted when the server offers no TLS and
-  // the certificate is not to be verified; a required TLS is made sure of here,
+  if (!connected && options.tls == TlsMode::Required) ops->explainTlsRefusal(conn);
+  // A required TLS is refused before the login by the client backend; this
+  // check stands behind it (a path on which the client library skipped TLS),
   // before any statement is sent.
   const bool tlsRequired = options.tls == TlsMode::Required || options.tls == TlsMode::VerifyIdentity;
   if (connected && tlsRequired && !ops->sslCipher(conn)) {

@@ -14,6 +14,7 @@ namespace veltro::db::detail {
 // Client error numbers the binding reports for failures that no connection carries.
 inline constexpr unsigned kUnknownError = 2000;      // CR_UNKNOWN_ERROR
 inline constexpr unsigned kOutOfMemoryError = 2008;  // CR_OUT_OF_MEMORY
+using db::kBadSettingError;
 
 // The last failure that no connection can report: a failed embedded start, or
 // a connection object that could not be made. Each new open attempt resets it.

@@ -11,8 +11,10 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "db_detail.h"
 #include "veltro/binding.h"
 #include "veltro/table.h"
 
@@ -94,11 +96,34 @@ db::ConnectOptions connectOptions(const Value& options) {
   return o;
 }
 
+// Why a login setting cannot be passed on as the caller named it ("" when all
+// can): a text that the client library would cut at a zero byte, a port that
+// it would wrap into 16 bits.
+std::string refusedLogin(const Value& host, const Value& user, const Value& password, const Value& port,
+                         const Value& database) {
+  for (const auto& [name, v] : {std::pair<const char*, const Value*>{"host", &host},
+                                {"user", &user},
+                                {"password", &password},
+                                {"database", &database}}) {
+    if (textView(*v).find('\0') != std::string_view::npos) return std::string(name) + ": a zero byte in the text";
+  }
+  unsigned number = 0;
+  if (port.isNumber() && !db::portOf(port, number))
+    return "port " + port.toString() + ": not a port from 1 to 65535 (0: the default)";
+  return {};
+}
+
 }  // namespace
 
 Value MYSQLCONNECT(const Value& host, const Value& user, const Value& password, const Value& port,
                    const Value& flags, const Value& database, const Value& options) {
-  const unsigned portNumber = port.isNumber() ? static_cast<unsigned>(numArg(port)) : 3306u;
+  const std::string refused = refusedLogin(host, user, password, port, database);
+  if (!refused.empty()) {
+    db::detail::setLastFailure(db::kBadSettingError, refused);
+    return Value(0);
+  }
+  unsigned portNumber = 3306;
+  db::portOf(port, portNumber);
   const unsigned long flagBits = flags.isNumber() ? static_cast<std::uint32_t>(numArg(flags)) : 0ul;
   return Value(db::connect(textArg(host), textArg(user), textArg(password), portNumber, flagBits,
                            textArg(database), connectOptions(options)));

@@ -78,21 +78,23 @@ bool parseEntry(std::string_view entry, HostEntry& h, std::string& why) {
 
 }  // namespace
 
-bool splitHostPort(std::string_view text, std::string& host, unsigned& port) {
-  text = trimmed(text);
-  HostEntry h;
-  std::string why;
-  if (text.empty() || !parseEntry(text, h, why) || h.port == 0) return false;
-  host = std::move(h.host);
-  port = h.port;
-  return true;
-}
-
 bool parseHostList(std::string_view text, std::vector<HostEntry>& hosts, std::string& why) {
   hosts.clear();
+  // The client library would cut a host at a zero byte.
+  if (text.find('\0') != std::string_view::npos) {
+    why = "a zero byte in a host";
+    return false;
+  }
   if (!isHostList(text)) {
+    // A host without a port, and a bare IPv6 address, are taken as given.
+    const std::string_view entry = trimmed(text);
+    const std::size_t colon = entry.find(':');
+    if (entry.empty() || (entry.front() != '[' && (colon == std::string_view::npos || colon != entry.rfind(':')))) {
+      hosts.push_back({std::string(text), 0});
+      return true;
+    }
     HostEntry h;
-    if (!splitHostPort(text, h.host, h.port)) h = {std::string(text), 0};
+    if (!parseEntry(entry, h, why)) return false;
     hosts.push_back(std::move(h));
     return true;
   }

@@ -12,14 +12,11 @@ struct HostEntry {
   unsigned port = 0;  // 0: the port given beside the list
 };
 
-// One host written "host:port" or "[address]:port": true with the two parts;
-// false for anything else (a bare host or IPv6 address, taken as given).
-bool splitHostPort(std::string_view text, std::string& host, unsigned& port);
-
-// The hosts of a list, in order. A text without a comma is one host: split
-// by splitHostPort, else taken as given. An IPv6 address with a port is written in
-// brackets ("[::1]:3306"). false, with why set, for an empty entry or a port
-// that is not a number from 1 to 65535.
+// The hosts of a list, in order. A text without a comma is one host: a host
+// without a colon, or a bare IPv6 address, is taken as given; "host:port",
+// "[address]" and "[address]:port" are split. An IPv6 address with a port is
+// written in brackets ("[::1]:3306"). false, with why set, for an empty entry
+// or a port that is not a number from 1 to 65535 (in a list or alone).
 bool parseHostList(std::string_view text, std::vector<HostEntry>& hosts, std::string& why);
 
 // Whether a host text is a list of more than one host.

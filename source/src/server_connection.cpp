@@ -2,6 +2,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "veltro/binding.h"
@@ -40,6 +41,7 @@ std::string badSetting(const TQuillonSrv& srv) {
   for (const Setting& s : kSettings) {
     const Value& v = srv.*s.value;
     if (v.isNil() || (v.isString() && v.str().empty())) continue;
+    if (v.isString() && v.str().find('\0') != std::string::npos) return std::string(s.member) + ": a zero byte in the text";
     const std::string named = std::string(s.member) + " = " + (v.isString() ? "\"" + v.str() + "\"" : v.toString());
     if (s.seconds) {
       if (!v.isNumber() || v.asNumber().isNegative()) return named + ": not a number of seconds";
@@ -53,12 +55,42 @@ std::string badSetting(const TQuillonSrv& srv) {
   return {};
 }
 
-// Reports the first bad setting (kErrBadSetting); false when there is one.
-bool settingsGood(TQuillonSrv& srv) {
-  const std::string bad = badSetting(srv);
+// What is wrong with the first bad login setting of a connect ("" when all are
+// good): a text holding a zero byte (the client library would cut it there), a
+// port that is not a whole number from 0 to 65535 (it would wrap into 16
+// bits), a host text with a malformed entry. nil keeps the default.
+std::string badLogin(const Value& host, const Value& user, const Value& password, const Value& port,
+                     const Value& database) {
+  static_assert(kErrBadSetting == static_cast<int>(db::kBadSettingError));
+  for (const auto& [member, v] : {std::pair<const char*, const Value*>{"cHost", &host},
+                                  {"cUser", &user},
+                                  {"cPassword", &password},
+                                  {"cDBName", &database}}) {
+    if (v->isString() && v->str().find('\0') != std::string::npos) return std::string(member) + ": a zero byte in the text";
+  }
+  unsigned number = 0;
+  if (!port.isNil() && !db::portOf(port, number))
+    return "nPort = " + (port.isString() ? "\"" + port.str() + "\"" : port.toString()) +
+           ": not a port from 1 to 65535 (0 or nil: the default)";
+  std::vector<detail::HostEntry> hosts;
+  std::string why;
+  if (host.isString() && !detail::parseHostList(host.str(), hosts, why)) return "cHost = \"" + host.str() + "\": " + why;
+  return {};
+}
+
+// Reports a bad setting (kErrBadSetting); false when there is one.
+bool reportedGood(TQuillonSrv& srv, const std::string& bad) {
   if (bad.empty()) return true;
   srv.RaiseInternal(kErrBadSetting, Value(bad));
   return false;
+}
+
+bool settingsGood(TQuillonSrv& srv) { return reportedGood(srv, badSetting(srv)); }
+
+// The first bad setting of the stored ones, login included ("" when all are good).
+std::string badStored(const TQuillonSrv& srv) {
+  std::string bad = badSetting(srv);
+  return bad.empty() ? badLogin(srv.cHost, srv.cUser, srv.cPassword, srv.nPort, srv.cDBName) : bad;
 }
 
 // The settings as MYSQLCONNECT's keyed table.
@@ -121,14 +153,15 @@ Value TQuillonSrv::Connect(const Value& host, const Value& user, const Value& pa
   const Value& portNumber = port.isNil() ? nPort : port;
   const Value& flagBits = flags.isNil() ? nFlags : flags;
   const Value& schema = database.isNil() ? cDBName : database;
+  if (!reportedGood(*this, badLogin(target, login, secret, portNumber, schema))) return Value(0);
   // One host without cluster options is connected as given, with no question asked of it.
   if ((target.isString() && detail::isHostList(target.str())) || lReadYourWrites.asBool())
     return connectFirstReady(target, login, secret, portNumber, flagBits, schema, connectOptions(*this));
-  std::string oneHost;
-  unsigned onePort = 0;
-  const bool split = target.isString() && detail::splitHostPort(target.str(), oneHost, onePort);
-  return MYSQLCONNECT(split ? Value(oneHost) : target, login, secret,
-                      split ? Value(static_cast<long long>(onePort)) : portNumber, flagBits, schema,
+  std::vector<detail::HostEntry> hosts;
+  std::string why;
+  const bool split = target.isString() && detail::parseHostList(target.str(), hosts, why) && hosts.front().port != 0;
+  return MYSQLCONNECT(split ? Value(hosts.front().host) : target, login, secret,
+                      split ? Value(static_cast<long long>(hosts.front().port)) : portNumber, flagBits, schema,
                       connectOptions(*this));
 }
 
@@ -138,11 +171,11 @@ void TQuillonSrv::ReConnect() {
   detail::FlagScope guard(reconnecting_);
   inTransaction_ = false;
   ++lostConnections_;
-  if (!embedded_ && !badSetting(*this).empty()) {
+  if (!embedded_ && !badStored(*this).empty()) {
     // Settings changed since the connect: reported once, not on each attempt.
     if (hMysql.asInt() > 0) db::close(hMysql.asInt());
     hMysql = 0;
-    settingsGood(*this);
+    reportedGood(*this, badStored(*this));
     return;
   }
   // A node of a host list that lost its connection is tried last.

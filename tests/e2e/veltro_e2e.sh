@@ -279,6 +279,8 @@ settings_case() {  # NAME EXPECTED-TEXT PREPARE-COMMAND
 settings_case "missing settings file" "the settings file @DIR@/connect.ini does not exist" "rm connect.ini"
 settings_case "missing section" "has no section [mysql]" "sed -i 's/^\\[mysql\\]/[other]/' connect.ini"
 settings_case "missing key" 'has no key "psw" in section [mysql]' "sed -i '/^psw = /d' connect.ini"
+settings_case "port out of range" 'port = "70000" is not a port number' "sed -i 's/^port = .*/port = 70000/' connect.ini"
+settings_case "port not a number" 'port = "33o6" is not a port number' "sed -i 's/^port = .*/port = 33o6/' connect.ini"
 
 # --- no terminal to draw on: refused with exit code 2 ---------------------------------------
 dir=$(run_dir dumb)

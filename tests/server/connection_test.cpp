@@ -3,6 +3,8 @@
 // statement changes it), flags the library refuses, the socket and timeouts.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,19 +23,21 @@ using testing::SideConnection;
 using Members = std::vector<std::pair<std::string, Value>>;
 
 struct Login {
-  std::string host = serverEnv().host;
-  std::string user = serverEnv().user;
+  Value host = serverEnv().host;
+  Value user = serverEnv().user;
   Value flags = 0;
+  Value password = serverEnv().password;
+  Value port = static_cast<int>(serverEnv().port);
+  Value database = serverEnv().database;
 };
 
 ServerPtr open(const Recorder& rec, const Members& members, const Login& login = {}) {
-  const auto& env = serverEnv();
   ServerPtr s = TQuillonSrv::create();
   for (const auto& [name, value] : members) {
     s->send("_" + name, value);
     EXPECT_TRUE(s->send(name) == value) << name;
   }
-  s->New(login.host, login.user, env.password, static_cast<int>(env.port), login.flags, env.database, rec.block());
+  s->New(login.host, login.user, login.password, login.port, login.flags, login.database, rec.block());
   return s;
 }
 
@@ -137,12 +141,33 @@ TEST(Connection, BindingOptionsTable) {
   }
 }
 
-// A setting the library does not know is reported with 9029 before anything
-// is sent: the server sees no connection attempt.
+// A setting the library does not know, or one the client library would take
+// for another (a port wrapped into 16 bits, a text cut at a zero byte), is
+// reported with 9029 before anything is sent: the server sees no connection
+// attempt. MYSQLCONNECT refuses the same login values by its result.
 TEST(Connection, BadSettingsSendNothing) {
+  const auto& env = serverEnv();
+  auto withZero = [](const std::string& text) { return Value(text + std::string("\0ignored", 8)); };
+  auto port = [](const Value& number) {
+    Login login;
+    login.port = number;
+    return login;
+  };
+  auto zeroIn = [&](Value Login::*field) {
+    Login login;
+    login.*field = withZero((login.*field).asString());
+    return login;
+  };
+  auto host = [](const std::string& text) {
+    Login login;
+    login.host = text;
+    return login;
+  };
   struct Case {
     Members members;
     std::string named;  // what the report names
+    Login login = {};
+    bool binding = false;  // MYSQLCONNECT refuses the login too
   };
   const std::vector<Case> cases = {
       {{{"cTls", "requierd"}}, "cTls = \"requierd\""},
@@ -152,17 +177,36 @@ TEST(Connection, BadSettingsSendNothing) {
       {{{"nConnectTimeout", -1}}, "nConnectTimeout = -1"},
       {{{"nWriteTimeout", true}}, "nWriteTimeout"},
       {{{"cCharset", 7}}, "cCharset = 7"},
+      {{{"cSocket", withZero(env.socket)}}, "cSocket: a zero byte", host("localhost")},
+      {{{"cSslCa", withZero(env.sslCa)}, {"cTls", "required"}}, "cSslCa: a zero byte"},
+      {{{"cCharset", withZero("utf8mb4")}}, "cCharset: a zero byte"},
+      {{}, "nPort = 65536", port(65536), true},
+      {{}, "nPort = " + std::to_string(4294967296LL + env.port), port(4294967296LL + env.port), true},
+      {{}, "nPort = -1", port(-1), true},
+      {{}, "nPort = " + std::to_string(env.port) + ".5", port(env.port + 0.5), true},
+      {{}, "nPort", port(std::nan("")), true},
+      {{}, "nPort", port(std::numeric_limits<double>::infinity()), true},
+      {{}, "nPort = \"" + std::to_string(env.port) + "\"", port(std::to_string(env.port))},
+      {{}, "cHost: a zero byte", host(std::string("127.0.0.1\0evil", 14)), true},
+      {{}, "cUser: a zero byte", zeroIn(&Login::user), true},
+      {{}, "cPassword: a zero byte", zeroIn(&Login::password), true},
+      {{}, "cDBName: a zero byte", zeroIn(&Login::database), true},
+      {{}, "cHost = \"127.0.0.1:99999\"", host("127.0.0.1:99999")},
+      {{}, "cHost = \"127.0.0.1:0\"", host("127.0.0.1:0")},
+      {{}, "cHost", host("127.0.0.1:" + std::to_string(env.port) + ",h:99999")},
+      {{}, "cHost", host("127.0.0.1:" + std::to_string(env.port) + ",h:33o6")},
   };
   SideConnection side;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.named);
     const std::string before = side.rows("SHOW GLOBAL STATUS LIKE 'Connections'")[0][1];
     Recorder rec;
-    ServerPtr s = open(rec, c.members);
+    ServerPtr s = open(rec, c.members, c.login);
     ASSERT_EQ(rec.numbers(), std::vector<long long>{kErrBadSetting});
     EXPECT_TRUE(rec.calls->front().internal);
-    EXPECT_NE(rec.calls->front().extra.asString().find(c.named), std::string::npos)
-        << rec.calls->front().extra.asString();
+    const std::string why = rec.calls->front().extra.asString();
+    EXPECT_NE(why.find(c.named), std::string::npos) << why;
+    EXPECT_EQ(why.find(env.password), std::string::npos) << why;
     EXPECT_EQ(s->handle(), 0);
     EXPECT_TRUE(s->lError.asBool());
     // Connect and ReConnect check the same way, and send nothing either.
@@ -170,7 +214,57 @@ TEST(Connection, BadSettingsSendNothing) {
     s->ReConnect();
     EXPECT_EQ(s->handle(), 0);
     EXPECT_EQ(rec.numbers(), (std::vector<long long>{kErrBadSetting, kErrBadSetting, kErrBadSetting}));
+    if (c.binding) {
+      const Value h = MYSQLCONNECT(c.login.host, c.login.user, c.login.password, c.login.port, 0, c.login.database);
+      EXPECT_EQ(h.asInt(), 0);
+      EXPECT_EQ(MYSQLGETERRNO(h).asInt(), kErrBadSetting);
+      EXPECT_FALSE(MYSQLERROR(h).asString().empty());
+    }
     EXPECT_EQ(side.rows("SHOW GLOBAL STATUS LIKE 'Connections'")[0][1], before);
+  }
+  const std::string before = side.rows("SHOW GLOBAL STATUS LIKE 'Connections'")[0][1];
+  {
+    SCOPED_TRACE("Connect's own arguments");
+    Recorder rec;
+    ServerPtr s = TQuillonSrv::create();
+    s->bOnError = rec.block();
+    EXPECT_EQ(s->Connect(env.host, env.user, env.password, 65536 + static_cast<long long>(env.port)).asInt(), 0);
+    EXPECT_EQ(s->Connect(env.host, env.user, env.password, static_cast<int>(env.port), 0, withZero(env.database))
+                  .asInt(),
+              0);
+    EXPECT_EQ(rec.numbers(), (std::vector<long long>{kErrBadSetting, kErrBadSetting}));
+  }
+  {
+    SCOPED_TRACE("the binding's typed connect");
+    db::ConnectOptions zeroSocket;
+    zeroSocket.socket = withZero(env.socket).asString();
+    for (const auto& [port, options] : {std::pair<unsigned, db::ConnectOptions>{65536 + env.port, {}},
+                                        {env.port, zeroSocket}}) {
+      const db::Handle h = db::connect(env.host.c_str(), env.user.c_str(), env.password.c_str(), port, 0,
+                                       env.database.c_str(), options);
+      EXPECT_EQ(h, 0);
+      EXPECT_EQ(db::errnum(0), db::kBadSettingError);
+    }
+    Value options = Value::table();
+    options.asTable()->set("ssl-ca", withZero(env.sslCa));
+    options.asTable()->set("tls", "required");
+    const Value h = MYSQLCONNECT(env.host, env.user, env.password, static_cast<int>(env.port), 0, env.database, options);
+    EXPECT_EQ(h.asInt(), 0);
+    EXPECT_EQ(MYSQLGETERRNO(h).asInt(), kErrBadSetting);
+  }
+  EXPECT_EQ(side.rows("SHOW GLOBAL STATUS LIKE 'Connections'")[0][1], before);
+  {
+    SCOPED_TRACE("0 and nil still mean the default port");
+    for (const Value& p : {Value(0), Value()}) {
+      Recorder rec;
+      Login login;
+      login.host = "localhost";
+      login.port = p;
+      ServerPtr s = open(rec, {{"cSocket", env.socket}}, login);
+      EXPECT_EQ(rec.numbers(), std::vector<long long>{}) << s->ErrorTxt();
+      EXPECT_GT(s->handle(), 0);
+      s->End();
+    }
   }
 }
 

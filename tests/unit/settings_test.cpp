@@ -236,6 +236,35 @@ TEST_F(IniRead, SelfIncludeEnds) {
   EXPECT_EQ(at(twice, "MAIN", "a1"), "1");  // b includes a, which starts in "MAIN"
 }
 
+// The port of connect.ini: digits from 0 to 65535, or nothing; anything the
+// client library would take for another port is refused in plain words.
+TEST_F(IniRead, PortOfSectionMysql) {
+  struct Case {
+    const char* line;
+    long long port;  // -1: refused
+  };
+  for (const Case& c : {Case{"port = 3306", 3306}, Case{"port =", 0}, Case{"port = 0", 0},
+                        Case{"port = 65535", 65535}, Case{"port = 1", 1}, Case{"port = 00080", 80},
+                        Case{"port = 65536", -1}, Case{"port = 4294970602", -1}, Case{"port = -1", -1},
+                        Case{"port = 3306.5", -1}, Case{"port = 33o6", -1}, Case{"port = 3306x", -1},
+                        Case{"port = +3306", -1}, Case{"port = 3 306", -1}, Case{"port = 1e3", -1},
+                        Case{"port = 999999", -1}}) {
+    SCOPED_TRACE(c.line);
+    const TablePtr map = INIREAD(write("connect.ini", std::string("[mysql]\r\nhost = h\r\n") + c.line + "\r\n"));
+    Number port = Number::fromInt(-7);
+    std::string why;
+    const bool good = settingPort(at(map, "mysql", "port"), port, why);
+    EXPECT_EQ(good, c.port >= 0) << why;
+    if (good) {
+      EXPECT_EQ(port, Number::fromInt(c.port));
+    } else {
+      EXPECT_NE(why.find("\"" + at(map, "mysql", "port") + "\" is not a port number from 1 to 65535"), std::string::npos)
+          << why;
+      EXPECT_EQ(port, Number::fromInt(-7));
+    }
+  }
+}
+
 // The optional connection keys of [mysql] onto the server object's members.
 TEST(ConnectionSettings, KeysOfSectionMysql) {
   struct Case {

@@ -99,13 +99,26 @@ struct ConnectOptions {
   std::string socket;  // the Unix socket, used when the host is "localhost" (or null)
 };
 
+// The error number of a connection setting refused before anything is sent
+// (the server object reports the same number as kErrBadSetting).
+inline constexpr unsigned kBadSettingError = 9029;
+
+// The port a number names: a whole number from 0 to 65535 (0: the client
+// library's default); false for any other number (negative, fractional, not a
+// number, beyond 65535) and for a value that is not a number.
+bool portOf(const Value& port, unsigned& number);
+
 // Connections. connect() returns a handle also when the connect failed (the
 // error is readable on it); 0 when no connection object could be made, when
-// the options could not be applied, or when TLS was required and the
-// connection came out unencrypted (the reason readable through errnum(0) /
-// error(0)). port 0 lets the client library choose its default. The flags
-// never switch on multi-statement mode (65536) nor TLS (2048, which the tls
-// setting decides): both bits are cleared.
+// the options could not be applied, when a setting is refused (a port above
+// 65535 or an option text holding a zero byte: kBadSettingError), or when TLS
+// was required and the connection came out unencrypted (the reason readable
+// through errnum(0) / error(0)). With TlsMode::Required a server that does
+// not offer TLS is refused before the login (error 2026), whether the
+// connection is refused by handle 0 or by the handle's error. port 0 lets the
+// client library choose its default. The flags never switch on
+// multi-statement mode (65536) nor TLS (2048, which the tls setting decides):
+// both bits are cleared.
 Handle connect(const char* host, const char* user, const char* password, unsigned port,
                unsigned long flags, const char* database, const ConnectOptions& options);
 inline Handle connect(const char* host, const char* user, const char* password, unsigned port,
@@ -213,7 +226,11 @@ namespace veltro {
 // "tls", "ssl-ca", "ssl-cert", "ssl-key", "socket" (texts) and
 // "connect-timeout", "read-timeout", "write-timeout" (seconds). A "tls" text
 // that tlsModeOf does not know asks for the strictest mode, verify-identity,
-// so that a misspelt setting never connects unencrypted.
+// so that a misspelt setting never connects unencrypted. A host, user,
+// password or database text, or an option text, that holds a zero byte, and a
+// port number that portOf refuses, connect nowhere: 0, with errnum(0)
+// kBadSettingError and the reason in error(0). A port that is not a number
+// means 3306.
 Value MYSQLCONNECT(const Value& host = {}, const Value& user = {}, const Value& password = {},
                    const Value& port = {}, const Value& flags = {}, const Value& database = {},
                    const Value& options = {});

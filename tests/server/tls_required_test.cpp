@@ -1,0 +1,415 @@
+// tls = required against a man in the middle: a relay on loopback between the
+// client and the throwaway server that can clear capability bits in the
+// server's greeting and records every byte the client sends. A server that
+// offers no TLS is refused before the login, on every path a connection is
+// made: the server object's New, a host list, a reconnect, and the binding.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "server_support.h"
+#include "veltro/table.h"
+
+namespace veltro {
+namespace {
+
+using testing::Recorder;
+using testing::serverEnv;
+using testing::SideConnection;
+
+// Capability bits of the greeting.
+constexpr unsigned kClientSsl = 0x0800;
+constexpr unsigned kClientPluginAuth = 0x80000;
+constexpr unsigned kSslConnectionError = 2026;
+
+// Forwards each client connection to the test server, one after the other,
+// and keeps the bytes each client sent. The bits of strip() are cleared in the
+// capabilities of the greeting each connection gets.
+class Relay {
+ public:
+  explicit Relay(unsigned strip) : strip_(strip) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        ::listen(listener_, 8) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+        ::pipe(stop_) != 0) {
+      ADD_FAILURE() << "the relay could not listen: " << std::strerror(errno);
+      return;
+    }
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~Relay() {
+    if (thread_.joinable()) {
+      const char byte = 0;
+      EXPECT_EQ(::write(stop_[1], &byte, 1), 1);
+      thread_.join();
+    }
+    for (int fd : {listener_, stop_[0], stop_[1]})
+      if (fd >= 0) ::close(fd);
+  }
+  Relay(const Relay&) = delete;
+  Relay& operator=(const Relay&) = delete;
+
+  unsigned port() const { return port_; }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  // The greeting bits cleared for the connections accepted from now on.
+  void strip(unsigned bits) { strip_ = bits; }
+  // Client connections accepted so far.
+  std::size_t accepted() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sent_.size();
+  }
+  // The bytes each client connection sent, once count of them have ended.
+  std::vector<std::string> clientBytes(std::size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ended_changed_.wait(lock, [&] { return ended_ >= count; });
+    return sent_;
+  }
+
+ private:
+  // Waits for one of fds to be readable, or for the stop; false on the stop.
+  bool wait(std::vector<pollfd>& fds) {
+    fds.push_back({stop_[0], POLLIN, 0});
+    for (pollfd& p : fds) p.revents = 0;
+    while (::poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno != EINTR) return false;
+    }
+    const bool stopped = fds.back().revents != 0;
+    fds.pop_back();
+    return !stopped;
+  }
+
+  void run() {
+    for (;;) {
+      std::vector<pollfd> fds = {{listener_, POLLIN, 0}};
+      if (!wait(fds)) return;
+      const int client = ::accept(listener_, nullptr, nullptr);
+      if (client < 0) continue;
+      std::size_t index;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        index = sent_.size();
+        sent_.emplace_back();
+      }
+      const bool stopped = !serve(client, index);
+      ::close(client);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++ended_;
+      }
+      ended_changed_.notify_all();
+      if (stopped) return;
+    }
+  }
+
+  static bool sendAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  static bool readExactly(int fd, char* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t n = ::recv(fd, data, size, 0);
+      if (n <= 0) return false;
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  // The server's greeting with the strip bits cleared from its capabilities:
+  // after the protocol version, the version text and its zero byte, the
+  // connection id (4), the first scramble part (8) and a filler byte come the
+  // low two bytes; the high two follow the character set (1) and status (2).
+  void rewriteGreeting(std::string& payload) const {
+    const std::size_t versionEnd = payload.find('\0', 1);
+    const std::size_t low = versionEnd + 1 + 4 + 8 + 1;
+    if (versionEnd == std::string::npos || payload.size() < low + 7) {
+      ADD_FAILURE() << "the relay read no greeting";
+      return;
+    }
+    auto byte = [&](std::size_t at) { return static_cast<unsigned>(static_cast<unsigned char>(payload[at])); };
+    unsigned caps = byte(low) | byte(low + 1) << 8 | byte(low + 5) << 16 | byte(low + 6) << 24;
+    caps &= ~strip_.load();
+    payload[low] = static_cast<char>(caps & 0xff);
+    payload[low + 1] = static_cast<char>(caps >> 8 & 0xff);
+    payload[low + 5] = static_cast<char>(caps >> 16 & 0xff);
+    payload[low + 6] = static_cast<char>(caps >> 24 & 0xff);
+  }
+
+  // Relays one client until either side ends; false when the relay was stopped.
+  bool serve(int client, std::size_t index) {
+    const auto& env = serverEnv();
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(env.port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    char header[4];
+    if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        !readExactly(server, header, sizeof header)) {
+      ADD_FAILURE() << "the relay could not reach the test server";
+      if (server >= 0) ::close(server);
+      return true;
+    }
+    auto byte = [&](int at) { return static_cast<std::size_t>(static_cast<unsigned char>(header[at])); };
+    std::string greeting(byte(0) | byte(1) << 8 | byte(2) << 16, '\0');
+    bool open = readExactly(server, greeting.data(), greeting.size());
+    if (open) {
+      rewriteGreeting(greeting);
+      open = sendAll(client, header, sizeof header) && sendAll(client, greeting.data(), greeting.size());
+    }
+    bool stopped = false;
+    char buffer[16384];
+    while (open) {
+      std::vector<pollfd> fds = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+      if (!wait(fds)) {
+        stopped = true;
+        break;
+      }
+      if (fds[0].revents != 0) {
+        const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          sent_[index].append(buffer, static_cast<std::size_t>(n));
+        }
+        open = sendAll(server, buffer, static_cast<std::size_t>(n));
+      }
+      if (open && fds[1].revents != 0) {
+        const ssize_t n = ::recv(server, buffer, sizeof buffer, 0);
+        open = n > 0 && sendAll(client, buffer, static_cast<std::size_t>(n));
+      }
+    }
+    ::close(server);
+    return !stopped;
+  }
+
+  std::atomic<unsigned> strip_;
+  int listener_ = -1;
+  int stop_[2] = {-1, -1};
+  unsigned port_ = 0;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable ended_changed_;
+  std::vector<std::string> sent_;
+  std::size_t ended_ = 0;
+};
+
+bool contains(const std::string& bytes, const std::string& part) { return bytes.find(part) != std::string::npos; }
+
+// Column col of the first row of a statement on a server object.
+std::string ask(const ServerPtr& s, const std::string& sql, unsigned col = 0) {
+  if (!s->SqlQuery(sql)) return "<failed>";
+  const db::Handle res = db::storeResult(s->handle());
+  db::RowView row;
+  std::string out = db::fetchRow(res, row) && col < row.count ? std::string(row.at(col)) : "<no row>";
+  db::freeResult(res);
+  return out;
+}
+
+std::string cipherOf(const ServerPtr& s) { return ask(s, "SHOW SESSION STATUS LIKE 'Ssl_cipher'", 1); }
+
+// The reports of a server object, each with the error text it had then.
+struct TextRecorder : Recorder {
+  std::shared_ptr<std::vector<std::string>> texts = std::make_shared<std::vector<std::string>>();
+  Value block() const {
+    auto c = calls;
+    auto t = texts;
+    return Value(Callable([c, t](Args a) -> Value {
+      c->push_back({argAt(a, 1).asInt(), argAt(a, 2).asBool(), argAt(a, 3)});
+      t->push_back(argAt(a, 0).asObjectOf<TQuillonSrv>()->ErrorTxt());
+      return {};
+    }));
+  }
+};
+
+ServerPtr openWithTls(const TextRecorder& rec, const std::string& host, unsigned port, const std::string& tls,
+                      const std::string& ca = {}) {
+  const auto& env = serverEnv();
+  ServerPtr s = TQuillonSrv::create();
+  s->cTls = tls;
+  if (!ca.empty()) s->cSslCa = ca;
+  s->New(host, env.user, env.password, static_cast<int>(port), 0, env.database, rec.block());
+  return s;
+}
+
+void needTls() {
+  ASSERT_FALSE(serverEnv().sslCa.empty()) << "VELTRO_TEST_SSL_CA is not set: start the server with scripts/testserver.sh";
+}
+
+// Each case once through the server object and once through the binding's
+// connect, each on a relay of its own.
+TEST(TlsRequired, AServerWithoutTlsIsRefusedBeforeTheLogin) {
+  needTls();
+  const auto& env = serverEnv();
+  struct Case {
+    const char* what;
+    unsigned strip;    // greeting bits the relay clears
+    std::string tls;
+    bool connects;     // encrypted when it connects, except under preferred
+  };
+  const std::vector<Case> cases = {
+      {"required, TLS taken from the greeting", kClientSsl, "required", false},
+      {"required, TLS and plugin authentication taken", kClientSsl | kClientPluginAuth, "required", false},
+      {"required, plugin authentication taken", kClientPluginAuth, "required", false},
+      {"verify-identity, TLS taken", kClientSsl, "verify-identity", false},
+      {"required, the greeting as the server sent it", 0, "required", true},
+      {"preferred, TLS taken: the relay sees the login", kClientSsl, "preferred", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string ca = c.tls == "verify-identity" ? env.sslCa : std::string();
+    std::string sent;
+    {
+      SCOPED_TRACE("server object");
+      Relay relay(c.strip);
+      TextRecorder rec;
+      ServerPtr s = openWithTls(rec, "127.0.0.1", relay.port(), c.tls, ca);
+      if (c.connects) {
+        ASSERT_EQ(rec.numbers(), std::vector<long long>{}) << s->ErrorTxt();
+        EXPECT_EQ(cipherOf(s).empty(), c.tls == "preferred");
+        EXPECT_EQ(ask(s, "SELECT SUBSTRING_INDEX(USER(), '@', 1)"), env.user);
+      } else {
+        ASSERT_EQ(rec.numbers(), std::vector<long long>{kSslConnectionError});
+        const std::string text = rec.texts->front();
+        EXPECT_NE(text.find(c.tls == "required" ? "TLS is required" : "SSL"), std::string::npos) << text;
+        EXPECT_EQ(s->handle(), 0);
+        EXPECT_TRUE(s->lError.asBool());
+      }
+      s->End();
+      sent = relay.clientBytes(1).at(0);
+    }
+    if (!c.connects) {
+      EXPECT_EQ(sent.size(), 0u) << "the client wrote to a server that offers no TLS";
+    } else if (c.tls == "preferred") {
+      EXPECT_TRUE(contains(sent, env.user)) << "the relay did not take TLS away";
+    } else {
+      EXPECT_FALSE(contains(sent, env.user)) << "the login went unencrypted";
+    }
+    {
+      SCOPED_TRACE("binding");
+      Relay relay(c.strip);
+      db::ConnectOptions options;
+      ASSERT_TRUE(db::tlsModeOf(c.tls, options.tls));
+      options.sslCa = ca;
+      const db::Handle h = db::connect("127.0.0.1", env.user.c_str(), env.password.c_str(), relay.port(), 0,
+                                       env.database.c_str(), options);
+      if (c.connects) {
+        ASSERT_GT(h, 0);
+        EXPECT_EQ(db::errnum(h), 0u) << db::error(h);
+      } else {
+        EXPECT_EQ(db::errnum(h), kSslConnectionError) << db::error(h);
+        EXPECT_NE(db::error(h).find(c.tls == "required" ? "TLS is required" : "SSL"), std::string::npos)
+            << db::error(h);
+      }
+      db::close(h);
+      sent = relay.clientBytes(1).at(0);
+    }
+    if (!c.connects) {
+      EXPECT_EQ(sent.size(), 0u) << "the client wrote to a server that offers no TLS";
+    }
+  }
+}
+
+// Straight to the server, which offers TLS: required connects encrypted, as
+// either account.
+TEST(TlsRequired, TheServerItselfConnectsEncrypted) {
+  needTls();
+  const auto& env = serverEnv();
+  for (const std::string& user : {env.user, env.tlsUser}) {
+    SCOPED_TRACE(user);
+    ASSERT_FALSE(user.empty()) << "VELTRO_TEST_TLS_USER is not set";
+    Recorder rec;
+    ServerPtr s = TQuillonSrv::create();
+    s->cTls = "required";
+    s->New(env.host, user, env.password, static_cast<int>(env.port), 0, env.database, rec.block());
+    ASSERT_EQ(rec.numbers(), std::vector<long long>{}) << s->ErrorTxt();
+    EXPECT_FALSE(cipherOf(s).empty());
+    EXPECT_EQ(ask(s, "SELECT SUBSTRING_INDEX(USER(), '@', 1)"), user);
+    s->End();
+  }
+}
+
+// A host list passes over a host that offers no TLS, as over one that refuses
+// the connection; a list of such hosts names each.
+TEST(TlsRequired, HostListPassesOverAServerWithoutTls) {
+  needTls();
+  const auto& env = serverEnv();
+  const std::string real = env.host + ":" + std::to_string(env.port);
+  {
+    Relay relay(kClientSsl);
+    TextRecorder rec;
+    ServerPtr s = openWithTls(rec, relay.address() + "," + real, env.port, "required");
+    ASSERT_EQ(rec.numbers(), std::vector<long long>{}) << s->ErrorTxt();
+    EXPECT_FALSE(cipherOf(s).empty());
+    s->End();
+    EXPECT_EQ(relay.clientBytes(1).at(0).size(), 0u);
+  }
+  {
+    Relay first(kClientSsl);
+    Relay second(kClientSsl | kClientPluginAuth);
+    TextRecorder rec;
+    ServerPtr s = openWithTls(rec, first.address() + "," + second.address(), env.port, "required");
+    ASSERT_EQ(rec.numbers(), std::vector<long long>{kErrNoReadyNode});
+    const std::string why = rec.calls->front().extra.asString();
+    EXPECT_NE(why.find(first.address() + ": 2026 TLS is required"), std::string::npos) << why;
+    EXPECT_NE(why.find(second.address() + ": 2026 TLS is required"), std::string::npos) << why;
+    EXPECT_EQ(s->handle(), 0);
+    EXPECT_EQ(first.clientBytes(1).at(0).size(), 0u);
+    EXPECT_EQ(second.clientBytes(1).at(0).size(), 0u);
+  }
+}
+
+// A reconnect checks again: the connection is lost, and the server met on
+// the way back offers no TLS.
+TEST(TlsRequired, AReconnectRefusesAServerWithoutTls) {
+  needTls();
+  const auto& env = serverEnv();
+  Relay relay(0);
+  TextRecorder rec;
+  ServerPtr s = openWithTls(rec, "127.0.0.1", relay.port(), "required");
+  ASSERT_EQ(rec.numbers(), std::vector<long long>{}) << s->ErrorTxt();
+  EXPECT_FALSE(cipherOf(s).empty());
+  relay.strip(kClientSsl);
+  SideConnection side;
+  side.exec("KILL " + ask(s, "SELECT CONNECTION_ID()"));
+  // The killed connection ends before the next connect reaches the relay.
+  EXPECT_FALSE(contains(relay.clientBytes(1).at(0), env.user));
+  s->ReConnect();
+  EXPECT_EQ(db::errnum(s->handle()), kSslConnectionError) << db::error(s->handle());
+  // The statement finds the connection refused, and reports why.
+  EXPECT_EQ(ask(s, "SELECT 1"), "<failed>");
+  ASSERT_EQ(rec.numbers(), std::vector<long long>{kSslConnectionError});
+  EXPECT_NE(rec.texts->front().find("TLS is required"), std::string::npos) << rec.texts->front();
+  s->End();
+  // Each connect reached the relay before the client could refuse it.
+  const std::vector<std::string> sent = relay.clientBytes(relay.accepted());
+  ASSERT_GE(sent.size(), 2u);
+  for (std::size_t i = 1; i < sent.size(); ++i) EXPECT_EQ(sent[i].size(), 0u) << "connection " << i;
+}
+
+}  // namespace
+}  // namespace veltro
