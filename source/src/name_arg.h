@@ -21,10 +21,13 @@ inline void reportNotAName(TQuillonSrv& srv, const Value& name, const char* what
 
 // Whether a name argument, written as given, is a name (blanks around it
 // aside); reports it when not.
-inline bool isNameArg(TQuillonSrv& srv, const Value& name, const char* what, int parts = 2) {
-  if (name.isString() && isSqlName(trimValueText(name.str()), parts, srv.handle())) return true;
+inline bool isNameArg(TQuillonSrv& srv, const Value& name, const char* what, int parts, sql::Charset cs) {
+  if (name.isString() && sql::isName(trimValueText(name.str()), parts, cs)) return true;
   reportNotAName(srv, name, what);
   return false;
+}
+inline bool isNameArg(TQuillonSrv& srv, const Value& name, const char* what, int parts = 2) {
+  return isNameArg(srv, name, what, parts, sql::dialectOf(srv.handle()).charset);
 }
 
 // The normalised name (Q_LOWERCASE, by character of the connection's set) of

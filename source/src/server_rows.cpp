@@ -49,8 +49,9 @@ void appendRelativeChange(TQuillonSrv& srv, std::string& sql, const std::string&
 
 // Whether every element of a column list is a column name; reports the first that is not.
 bool columnNames(TQuillonSrv& srv, const Array& names) {
+  const sql::Charset cs = sql::dialectOf(srv.handle()).charset;
   for (const Value& name : names)
-    if (!detail::isNameArg(srv, name, "column", 3)) return false;
+    if (!detail::isNameArg(srv, name, "column", 3, cs)) return false;
   return true;
 }
 

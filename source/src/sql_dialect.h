@@ -13,8 +13,16 @@ inline Dialect dialectOf(long long conn) {
   Dialect d;
   if (conn == 0) return d;
   const db::CharsetInfo info = db::charsetInfo(conn);
-  if (info.name.empty()) return d;
-  d.charset = charsetNamed(info.name);
+  if (*info.name == '\0') return d;
+  // Statement after statement the set is the same one, named by the same
+  // pointer into the client library's tables: its walk is looked up once.
+  thread_local const char* lastName = nullptr;
+  thread_local Charset lastWalk = Charset::Lenient;
+  if (info.name != lastName) {
+    lastWalk = charsetNamed(info.name);
+    lastName = info.name;
+  }
+  d.charset = lastWalk;
   d.backslashEscapes = info.backslashEscapes;
   return d;
 }

@@ -244,6 +244,12 @@ std::string lowerCaseName(std::string_view name, long long conn) {
 }
 
 void appendLowerCaseName(std::string& out, std::string_view name, long long conn) {
+  // With case-sensitive names (the program's setting) nothing is lower-cased:
+  // the connection need not be asked for its set, row after row.
+  if (caseSensitiveNames()) {
+    out += trimValueText(name);
+    return;
+  }
   sql::appendLowerCase(out, name, sql::dialectOf(conn));
 }
 

@@ -156,13 +156,14 @@ int rollback(Handle conn);  // 1 for handle 0
 long long affectedRows(Handle conn);
 std::uint64_t insertId(Handle conn);
 // The connection's character set: the most bytes one character takes (1 for
-// handle 0), whether it is UTF-8, its name ("" for handle 0), and whether the
-// session reads backslashes in quoted texts as escapes (off under
-// NO_BACKSLASH_ESCAPES).
+// handle 0), whether it is UTF-8, its name ("" for handle 0; the client
+// library's own text, the same pointer for the same set for the process's
+// life), and whether the session reads backslashes in quoted texts as
+// escapes (off under NO_BACKSLASH_ESCAPES).
 struct CharsetInfo {
   unsigned maxBytes = 1;
   bool utf8 = false;
-  std::string name;
+  const char* name = "";
   bool backslashEscapes = true;
 };
 CharsetInfo charsetInfo(Handle conn);
