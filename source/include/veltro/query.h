@@ -56,6 +56,10 @@ class TQuillonQry : public Object {
   // --- Loading and clauses ---------------------------------------------------------
   void End();
   void LoadQuery(const Value& lBuildData = {});
+  // Splits a statement (cQuery when nil) into aColumns, aTables and the clause
+  // texts. A keyword opens a clause only as code between single spaces:
+  // never inside a quoted text, a backquoted name, a comment or parentheses,
+  // read in the connection's character set; lists split at commas of code.
   void BuildDatas(const Value& cQuery = {});
   std::string BuildQuery(const Value& columns = {}, const Value& tables = {}, const Value& where = {},
                          const Value& group = {}, const Value& having = {}, const Value& order = {},
@@ -108,6 +112,9 @@ class TQuillonQry : public Object {
   Value FillArray(const Value& bBlock = {});
 
   // --- Saving --------------------------------------------------------------------------
+  // Save and Delete act on the table the one FROM item names (name or
+  // db.name, an alias and comments left out); a query over anything else (two
+  // tables, a join, a subquery) is refused with 9016 / 9022.
   // true when a statement was sent, false when nothing changed, nil when not single-table.
   Value Save();
   bool Delete(const Value& lAll = {});
