@@ -12,7 +12,7 @@ top=$(pwd)
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(iniread query_parser clipvalue2sql sqldate2clip number restore_line seek_match)
+[ ${#targets[@]} -eq 0 ] && targets=(iniread query_parser clipvalue2sql sqldate2clip number restore_line seek_match sql_lexer)
 
 # clang, and the libFuzzer runtime of whichever clang version that is.
 scripts/setup.sh clang

@@ -114,6 +114,8 @@ typedef struct VeltroBackendOps {
   unsigned (*fieldCharset)(void* res, unsigned index);
   // Non-zero when the session's sql_mode holds NO_BACKSLASH_ESCAPES.
   int (*noBackslashEscapes)(void* conn);
+  // The server's version as a number (10.11.19: 101119).
+  unsigned long (*serverVersion)(void* conn);
 } VeltroBackendOps;
 
 // The name the embedded module exports its table under.

@@ -159,6 +159,7 @@ CharsetInfo charsetInfo(Handle conn) {
   info.utf8 = name != nullptr && std::string_view(name).substr(0, 4) == "utf8";
   if (name) info.name = name;
   info.backslashEscapes = e->ops->noBackslashEscapes(e->object) == 0;
+  info.serverVersion = e->ops->serverVersion(e->object);
   return info;
 }
 

@@ -18,12 +18,16 @@ inline Dialect dialectOf(long long conn) {
   // pointer into the client library's tables: its walk is looked up once.
   thread_local const char* lastName = nullptr;
   thread_local Charset lastWalk = Charset::Lenient;
+  thread_local std::uint8_t lastBlanks = 0;
   if (info.name != lastName) {
     lastWalk = charsetNamed(info.name);
+    lastBlanks = highBlanksNamed(info.name);
     lastName = info.name;
   }
   d.charset = lastWalk;
+  d.highBlanks = lastBlanks;
   d.backslashEscapes = info.backslashEscapes;
+  d.serverVersion = info.serverVersion;
   return d;
 }
 

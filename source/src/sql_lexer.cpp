@@ -3,6 +3,9 @@
 // trail bytes.
 #include "sql_lexer.h"
 
+#include <iterator>
+#include <vector>
+
 namespace veltro::sql {
 
 namespace {
@@ -40,6 +43,44 @@ bool spaceByte(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' 
 char upperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 }  // namespace
+
+namespace {
+
+// The high bytes each single-byte set reads as blanks or control characters,
+// as the server's lexer takes them (measured on the server, byte by byte).
+struct HighBlanks {
+  std::string_view names[8];
+  std::uint8_t bytes[40];
+};
+constexpr HighBlanks kHighBlanks[] = {
+    {{}, {}},
+    {{"latin1", "latin2", "latin5", "dec8", "greek", "armscii8", "geostd8"}, {0xA0}},
+    {{"cp850", "cp852", "cp866", "keybcs2"}, {0xFF}},
+    {{"cp1250"}, {0x80, 0x81, 0x83, 0x88, 0x90, 0x98, 0xA0}},
+    {{"latin7"}, {0x81, 0x83, 0x88, 0x8A, 0x8C, 0x90, 0x98, 0x9A, 0x9C, 0x9F, 0xA0, 0xA1, 0xA5}},
+    {{"hebrew"}, {0xA0, 0xFD, 0xFE}},
+    {{"hp8"}, {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8A, 0x8B, 0x8C, 0x8D, 0x8E, 0x8F, 0x90,
+               0x91, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9A, 0x9B, 0x9C, 0x9D, 0x9E, 0x9F, 0xA0, 0xB1,
+               0xB2, 0xF2, 0xF3, 0xF4, 0xF5, 0xFF}},
+    {{"macroman"}, {0x80, 0xCB, 0xE5}},
+};
+
+}  // namespace
+
+std::uint8_t highBlanksNamed(std::string_view name) {
+  for (std::uint8_t i = 1; i < std::size(kHighBlanks); ++i)
+    for (std::string_view n : kHighBlanks[i].names)
+      if (!n.empty() && n == name) return i;
+  return 0;
+}
+
+bool Lexer::blank(unsigned char c) const {
+  if (c < 0x80) return spaceByte(static_cast<char>(c));
+  if (d_.highBlanks == 0 || d_.highBlanks >= std::size(kHighBlanks) || d_.charset != Charset::Single) return false;
+  for (std::uint8_t b : kHighBlanks[d_.highBlanks].bytes)
+    if (b == c) return true;
+  return false;
+}
 
 Charset charsetNamed(std::string_view name) {
   struct Entry {
@@ -139,13 +180,14 @@ Token Lexer::next() {
   const auto uc = static_cast<unsigned char>(c);
   auto at = [&](std::size_t k) { return i_ + k < n ? s_[i_ + k] : '\0'; };
   std::size_t j = i_ + 1;
-  if (spaceByte(c)) {
+  if (blank(uc)) {
     t.kind = Tok::Space;
-    while (j < n && spaceByte(s_[j])) ++j;
+    while (j < n && blank(static_cast<unsigned char>(s_[j]))) ++j;
   } else if (wordByte(uc)) {
     t.kind = Tok::Word;
     j = i_;
-    while (j < n && wordByte(static_cast<unsigned char>(s_[j]))) j += stepLength(d_.charset, s_, j);
+    while (j < n && wordByte(static_cast<unsigned char>(s_[j])) && !blank(static_cast<unsigned char>(s_[j])))
+      j += stepLength(d_.charset, s_, j);
   } else if (c == '\'' || c == '"') {
     t.kind = Tok::String;
     j = quoted(c, d_.backslashEscapes, t.closed);
@@ -153,17 +195,36 @@ Token Lexer::next() {
     t.kind = Tok::Name;
     j = quoted(c, false, t.closed);
   } else if (c == '#' || (c == '-' && at(1) == '-' &&
-                          (i_ + 2 >= n || static_cast<unsigned char>(at(2)) <= ' ' || at(2) == '\x7f'))) {
+                          (i_ + 2 >= n || static_cast<unsigned char>(at(2)) <= ' ' || at(2) == '\x7f' ||
+                           blank(static_cast<unsigned char>(at(2)))))) {
     // "--" opens a comment only before a blank or a control character.
     t.kind = Tok::Comment;
     while (j < n && s_[j] != '\n') ++j;
   } else if (c == '/' && at(1) == '*') {
     const bool mariadb = at(2) == 'M' && at(3) == '!';
-    if (at(2) == '!' || mariadb) {
-      t.kind = Tok::VersionOpen;
+    if ((at(2) == '!' || mariadb) && !inVersion_) {
+      // As the server reads them: five digits, or six, are a version; fewer
+      // are code. A version later than the server's, or MySQL's 5.7 and later
+      // without M, makes the whole comment one the server skips.
       j = i_ + (mariadb ? 4 : 3);
-      while (j < n && s_[j] >= '0' && s_[j] <= '9') ++j;
-      inVersion_ = true;
+      std::size_t digits = 0;
+      while (j + digits < n && digits < 6 && s_[j + digits] >= '0' && s_[j + digits] <= '9') ++digits;
+      unsigned long version = 0;
+      if (digits >= 5) {
+        for (std::size_t k = 0; k < digits; ++k) version = version * 10 + static_cast<unsigned long>(s_[j + k] - '0');
+        j += digits;
+      }
+      const bool code = d_.serverVersion == 0 || version == 0 ||
+                        (version <= d_.serverVersion && (mariadb || version < 50700 || version > 99999));
+      if (code) {
+        t.kind = Tok::VersionOpen;
+        inVersion_ = true;
+      } else {
+        t.kind = Tok::Comment;
+        const std::size_t close = s_.find("*/", j);
+        t.closed = close != std::string_view::npos;
+        j = t.closed ? close + 2 : n;
+      }
     } else {
       t.kind = Tok::Comment;
       const std::size_t close = s_.find("*/", i_ + 2);
@@ -202,24 +263,56 @@ bool endsInLineComment(std::string_view sql, Dialect dialect) {
   return last.kind == Tok::Comment && last.end == sql.size() && sql[last.begin] != '/';
 }
 
-std::string maskPasswords(std::string_view sql, Dialect dialect) {
-  std::string out;
-  out.reserve(sql.size());
-  Lexer lex(sql, dialect);
-  // From the first word that introduces a credential on, every quoted text is
-  // masked: more than the password at times, never less.
+namespace {
+
+bool containsNoCase(std::string_view text, std::string_view word) {
+  for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {
+    std::size_t k = 0;
+    while (k < word.size() && upperAscii(text[i + k]) == word[k]) ++k;
+    if (k == word.size()) return true;
+  }
+  return false;
+}
+
+// Marks the insides of the quoted texts that follow the first word naming a
+// credential, as one reading of the statement sees them.
+void markSecrets(std::string_view sql, const Dialect& d, std::vector<bool>& masked) {
+  Lexer lex(sql, d);
   bool secret = false;
   for (Token t = lex.next(); t.kind != Tok::End; t = lex.next()) {
-    if (t.kind == Tok::Word && (isKeyword(sql, t, "IDENTIFIED") || isKeyword(sql, t, "PASSWORD") ||
-                                isKeyword(sql, t, "OLD_PASSWORD")))
+    // A word that holds one (glued to another by a byte the reading takes for a letter) counts too.
+    if (t.kind == Tok::Word &&
+        (containsNoCase(t.text(sql), "IDENTIFIED") || containsNoCase(t.text(sql), "PASSWORD")))
       secret = true;
-    if (secret && t.kind == Tok::String) {
-      out += sql[t.begin];
-      out += "***";
-      if (t.closed) out += sql[t.begin];
-      continue;
+    if (!secret || t.kind != Tok::String) continue;
+    const std::size_t end = t.closed ? t.end - 1 : t.end;
+    for (std::size_t i = t.begin + 1; i < end; ++i) masked[i] = true;
+  }
+}
+
+}  // namespace
+
+std::string maskPasswords(std::string_view sql, Dialect dialect) {
+  // The statement may be read in a session other than the one assumed: every
+  // text that is a password under any reading of its backslashes and
+  // versioned comments is masked. More than the password at times, never less.
+  std::vector<bool> masked(sql.size(), false);
+  for (const bool escapes : {true, false}) {
+    for (const unsigned long version : {0ul, 1ul}) {
+      Dialect d = dialect;
+      d.backslashEscapes = escapes;
+      if (version == 1) d.serverVersion = 1;  // every versioned comment skipped
+      markSecrets(sql, d, masked);
     }
-    out.append(sql.substr(t.begin, t.end - t.begin));
+  }
+  std::string out;
+  out.reserve(sql.size());
+  for (std::size_t i = 0; i < sql.size(); ++i) {
+    if (!masked[i]) {
+      out += sql[i];
+    } else if (i == 0 || !masked[i - 1]) {
+      out += "***";
+    }
   }
   return out;
 }

@@ -46,10 +46,19 @@ inline std::size_t stepLength(Charset cs, std::string_view s, std::size_t i) {
   return n ? n : 1;
 }
 
+// Bytes from 0x80 up that a single-byte set reads as blanks (latin1's
+// no-break space, ...), as a set's number in a table of them; 0 for none.
+std::uint8_t highBlanksNamed(std::string_view name);
+
 // What the session reads SQL text with.
 struct Dialect {
   Charset charset = Charset::Lenient;
   bool backslashEscapes = true;  // false under NO_BACKSLASH_ESCAPES
+  // The server's version (10.11.19: 101119): a versioned comment of a later
+  // version, or of MySQL 5.7 and later (50700-99999) without M, is a comment
+  // to it. 0 when unknown: every versioned comment is code.
+  unsigned long serverVersion = 0;
+  std::uint8_t highBlanks = 0;  // of a Single set: see highBlanksNamed
 };
 
 enum class Tok : std::uint8_t {
@@ -57,8 +66,8 @@ enum class Tok : std::uint8_t {
   Word,          // a keyword, a plain name or a number: letters, digits, _ $ and non-ASCII characters
   String,        // '...' or "..." with its quotes
   Name,          // `...` with its backquotes
-  Comment,       // -- ..., # ... (to the line end, not included) or /* ... */
-  VersionOpen,   // /*! or /*M! and its version digits: what follows is code
+  Comment,       // -- ..., # ... (to the line end, not included), /* ... */, or a versioned comment the server skips
+  VersionOpen,   // /*! or /*M! and its version digits, when what follows is code to the server
   VersionClose,  // the */ that ends a versioned comment
   Punct,         // any other character, one a token
   End,
@@ -80,6 +89,7 @@ class Lexer {
 
  private:
   std::size_t quoted(char quote, bool escapes, bool& closed) const;
+  bool blank(unsigned char c) const;
   std::string_view s_;
   Dialect d_;
   std::size_t i_ = 0;

@@ -159,12 +159,15 @@ std::uint64_t insertId(Handle conn);
 // handle 0), whether it is UTF-8, its name ("" for handle 0; the client
 // library's own text, the same pointer for the same set for the process's
 // life), and whether the session reads backslashes in quoted texts as
-// escapes (off under NO_BACKSLASH_ESCAPES).
+// escapes (off under NO_BACKSLASH_ESCAPES); with the server's version as a
+// number (10.11.19: 101119; 0 for handle 0), which decides what its versioned
+// comments hold.
 struct CharsetInfo {
   unsigned maxBytes = 1;
   bool utf8 = false;
   const char* name = "";
   bool backslashEscapes = true;
+  unsigned long serverVersion = 0;
 };
 CharsetInfo charsetInfo(Handle conn);
 // Last error of a connection. For handle 0 (or a stale handle): the last
