@@ -22,6 +22,7 @@
 
 #include "dump_file.h"
 #include "dump_format.h"
+#include "dump_table.h"
 #include "dump_values.h"
 #include "name_arg.h"
 #include "sql_names.h"
@@ -37,7 +38,12 @@ using detail::appendValue;
 using detail::DumpFile;
 using detail::Form;
 using detail::formOf;
+using detail::backquoted;
+using detail::holdsLineBreak;
 using detail::kFlushBytes;
+using detail::Result;
+using detail::rowsOf;
+using detail::TableWriter;
 
 namespace {
 
@@ -45,26 +51,6 @@ constexpr std::string_view kCrLf = "\r\n";
 // An INSERT statement of the dump stays under this size (and under half the
 // server's max_allowed_packet), so that any server loads it.
 constexpr std::size_t kStatementBytes = 1 << 20;
-
-// The dump quotes every name, byte by byte as its binary session reads them.
-std::string backquoted(std::string_view name) {
-  std::string out;
-  sql::appendBackquoted(out, name, sql::Charset::Single);
-  return out;
-}
-
-bool holdsLineBreak(std::string_view name) { return name.find_first_of("\r\n") != std::string_view::npos; }
-
-// One result set, freed when it goes out of scope.
-struct Result {
-  db::Handle handle = 0;
-  explicit Result(db::Handle h) : handle(h) {}
-  ~Result() {
-    if (handle != 0) db::freeResult(handle);
-  }
-  Result(const Result&) = delete;
-  Result& operator=(const Result&) = delete;
-};
 
 // "-- Dump completed on " with the date in the program's format and the time.
 std::string defaultFooter() {
@@ -78,28 +64,6 @@ std::string defaultFooter() {
 }  // namespace
 
 namespace {
-
-// The rows of one query, as text: the first column of each, or whole rows.
-std::vector<std::vector<std::string>> rowsOf(TQuillonSrv& server, const std::string& sql) {
-  std::vector<std::vector<std::string>> rows;
-  const db::Handle conn = server.handle();
-  if (db::query(conn, sql.data(), sql.size()) != 0) {
-    server.CheckError();
-    return rows;
-  }
-  Result res(db::storeResult(conn));
-  if (res.handle == 0) {
-    server.CheckError();
-    return rows;
-  }
-  db::RowView row;
-  while (db::fetchRow(res.handle, row)) {
-    std::vector<std::string> r;
-    for (unsigned i = 0; i < row.count; ++i) r.emplace_back(row.at(i));
-    rows.push_back(std::move(r));
-  }
-  return rows;
-}
 
 // The session of the backup: fixed for the dump, and put back afterwards.
 class DumpSession {
@@ -157,115 +121,6 @@ class DumpSession {
   std::vector<std::string> saved_;
   bool active_ = false;
   bool snapshot_ = false;
-};
-
-// Writes one table's rows, read in one streamed pass (memory stays flat in
-// the table's size), as INSERT statements of at most batchRows rows and
-// kStatementBytes bytes, and the LOCK/UNLOCK pair around them.
-class TableWriter {
- public:
-  TableWriter(TQuillonSrv& server, const std::string& table, long long batchRows, std::size_t statementBytes,
-              const bool* cancel, std::string& out, DumpFile& file)
-      : server_(server), table_(table), batch_(batchRows), statementBytes_(statementBytes), cancel_(cancel), out_(out),
-        file_(file) {}
-
-  // False when the table could not be read whole (the error is reported).
-  bool run() {
-    // Stored columns only, invisible ones too: generated columns are computed again on load.
-    std::vector<std::string> columns;
-    std::vector<bool> floats;
-    for (const auto& r : rowsOf(server_, "SHOW COLUMNS FROM " + backquoted(table_))) {
-      if (r.size() < 6) continue;
-      const std::string& extra = r[5];
-      if (extra.find("VIRTUAL") != std::string::npos || extra.find("STORED GENERATED") != std::string::npos ||
-          extra.find("PERSISTENT") != std::string::npos)
-        continue;
-      if (holdsLineBreak(r[0])) {
-        server_.RaiseInternal(kErrNotAName, Value("a column of " + table_ + " has a line break in its name"));
-        return false;
-      }
-      columns.push_back(r[0]);
-      // FLOAT's text has six digits; as a double it has every digit of the value.
-      floats.push_back(r[1].rfind("float", 0) == 0);
-    }
-    if (server_.lError.asBool()) return false;  // reported by the listing
-    if (columns.empty()) return failed();
-
-    std::string select = "SELECT ";
-    prefix_ = "INSERT INTO " + backquoted(table_) + " (";
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      select += backquoted(columns[i]) + (floats[i] ? " + 0e0," : ",");
-      prefix_ += backquoted(columns[i]) + ",";
-    }
-    select.back() = ' ';
-    select += "FROM " + backquoted(table_);
-    prefix_.back() = ')';
-    prefix_ += " VALUES ";
-
-    const db::Handle conn = server_.handle();
-    if (db::query(conn, select.data(), select.size()) != 0) return failed();
-    Result res(db::useResult(conn));
-    if (res.handle == 0) return failed();
-    for (const db::FieldInfo& f : db::fields(res.handle)) forms_.push_back(formOf(f));
-
-    db::RowView row;
-    long long inStatement = 0;
-    std::size_t statementStart = 0;
-    bool any = false;
-    while (db::fetchRow(res.handle, row)) {
-      if (cancelled()) {
-        // The rest of the rows must be read before the connection takes another statement.
-        while (db::fetchRow(res.handle, row)) {
-        }
-        break;
-      }
-      if (!any) {
-        out_ += "\r\n\r\n--\r\n-- Dumping data for table " + table_ + "\r\n--\r\n\r\n\r\nLOCK TABLES " +
-                backquoted(table_) + " WRITE;\r\n";
-        any = true;
-      }
-      if (inStatement == 0) {
-        statementStart = out_.size();
-        out_ += prefix_;
-      } else {
-        out_ += ',';
-      }
-      out_ += '(';
-      for (unsigned i = 0; i < row.count; ++i) {
-        if (i > 0) out_ += ',';
-        appendValue(out_, row, i, forms_[i]);
-      }
-      out_ += ')';
-      if (++inStatement == batch_ || out_.size() - statementStart >= statementBytes_) {
-        out_ += ";\r\n";
-        inStatement = 0;
-        file_.flush(out_);
-      }
-    }
-    // A stream that ended early (a lost connection) reports its error here.
-    if (db::errnum(conn) != 0) return failed();
-    if (inStatement > 0) out_ += ";\r\n";
-    out_ += "\r\nUNLOCK TABLES;\r\n";
-    return true;
-  }
-
- private:
-  bool cancelled() const { return cancel_ && *cancel_; }
-  bool failed() {
-    if (!server_.lError.asBool()) server_.CheckError();
-    if (!server_.lError.asBool()) server_.RaiseInternal(kErrDumpWrite, Value("table " + table_ + " could not be read"));
-    return false;
-  }
-
-  TQuillonSrv& server_;
-  const std::string& table_;
-  long long batch_;
-  std::size_t statementBytes_;
-  const bool* cancel_;
-  std::string& out_;
-  DumpFile& file_;
-  std::vector<Form> forms_;
-  std::string prefix_;
 };
 
 // The table as the server lists it: the name given, else the one name that

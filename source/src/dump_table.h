@@ -1,0 +1,69 @@
+// One table of a dump: its rows read in one streamed pass and written as
+// INSERT statements, with the helpers Backup shares (names quoted for the
+// dump's binary session, a query's rows as texts).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dump_file.h"
+#include "dump_values.h"
+#include "veltro/binding.h"
+#include "veltro/server.h"
+
+namespace veltro::detail {
+
+// The dump quotes every name, byte by byte as its binary session reads them.
+std::string backquoted(std::string_view name);
+
+inline bool holdsLineBreak(std::string_view name) { return name.find_first_of("\r\n") != std::string_view::npos; }
+
+// One result set, freed when it goes out of scope.
+struct Result {
+  db::Handle handle = 0;
+  explicit Result(db::Handle h) : handle(h) {}
+  ~Result() {
+    if (handle != 0) db::freeResult(handle);
+  }
+  Result(const Result&) = delete;
+  Result& operator=(const Result&) = delete;
+};
+
+// The rows of one query, as text; failures reported through the server.
+std::vector<std::vector<std::string>> rowsOf(TQuillonSrv& server, const std::string& sql);
+
+// Writes one table's rows, read in one streamed pass (memory stays flat in
+// the table's size), as INSERT statements of at most batchRows rows and
+// kStatementBytes bytes, and the LOCK/UNLOCK pair around them.
+class TableWriter {
+ public:
+  TableWriter(TQuillonSrv& server, const std::string& table, long long batchRows, std::size_t statementBytes,
+              const bool* cancel, std::string& out, DumpFile& file)
+      : server_(server), table_(table), batch_(batchRows), statementBytes_(statementBytes), cancel_(cancel), out_(out),
+        file_(file) {}
+
+  // False when the table could not be read whole (the error is reported).
+  bool run();
+
+ private:
+  bool cancelled() const { return cancel_ && *cancel_; }
+  bool failed() {
+    if (!server_.lError.asBool()) server_.CheckError();
+    if (!server_.lError.asBool()) server_.RaiseInternal(kErrDumpWrite, Value("table " + table_ + " could not be read"));
+    return false;
+  }
+
+  TQuillonSrv& server_;
+  const std::string& table_;
+  long long batch_;
+  std::size_t statementBytes_;
+  const bool* cancel_;
+  std::string& out_;
+  DumpFile& file_;
+  std::vector<Form> forms_;
+  std::string prefix_;
+};
+
+}  // namespace veltro::detail
