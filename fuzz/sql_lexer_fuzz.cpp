@@ -90,12 +90,13 @@ std::size_t codeOutsideStrings(const std::vector<sql::Token>& ts) {
   return n;
 }
 
-bool credentialWord(std::string_view text, const std::vector<sql::Token>& ts) {
-  for (const sql::Token& t : ts)
-    if (sql::isKeyword(text, t, "IDENTIFIED") || sql::isKeyword(text, t, "PASSWORD") ||
-        sql::isKeyword(text, t, "OLD_PASSWORD"))
-      return true;
-  return false;
+// Whether any text of the statement may hold a credential word: masking
+// reads it in several sessions and looks inside words as well.
+bool credentialWord(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return upper.find("IDENTIFIED") != std::string::npos || upper.find("PASSWORD") != std::string::npos;
 }
 
 void checkDialect(std::string_view text, sql::Dialect d) {
@@ -104,7 +105,7 @@ void checkDialect(std::string_view text, sql::Dialect d) {
 
   const std::string masked = sql::maskPasswords(text, d);
   check(codeOutsideStrings(tokens(masked, d)) <= codeOutsideStrings(ts), "masking adds no code", text);
-  if (!credentialWord(text, ts)) check(masked == text, "nothing masked without a credential word", text);
+  if (!credentialWord(text)) check(masked == text, "nothing masked without a credential word", text);
 
   const std::size_t trimmed = veltro::trimValueText(text).size();
   std::string lower;

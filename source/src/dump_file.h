@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "dump_format.h"
+
 namespace veltro::detail {
 
 // The dump's buffer goes to the file once it holds this much.
@@ -38,6 +40,8 @@ class DumpFile {
   }
 
   bool ok() const { return error_.empty(); }
+  // The digest of every byte flushed so far.
+  std::string digest() const { return digest_.hex(); }
   const std::string& error() const { return error_; }
 
   // Writes the buffer (when it has grown enough, or always with force) and empties it.
@@ -45,6 +49,7 @@ class DumpFile {
     if (!force && buffer.size() < kFlushBytes) return;
     if (ok()) {
       std::string_view rest = buffer;
+      digest_.update(rest);
       while (!rest.empty()) {
         ssize_t n = ::write(fd_, rest.data(), rest.size());
         if (n < 0) {
@@ -97,6 +102,7 @@ class DumpFile {
   std::string path_;
   std::string error_;
   int fd_ = -1;
+  dump::DumpDigest digest_;
 };
 
 }  // namespace veltro::detail

@@ -2,6 +2,9 @@
 // Restore (which accepts only the forms Backup writes).
 #pragma once
 
+#include <cstdint>
+#include <cstring>
+#include <string>
 #include <string_view>
 
 namespace veltro::dump {
@@ -35,5 +38,57 @@ inline constexpr std::string_view kBeginMarker = "-- ** BEGIN ";
 inline constexpr std::string_view kEndMarker = "-- ** END ";
 // The markers of dumps written before the markers were comments.
 inline constexpr std::string_view kOldBeginMarker = "** BEGIN ";
+
+// Right after the header: this dump ends with a closing line. A dump that has
+// this line and no closing line was cut short.
+inline constexpr std::string_view kFormatMarker = "-- ** This dump ends with a closing line";
+// The closing line, before the footer: "-- ** Dump complete: <n> tables, digest
+// <16 hex digits>", the digest of every byte before the line.
+inline constexpr std::string_view kClosingMarker = "-- ** Dump complete: ";
+
+// The digest of a dump's bytes up to its closing line, so that Restore tells
+// a whole dump from a cut or altered one (not a defence against forgery).
+// Bytes may come in pieces of any size: the result is the same.
+class DumpDigest {
+ public:
+  void update(std::string_view bytes) {
+    std::size_t i = 0;
+    while (n_ != 0 && i < bytes.size()) push(static_cast<unsigned char>(bytes[i++]));
+    for (; i + 8 <= bytes.size(); i += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, bytes.data() + i, 8);
+      mix(word);
+    }
+    while (i < bytes.size()) push(static_cast<unsigned char>(bytes[i++]));
+  }
+  std::string hex() const {
+    std::uint64_t h = step(h_, pending_ ^ n_);
+    h = step(h, length_ + n_);
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out(16, '0');
+    for (int i = 15; i >= 0; --i, h >>= 4) out[static_cast<std::size_t>(i)] = kDigits[h & 15];
+    return out;
+  }
+
+ private:
+  static std::uint64_t step(std::uint64_t h, std::uint64_t word) {
+    h = (h ^ word) * 0x100000001b3ULL;
+    return h ^ (h >> 29);
+  }
+  void mix(std::uint64_t word) {
+    h_ = step(h_, word);
+    length_ += 8;
+  }
+  void push(unsigned char c) {
+    pending_ |= static_cast<std::uint64_t>(c) << (8 * n_);
+    if (++n_ == 8) {
+      mix(pending_);
+      pending_ = 0;
+      n_ = 0;
+    }
+  }
+  std::uint64_t h_ = 0xcbf29ce484222325ULL, pending_ = 0, length_ = 0;
+  unsigned n_ = 0;
+};
 
 }  // namespace veltro::dump

@@ -73,6 +73,8 @@ enum class LineKind {
   TableBegin,      // name: the table whose statements follow ("-- ** BEGIN name")
   Statement,       // text: the statement to send, without its closing ";"
   Refused,         // a statement of a form Backup never writes
+  Format,          // the line that says the dump ends with a closing line
+  Closing,         // the closing line; name: what follows its marker ("3 tables, digest ...")
 };
 
 struct LineAction {

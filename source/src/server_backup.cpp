@@ -137,17 +137,6 @@ std::optional<std::string> listedName(const std::vector<std::string>& listed, co
   return found;
 }
 
-// A caller's name without its backquotes (backquotes inside undoubled).
-std::string unquoted(std::string_view name) {
-  if (name.size() < 2 || name.front() != '`' || name.back() != '`') return std::string(name);
-  std::string out;
-  for (std::size_t i = 1; i + 1 < name.size(); ++i) {
-    out += name[i];
-    if (name[i] == '`') ++i;
-  }
-  return out;
-}
-
 // The text of the caller's header or footer with each line a comment, so that
 // the stock client loads the file.
 std::string asComment(const std::string& text) {
@@ -196,11 +185,20 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
   // The names go into the dump's statements: each must be a name, checked
   // (and lower-cased, by character) in the caller's session, before the
   // file is touched and before the dump's session reads bytes as binary.
-  std::vector<std::string> normals;
+  std::vector<std::string> normals, given;
+  const sql::Charset charset = sql::dialectOf(handle()).charset;
   for (const Value& name : tables.items()) {
     auto normal = detail::nameArg(*this, name, "table");
     if (!normal) return false;
     normals.push_back(std::move(*normal));
+    // The table is found by the name as given, letter case kept: lower-cased,
+    // `Caps` would be dumped as `caps` where both exist.
+    std::vector<std::string> parts = sql::nameParts(trimValueText(name.str()), 2, charset);
+    if (parts.size() == 2 && parts[0] != cDBName.asString()) {
+      RaiseInternal(kErrNotAName, Value("Backup dumps tables of the current database, not " + name.str().substr(0, 80)));
+      return false;
+    }
+    given.push_back(parts.empty() ? normals.back() : parts.back());
     // A line break would end a line of the dump inside the name.
     if (holdsLineBreak(name.asString())) {
       RaiseInternal(kErrNotAName, Value("a table name holds a line break"));
@@ -239,13 +237,21 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
   out += header.isNil() ? std::string("-- CLASS TQuillon, for [x]Pelagon\r\n") + std::string(33, '-') + "\r\n"
                         : asComment(header.asString());
   out += kCrLf;
+  out += std::string(dump::kFormatMarker) + "\r\n";
   for (const Value& name : names) out += std::string(dump::kTableListMarker) + name.asString() + "\r\n";
   out += "\r\n\r\n";
   for (std::string_view line : dump::kSessionSetup) out += std::string(line) + "\r\n";
   out += kCrLf;
-  if (drop)
+  if (drop) {
+    // The database's own defaults go with it: tables created later take them.
+    std::string defaults;
+    for (const auto& r : rowsOf(*this, "SELECT DEFAULT_CHARACTER_SET_NAME, DEFAULT_COLLATION_NAME FROM "
+                                       "information_schema.SCHEMATA WHERE SCHEMA_NAME = DATABASE()"))
+      if (r.size() == 2 && sql::isName(r[0], 1, sql::Charset::Single) && sql::isName(r[1], 1, sql::Charset::Single))
+        defaults = " CHARACTER SET " + r[0] + " COLLATE " + r[1];
     out += std::string(dump::kCreateDatabaseMarker) + "\r\nCREATE DATABASE IF NOT EXISTS " +
-           backquoted(cDBName.asString()) + ";\r\n\r\n";
+           backquoted(cDBName.asString()) + defaults + ";\r\n\r\n";
+  }
 
   bool whole = true;
   for (long i = 1; i <= count && file.ok() && whole; ++i) {
@@ -253,8 +259,8 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
     const std::string& normal = normals[static_cast<std::size_t>(i - 1)];
     names[static_cast<std::size_t>(i - 1)] = normal;
     if (!bOnBackUp.isNil()) bOnBackUp(2, normal, count, i);
-    const std::string given = unquoted(trimValueText(normal));
-    const std::string table = listedName(listed, given).value_or(given);
+    const std::string& asGiven = given[static_cast<std::size_t>(i - 1)];
+    const std::string table = listedName(listed, asGiven).value_or(asGiven);
     out += std::string(dump::kBeginMarker) + table + "\r\n";
     if (drop) {
       auto create = rowsOf(*this, "SHOW CREATE TABLE " + backquoted(table));
@@ -285,6 +291,9 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
   if (file.ok()) {
     for (std::string_view line : dump::kSessionRestore) out += std::string(line) + "\r\n";
     out += kCrLf;
+    // The closing line names what came before it, to the byte.
+    file.flush(out, true);
+    out += std::string(dump::kClosingMarker) + std::to_string(count) + " tables, digest " + file.digest() + "\r\n";
     out += footer.isEmpty() ? defaultFooter() : asComment(footer.asString());
     if (!bOnBackUp.isNil()) bOnBackUp(3, fileName);
     file.flush(out, true);

@@ -14,6 +14,7 @@
 #include "dump_format.h"
 #include "restore_line.h"
 #include "sql_lexer.h"
+#include "veltro/binding.h"
 #include "veltro/server.h"
 
 namespace veltro {
@@ -36,12 +37,15 @@ class Scanner {
   explicit Scanner(std::string_view text) : s_(text), lex_(text, kDumpDialect) { advance(); }
 
   bool atEnd() const { return t_.kind == sql::Tok::End && !comment_; }
-  // The exact upper-case keywords, one after another.
+  // The exact upper-case keywords, one after another with one space between
+  // them, as Backup writes them.
   bool eat(std::string_view words) {
     for (std::size_t start = 0; start < words.size();) {
       std::size_t space = words.find(' ', start);
       if (space == std::string_view::npos) space = words.size();
       if (t_.kind != sql::Tok::Word || t_.text(s_) != words.substr(start, space - start) || comment_) return false;
+      if (start > 0 && (t_.begin != last_ + 1 || s_[last_] != ' ')) return false;
+      last_ = t_.end;
       advance();
       start = space + 1;
     }
@@ -164,6 +168,7 @@ class Scanner {
   std::string_view s_;
   sql::Lexer lex_;
   sql::Token t_;
+  std::size_t last_ = 0;  // where the keyword eat() took last ends
   bool comment_ = false;
   bool blockComments_ = false;
 };
@@ -222,12 +227,23 @@ LineAction classifyLine(std::string_view line, std::string_view table) {
       return action;
     }
   }
+  if (text == dump::kFormatMarker) {
+    action.kind = LineKind::Format;
+    return action;
+  }
+  if (startsWith(text, dump::kClosingMarker)) {
+    action.kind = LineKind::Closing;
+    action.name = std::string(text.substr(dump::kClosingMarker.size()));
+    return action;
+  }
   if (startsWith(text, "--") || startsWith(text, "**") || text[0] == '#') return action;
   if (text.back() == ';') text.remove_suffix(1);
   action.text = text;
   Scanner sc(text);
   if (sc.eat("CREATE DATABASE IF NOT EXISTS")) {
     auto name = sc.name();
+    // The database's defaults, as Backup writes them: two words.
+    if (name && sc.eat("CHARACTER SET") && (!sc.name() || !sc.eat("COLLATE") || !sc.name())) name.reset();
     if (name && sc.atEnd()) {
       action.kind = LineKind::CreateDatabase;
       action.name = *name;
@@ -243,11 +259,31 @@ LineAction classifyLine(std::string_view line, std::string_view table) {
 
 }  // namespace restore
 
+namespace {
+
+// Sets a member for the life of the scope, and puts it back.
+class ValueScope {
+ public:
+  ValueScope(Value& member, Value value) : member_(member), saved_(member) { member_ = std::move(value); }
+  ~ValueScope() { member_ = saved_; }
+  ValueScope(const ValueScope&) = delete;
+  ValueScope& operator=(const ValueScope&) = delete;
+
+ private:
+  Value& member_;
+  Value saved_;
+};
+
+}  // namespace
+
 // Sends the statements of a dump file in order, each once, in a session set
-// as Backup's dumps expect (backslash escapes on), put back afterwards.
-// Returns true when every line was processed; false when the file is missing
-// or the run was cancelled. A line that is not a statement Backup writes is
-// reported (9030) and skipped.
+// as Backup's dumps expect (binary, backslash escapes on), put back afterwards.
+// Returns true when every line was processed and the dump was whole; false
+// when the file is missing, the run was cancelled, the connection was lost
+// (9034, with the line reached: a restore never reconnects, since the rest of
+// the dump would load in a session without its settings), or the dump was
+// cut short or altered (9033: its closing line is missing or does not match).
+// A line that is not a statement Backup writes is reported (9030) and skipped.
 bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
   auto cancelled = [cancel] { return cancel && *cancel; };
   const std::string path = fileName.asString();
@@ -264,6 +300,10 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
     restore::CrLfReader counter(path);
     while (counter.next(line)) ++total;
   }
+
+  ValueScope noReconnect(lReConnect, Value(false));
+  const unsigned long lostBefore = lostConnections_;
+  auto lost = [&] { return lostConnections_ != lostBefore || !db::isConnection(hMysql.asInt()); };
 
   // Dumps of the older form are read with backslash escapes on, as they were
   // written; the session is put back whatever the dump sets.
@@ -289,21 +329,41 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
   // statements fail and, left behind, stall every other connection.
   bool locked = false;
   auto unlock = [&] {
-    if (locked) SqlQuery("UNLOCK TABLES");
+    if (locked && !lost()) SqlQuery("UNLOCK TABLES");
     locked = false;
   };
+  // What the dump says of itself, checked against what was read.
+  dump::DumpDigest digest;
+  bool hasFormat = false, closed = false, damaged = false, stopped = false;
+  long tables = 0;
+  long i = 1;
   restore::CrLfReader reader(path);
-  for (long i = 1; !cancelled() && reader.next(line); ++i) {
+  for (; !cancelled() && reader.next(line); ++i) {
     if (!bOnRestore.isNil()) bOnRestore(3, table, total, i);
     const restore::LineAction action = restore::classifyLine(line, table);
+    if (action.kind == restore::LineKind::Closing && !closed) {
+      closed = true;
+      const std::string expected = std::to_string(tables) + " tables, digest " + digest.hex();
+      if (!hasFormat || action.name != expected) {
+        damaged = true;
+        RaiseInternal(kErrDumpIncomplete, Value("line " + std::to_string(i) + ": the dump holds other than its "
+                                                "closing line says (" + action.name + "; read " + expected + ")"));
+      }
+      continue;
+    }
+    if (!closed) {
+      digest.update(line);
+      digest.update("\r\n");
+    }
     switch (action.kind) {
       case restore::LineKind::CreateDatabase:
         SqlQuery(std::string(action.text));
-        SelectDB(action.name);
+        if (!lost()) SelectDB(action.name);
         break;
       case restore::LineKind::TableBegin:
         unlock();
         table = action.name;
+        ++tables;
         break;
       case restore::LineKind::Statement: {
         const bool sent = SqlQuery(std::string(action.text));
@@ -316,12 +376,20 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
       case restore::LineKind::Refused:
         RaiseInternal(kErrDumpStatement, Value("line " + std::to_string(i) + ": " + line.substr(0, 80)));
         break;
+      case restore::LineKind::Format:
+        hasFormat = true;
+        break;
+      case restore::LineKind::Closing:
       case restore::LineKind::Ignore:
         break;
     }
+    if (lost()) {
+      stopped = true;
+      break;
+    }
   }
   unlock();
-  if (sessionSaved) {
+  if (sessionSaved && !lost()) {
     SqlQuery(
         "SET sql_mode = @veltro_restore_mode, time_zone = @veltro_restore_time_zone, "
         "unique_checks = @veltro_restore_unique, foreign_key_checks = @veltro_restore_foreign");
@@ -330,8 +398,22 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
         "collation_connection = @veltro_restore_collation");
   }
 
+  // Reported once the session is put back: a report may unwind to a guarded block.
+  if (stopped) {
+    RaiseInternal(kErrRestoreStopped, Value("the connection was lost at line " + std::to_string(i) + " of " +
+                                            std::to_string(total) + ": the restore did not finish"));
+  } else if (!cancelled() && !closed) {
+    // Written by Backup since dumps end with a closing line: cut short. Older
+    // dumps have none, and whether they are whole cannot be told.
+    damaged = hasFormat;
+    RaiseInternal(kErrDumpIncomplete,
+                  Value(hasFormat ? "the dump ends at line " + std::to_string(i - 1) + " before its closing line: it "
+                                    "was cut short, and what it held after that point is missing"
+                                  : std::string("the dump has no closing line (written before dumps had one): "
+                                                "whether it is whole cannot be checked")));
+  }
   if (!bOnRestore.isNil()) bOnRestore(cancelled() ? 0 : 4);
-  return !cancelled();
+  return !cancelled() && !stopped && !damaged;
 }
 
 }  // namespace veltro

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "dump_format.h"
 #include "server_support.h"
 #include "veltro/sqltext.h"
 
@@ -100,6 +101,7 @@ TEST_F(Backup, FileOfTheExampleByteForByte) {
       "-- CLASS TQuillon, for [x]Pelagon\r\n"
       "---------------------------------\r\n"
       "\r\n"
+      "-- ** This dump ends with a closing line\r\n"
       "-- ** Table: Clientes\r\n"
       "\r\n"
       "\r\n" +
@@ -125,6 +127,11 @@ TEST_F(Backup, FileOfTheExampleByteForByte) {
   ASSERT_GE(text.size(), expected.size());
   EXPECT_EQ(text.substr(0, expected.size()), expected);
   std::string footer = text.substr(expected.size());
+  // The closing line: the tables and the digest of every byte before it.
+  EXPECT_TRUE(std::regex_match(footer.substr(0, footer.find('\n') + 1),
+                               std::regex("-- \\*\\* Dump complete: 1 tables, digest [0-9a-f]{16}\r\n")))
+      << footer;
+  footer = footer.substr(footer.find('\n') + 1);
   std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
@@ -136,9 +143,13 @@ TEST_F(Backup, FileOfTheExampleByteForByte) {
   // A header and a footer of the caller's; an empty table has no data part.
   side.exec("DELETE FROM vtb_dump.clientes");
   EXPECT_FALSE(server->Backup(Value::array({"clientes"}), file, false, true, {}, "", "-- end"));
-  EXPECT_EQ(readAll(file), "\r\n-- ** Table: clientes\r\n\r\n\r\n" + session +
-                               "\r\n-- ** BEGIN clientes\r\n\r\nUNLOCK TABLES;\r\n\r\n-- ** END clientes\r\n\r\n\r\n" +
-                               sessionEnd + "\r\n-- end");
+  const std::string small = readAll(file);
+  const std::string body = "\r\n-- ** This dump ends with a closing line\r\n-- ** Table: clientes\r\n\r\n\r\n" +
+                           session + "\r\n-- ** BEGIN clientes\r\n\r\nUNLOCK TABLES;\r\n\r\n-- ** END clientes\r\n\r\n\r\n" +
+                           sessionEnd + "\r\n";
+  dump::DumpDigest digest;
+  digest.update(body);
+  EXPECT_EQ(small, body + "-- ** Dump complete: 1 tables, digest " + digest.hex() + "\r\n-- end");
 }
 
 TEST_F(Backup, RoundTripLosesNothing) {
@@ -182,10 +193,13 @@ TEST_F(Backup, RoundTripLosesNothing) {
 
   const std::string file = dir + "/round.sql";
   // Three rows to an INSERT line: several lines per table, each read in key order.
+  // The database's defaults differ from the server's: they must come back too.
+  side.exec("ALTER DATABASE vtb_dump CHARACTER SET latin1 COLLATE latin1_german1_ci");
   EXPECT_FALSE(server->Backup(Value::array({"kinds", "pairs", "nokey"}), file, true, false, 3));
   EXPECT_TRUE(rec.calls->empty());
   std::string text = readAll(file);
-  EXPECT_NE(text.find("-- ** Create database **\r\nCREATE DATABASE IF NOT EXISTS `vtb_dump`;\r\n\r\n"),
+  // With the database's own defaults.
+  EXPECT_NE(text.find("-- ** Create database **\r\nCREATE DATABASE IF NOT EXISTS `vtb_dump` CHARACTER SET "),
             std::string::npos);
   EXPECT_NE(text.find("-- ** BEGIN pairs\r\nDROP TABLE IF EXISTS `pairs`;\r\nCREATE TABLE `pairs` ("), std::string::npos);
   std::size_t inserts = 0;
@@ -203,6 +217,9 @@ TEST_F(Backup, RoundTripLosesNothing) {
   EXPECT_TRUE(server->Restore(file));
   EXPECT_TRUE(rec.calls->empty()) << rec.calls->front().number;
   EXPECT_EQ(server->cDBName.asString(), "vtb_dump");  // the dump's database is selected
+  EXPECT_EQ(side.rows("SELECT DEFAULT_CHARACTER_SET_NAME, DEFAULT_COLLATION_NAME FROM information_schema.SCHEMATA "
+                      "WHERE SCHEMA_NAME = 'vtb_dump'"),
+            (std::vector<std::vector<std::string>>{{"latin1", "latin1_german1_ci"}}));
   for (const char* t : tables) {
     const std::string order = std::string(t) == "pairs" ? " ORDER BY 1, 2" : " ORDER BY 1";
     EXPECT_EQ(side.rows(std::string("SELECT * FROM vtb_dump.") + t + order), before[t]) << t;
@@ -252,7 +269,8 @@ TEST_F(Backup, CallbacksBatchesAndOldDumps) {
   EXPECT_TRUE(server->Restore(dir + "/old.sql"));
   EXPECT_EQ(side.rows("SELECT id, born, note FROM vtb_dump.old ORDER BY id"),
             (std::vector<std::vector<std::string>>{{"1", "2010-07-20", "a\nb"}, {"2", "1999-12-31", "x"}}));
-  EXPECT_TRUE(rec.calls->empty());
+  // It has no closing line: loaded, and said that its completeness cannot be checked.
+  EXPECT_EQ(rec.numbers(), std::vector<long long>{kErrDumpIncomplete});
 }
 
 TEST_F(Backup, RefusalsFailedWritesAndCancel) {

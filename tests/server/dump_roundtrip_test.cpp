@@ -171,6 +171,20 @@ TEST_F(DumpRoundTrip, MixedCaseNames) {
   side.exec("CREATE TABLE vtb_rt.MixedCase (id int)");
   side.exec("INSERT INTO vtb_rt.MixedCase VALUES (1), (2)");
   roundTrip({"MixedCase"});
+  // Two tables that differ in letter case only: each dumped under its own name.
+  side.exec("CREATE TABLE vtb_rt.Caps (id int)");
+  side.exec("INSERT INTO vtb_rt.Caps VALUES (1)");
+  side.exec("CREATE TABLE vtb_rt.caps (id int)");
+  side.exec("INSERT INTO vtb_rt.caps VALUES (2), (3)");
+  roundTrip({"Caps", "caps"});
+  // A caller's name that matches one table only without regard to case finds it.
+  const std::string file = dir + "/case.sql";
+  EXPECT_FALSE(server->Backup(Value::array({"MIXEDCASE"}), file, true, true));
+  EXPECT_EQ(rec.numbers(), std::vector<long long>{});
+  EXPECT_NE(testing::readAll(file).find("-- ** BEGIN MixedCase\r\n"), std::string::npos);
+  // A table of another database is refused, not looked for here.
+  EXPECT_FALSE(server->Backup(Value::array({"mysql.user"}), file, true, true));
+  EXPECT_EQ(rec.numbers(), std::vector<long long>{kErrNotAName});
 }
 
 // The dumping and the loading session may differ in their backslash mode:
@@ -314,9 +328,10 @@ TEST_F(DumpRoundTrip, RestoreSendsOnlyTheDumpsOwnForms) {
                     "INSERT INTO `t` (`id`) SELECT 3;\r\n"
                     "GRANT ALL ON *.* TO 'x'@'%';\r\n"
                     "-- ** END t\r\n");
+  // A dump without a closing line (as written before dumps had one): loaded, with that said too.
   EXPECT_TRUE(server->Restore(file));
   EXPECT_EQ(rec.numbers(), (std::vector<long long>{kErrDumpStatement, kErrDumpStatement, kErrDumpStatement,
-                                                    kErrDumpStatement, kErrDumpStatement}));
+                                                    kErrDumpStatement, kErrDumpStatement, kErrDumpIncomplete}));
   EXPECT_EQ(side.rows("SELECT id FROM vtb_rt.t"), (std::vector<std::vector<std::string>>{{"1"}}));
   EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.canary"), "1");
   EXPECT_EQ(side.rows("SHOW TABLES FROM vtb_rt LIKE 'stolen'").size(), 0u);

@@ -405,8 +405,9 @@ TEST_F(Fault, DamagedDumpsRestoreEverythingElse) {
   std::size_t endB = damaged.find("-- ** END b");
   damaged.insert(endB, "INSERT INTO missing (id) VALUES (1)\r\n");
   writeAll(file, damaged);
-  EXPECT_TRUE(s->Restore(file));
-  EXPECT_EQ(rec.numbers(), (std::vector<long long>{kErrDumpStatement, kErrDumpStatement}));
+  // Altered: the closing line no longer matches, so the restore says it did not finish.
+  EXPECT_FALSE(s->Restore(file));
+  EXPECT_EQ(rec.numbers(), (std::vector<long long>{kErrDumpStatement, kErrDumpStatement, kErrDumpIncomplete}));
   EXPECT_EQ(counts(), (std::vector<std::string>{"20", "30", "30"}));
   EXPECT_EQ(freshSide().scalar("SELECT COUNT(*) FROM a WHERE id BETWEEN 11 AND 20"), "0");
 
@@ -415,8 +416,8 @@ TEST_F(Fault, DamagedDumpsRestoreEverythingElse) {
   std::size_t cut = dump.find("(25,'c25')");
   ASSERT_NE(cut, std::string::npos);
   writeAll(file, dump.substr(0, cut + 5));
-  EXPECT_TRUE(s->Restore(file));
-  EXPECT_EQ(rec.numbers(), std::vector<long long>{kErrDumpStatement});
+  EXPECT_FALSE(s->Restore(file));
+  EXPECT_EQ(rec.numbers(), (std::vector<long long>{kErrDumpStatement, kErrDumpIncomplete}));
   EXPECT_EQ(counts(), (std::vector<std::string>{"30", "30", "20"}));
   // The LOCK TABLES of the cut table is not left behind on the connection.
   rec.calls->clear();
@@ -428,8 +429,118 @@ TEST_F(Fault, DamagedDumpsRestoreEverythingElse) {
   rec.calls->clear();
   writeAll(file, std::string("\0\xff\xfe garbage\nINSERT", 17));
   EXPECT_TRUE(s->Restore(file));
-  EXPECT_EQ(rec.numbers(), std::vector<long long>{kErrDumpStatement});
+  EXPECT_EQ(rec.numbers(), (std::vector<long long>{kErrDumpStatement, kErrDumpIncomplete}));
   EXPECT_EQ(counts(), (std::vector<std::string>{"30", "31", "20"}));
+}
+
+// A dump cut at each point of a table's block: the restore says it did not
+// finish (9033), and every table holds only rows the dump holds.
+TEST_F(Fault, TruncatedDumpsAreReported) {
+  for (const char* t : {"a", "b"}) {
+    side->exec(std::string("CREATE TABLE vtb_fault.") + t + " (id int PRIMARY KEY, note varchar(20))");
+    side->exec(std::string("INSERT INTO vtb_fault.") + t + " SELECT seq, CONCAT('" + t + "', seq) FROM seq_1_to_30");
+  }
+  Recorder rec;
+  ServerPtr s = connect(rec.block());
+  const std::string file = dir + "/dump.sql";
+  ASSERT_FALSE(s->Backup(Value::array({"a", "b"}), file, true, true, 10));
+  const std::string dump = readAll(file);
+  const std::size_t beginB = dump.find("-- ** BEGIN b\r\n");
+  ASSERT_NE(beginB, std::string::npos);
+  const std::size_t cuts[] = {
+      beginB,                                                      // before the table
+      beginB + std::string("-- ** BEGIN b\r\n").size(),            // after its marker
+      dump.find("\r\n", dump.find("DROP TABLE IF EXISTS `b`", beginB)) + 2,  // after its DROP
+      dump.find("\r\n", dump.find("CREATE TABLE `b`", beginB)) + 2,          // after its CREATE
+      dump.find("\r\n", dump.find("INSERT INTO `b`", beginB)) + 2,           // after its first INSERT
+      dump.find("(15,'b15')"),                                     // inside an INSERT
+      dump.find("-- ** Dump complete: "),                          // before the closing line
+  };
+  for (std::size_t cut : cuts) {
+    ASSERT_NE(cut, std::string::npos);
+    SCOPED_TRACE(cut);
+    writeAll(file, dump.substr(0, cut));
+    rec.calls->clear();
+    EXPECT_FALSE(s->Restore(file));
+    ASSERT_FALSE(rec.calls->empty());
+    EXPECT_EQ(rec.calls->back().number, kErrDumpIncomplete);
+    // What is there is what the dump holds.
+    for (const char* t : {"a", "b"}) {
+      const auto rows = freshSide().rows(std::string("SELECT COUNT(*) FROM information_schema.tables WHERE "
+                                                     "table_schema = 'vtb_fault' AND table_name = '") + t + "'");
+      if (rows.at(0).at(0) == "0") continue;
+      EXPECT_EQ(side->scalar(std::string("SELECT COUNT(*) FROM ") + t + " WHERE note <> CONCAT('" + t + "', id)"), "0");
+    }
+  }
+  // The whole dump: every row, nothing reported.
+  writeAll(file, dump);
+  rec.calls->clear();
+  EXPECT_TRUE(s->Restore(file));
+  EXPECT_TRUE(rec.calls->empty());
+  EXPECT_EQ(freshSide().scalar("SELECT COUNT(*) FROM b"), "30");
+}
+
+// A restore whose connection is killed, or whose server is killed, ends
+// there, reported with the line it reached: it never reconnects, since the
+// rest of the dump would load without its session's settings.
+TEST_F(Fault, RestoreEndsWhenItsConnectionIsLost) {
+  side->exec("CREATE TABLE vtb_fault.z (id int AUTO_INCREMENT PRIMARY KEY, at timestamp NULL)");
+  side->exec("SET SESSION sql_mode = 'NO_AUTO_VALUE_ON_ZERO', time_zone = '+00:00'");
+  side->exec("INSERT INTO vtb_fault.z SELECT seq - 1, FROM_UNIXTIME(1000000000 + seq) FROM seq_1_to_40");
+  side->exec("CREATE TABLE vtb_fault.y (id int PRIMARY KEY)");
+  side->exec("INSERT INTO vtb_fault.y SELECT seq FROM seq_1_to_5");
+  Recorder rec;
+  ServerPtr s = connect(rec.block());
+  const std::string file = dir + "/dump.sql";
+  ASSERT_FALSE(s->Backup(Value::array({"z", "y"}), file, true, true, 10));
+  ASSERT_TRUE(rec.calls->empty());
+
+  for (const char* what : {"connection", "server"}) {
+    SCOPED_TRACE(what);
+    ASSERT_TRUE(serverCommand("resume"));
+    freshSide().exec("DELETE FROM y WHERE id > 2");
+    ServerPtr r = connect(rec.block());
+    const long long id = scalar(r, "SELECT CONNECTION_ID()");
+    long killedAt = 0;
+    long seen = 0;
+    // The line of z's second INSERT, where the connection goes.
+    const std::string text = readAll(file);
+    const std::size_t second = text.find("INSERT INTO `z`", text.find("INSERT INTO `z`") + 1);
+    ASSERT_NE(second, std::string::npos);
+    long secondLine = 1;
+    for (std::size_t p = 0; p < second; p = text.find("\r\n", p) + 2) {
+      if (text.find("\r\n", p) >= second) break;
+      ++secondLine;
+    }
+    r->bOnRestore = Callable([&](Args a) -> Value {
+      if (argAt(a, 0).asInt() == 3) seen = argAt(a, 3).asInt();
+      if (argAt(a, 0).asInt() == 3 && seen == secondLine && killedAt == 0) {
+        killedAt = seen;
+        if (std::string(what) == "connection")
+          freshSide().exec("KILL CONNECTION " + std::to_string(id));
+        else
+          serverCommand("kill");
+      }
+      return Value();
+    });
+    rec.calls->clear();
+    EXPECT_FALSE(r->Restore(file));
+    EXPECT_EQ(killedAt, secondLine);
+    // It stopped at the line where the connection went: nothing after it was tried.
+    EXPECT_EQ(seen, secondLine);
+    ASSERT_FALSE(rec.calls->empty());
+    EXPECT_EQ(rec.calls->back().number, kErrRestoreStopped);
+    EXPECT_NE(rec.calls->back().extra.asString().find("line " + std::to_string(secondLine) + " of"),
+              std::string::npos)
+        << rec.calls->back().extra.asString();
+    EXPECT_TRUE(r->lReConnect.asBool());  // the caller's setting is back
+    ASSERT_TRUE(serverCommand("resume"));
+    // No row holds a value the dump does not: keys and instants as they were, y untouched.
+    SideConnection& c = freshSide();
+    c.exec("SET SESSION time_zone = '+00:00'");
+    EXPECT_EQ(c.scalar("SELECT COUNT(*) FROM z WHERE at <> FROM_UNIXTIME(1000000001 + id)"), "0");
+    EXPECT_EQ(c.scalar("SELECT COUNT(*) FROM y"), "2");
+  }
 }
 
 // 10,000 statements and 1,000 query objects opened and ended on one server

@@ -198,7 +198,8 @@ TEST_P(HostileSql, RestoreReadsTheDumpAsItsChecker) {
   // Every line is what the checker read: two rows, and a DROP of a table by
   // its whole name, which the server may refuse (1300: no valid name in its
   // own character set).
-  for (long long n : rec.numbers()) EXPECT_EQ(n, 1300);
+  // It has no closing line: that is said as well.
+  for (long long n : rec.numbers()) EXPECT_TRUE(n == 1300 || n == kErrDumpIncomplete) << n;
   EXPECT_EQ(side.scalar("SELECT GROUP_CONCAT(id ORDER BY id) FROM vtb_hostile.t"), "5,7,8,99");
   EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_hostile.t t JOIN mysql.user u ON t.s = u.authentication_string "
                         "WHERE u.authentication_string <> ''"),

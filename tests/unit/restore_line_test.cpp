@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "dump_format.h"
 #include "restore_line.h"
 
 namespace veltro {
@@ -92,6 +93,8 @@ TEST(Restore, LineClassification) {
       {"CREATE TABLE `t` (a int) /*M!100000 SELECT 1 AS a */", LineKind::Refused, nullptr},
       {"CREATE TABLE `t` (`d` datetime /* mariadb-5.3 */) ENGINE=Aria", LineKind::Statement, nullptr},
       {"CREATE TABLE `t` (a int))", LineKind::Refused, nullptr},
+      {"INSERT\tINTO `t` (`a`) VALUES (1)", LineKind::Refused, nullptr},
+      {"DROP TABLE IF  EXISTS `t`", LineKind::Refused, nullptr},
       {"INSERT INTO `t` (`a`) VALUES ('x\\'') /* ') */", LineKind::Refused, nullptr},
       {"INSERT INTO `t` (`a`) VALUES (1) #", LineKind::Refused, nullptr},
       {"DROP TABLE IF EXISTS `t` /* ` */", LineKind::Refused, nullptr},
@@ -126,6 +129,35 @@ TEST(Restore, LineClassification) {
     EXPECT_EQ(database.name, "shop");
   }
   EXPECT_EQ(classifyLine("CREATE DATABASE IF NOT EXISTS shop; DROP DATABASE x").kind, LineKind::Refused);
+  EXPECT_EQ(classifyLine("CREATE DATABASE IF NOT\r\r EXISTS shop").kind, LineKind::Refused);
+  EXPECT_EQ(classifyLine("CREATE DATABASE IF NOT EXISTS `shop` CHARACTER SET latin1 COLLATE latin1_swedish_ci;").kind,
+            LineKind::CreateDatabase);
+  EXPECT_EQ(classifyLine("CREATE DATABASE IF NOT EXISTS shop CHARACTER SET latin1").kind, LineKind::Refused);
+  EXPECT_EQ(classifyLine("-- ** This dump ends with a closing line").kind, LineKind::Format);
+  const auto closing = classifyLine("-- ** Dump complete: 2 tables, digest 0123456789abcdef");
+  EXPECT_EQ(closing.kind, LineKind::Closing);
+  EXPECT_EQ(closing.name, "2 tables, digest 0123456789abcdef");
+}
+
+// The closing line's digest is the same however the bytes arrive, and
+// changes with any byte, its place or the length.
+TEST(Restore, DumpDigestOfPieces) {
+  std::string text;
+  for (int i = 0; i < 1000; ++i) text += static_cast<char>(i * 7 % 256);
+  dump::DumpDigest whole;
+  whole.update(text);
+  for (std::size_t piece : {1u, 3u, 7u, 8u, 9u, 64u, 999u}) {
+    dump::DumpDigest parts;
+    for (std::size_t at = 0; at < text.size(); at += piece) parts.update(std::string_view(text).substr(at, piece));
+    EXPECT_EQ(parts.hex(), whole.hex()) << piece;
+  }
+  for (const std::string& other : {text.substr(1), text + '\0', std::string(text).replace(500, 1, "x"),
+                                   text.substr(0, 8), text.substr(0, 7)}) {
+    dump::DumpDigest d;
+    d.update(other);
+    EXPECT_NE(d.hex(), whole.hex());
+  }
+  EXPECT_EQ(whole.hex().size(), 16u);
 }
 
 }  // namespace

@@ -73,6 +73,8 @@ enum InternalError : int {
   kErrDumpStatement = 9030,    // Restore: a line that is not a statement Backup writes (skipped)
   kErrUnknownOutcome = 9031,   // MultiQuery: the connection was lost during COMMIT; the list may have committed
   kErrNoReadyNode = 9032,      // no host of a host list accepted the connection and was ready
+  kErrDumpIncomplete = 9033,   // Restore: the dump was cut short or altered (its closing line missing or not matching)
+  kErrRestoreStopped = 9034,   // Restore: the connection was lost; the rest of the dump was not loaded
 };
 
 class TQuillonSrv : public Object {
