@@ -74,22 +74,31 @@ class DumpSession {
   DumpSession& operator=(const DumpSession&) = delete;
 
   // Bytes as stored, UTC, names quoted in SHOW CREATE TABLE, strings there
-  // escaped by the backslash rules, and (outside a caller's transaction) a
-  // snapshot at REPEATABLE READ, whatever the session had.
-  bool begin(bool ownSnapshot) {
+  // escaped by the backslash rules, whatever the session had.
+  bool begin() {
     auto saved = rowsOf(server_,
                         "SELECT @@character_set_client, @@character_set_results, @@collation_connection, "
                         "@@time_zone, @@sql_mode, @@sql_quote_show_create, @@tx_isolation");
     if (saved.empty() || saved[0].size() != 7) return false;
     saved_ = saved[0];
     active_ = true;
-    if (!send("SET NAMES binary") || !send("SET time_zone = '+00:00', sql_mode = '', sql_quote_show_create = 1"))
-      return false;
-    if (ownSnapshot) {
-      if (!send("SET SESSION TRANSACTION ISOLATION LEVEL REPEATABLE READ")) return false;
-      if (!send("START TRANSACTION WITH CONSISTENT SNAPSHOT")) return false;
-      snapshot_ = true;
+    return send("SET NAMES binary") && send("SET time_zone = '+00:00', sql_mode = '', sql_quote_show_create = 1");
+  }
+
+  // One moment for every table: a snapshot at REPEATABLE READ; or, when a
+  // table keeps no transactions (Aria, MyISAM, MEMORY), which no snapshot
+  // holds still, a read lock on every table until the dump is read.
+  bool freeze(const std::vector<std::string>& tables, bool lock) {
+    if (lock) {
+      std::string sql = "LOCK TABLES ";
+      for (const std::string& t : tables) sql += backquoted(t) + " READ,";
+      sql.pop_back();
+      locked_ = send(sql);
+      return locked_;
     }
+    if (!send("SET SESSION TRANSACTION ISOLATION LEVEL REPEATABLE READ")) return false;
+    if (!send("START TRANSACTION WITH CONSISTENT SNAPSHOT")) return false;
+    snapshot_ = true;
     return true;
   }
 
@@ -97,6 +106,8 @@ class DumpSession {
   void restore() {
     if (snapshot_) server_.CommitTransaction();
     snapshot_ = false;
+    if (locked_) send("UNLOCK TABLES");
+    locked_ = false;
     if (!active_ || !server_.handle()) return;
     active_ = false;
     const long long conn = server_.handle();
@@ -121,6 +132,7 @@ class DumpSession {
   std::vector<std::string> saved_;
   bool active_ = false;
   bool snapshot_ = false;
+  bool locked_ = false;
 };
 
 // The table as the server lists it: the name given, else the one name that
@@ -210,6 +222,17 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
     return false;
   }
 
+  // The dump reads in a moment of its own, which would end a transaction of
+  // the caller's (committing its pending changes) or read its uncommitted rows.
+  if (inTransaction_ || [&] {
+        auto open = rowsOf(*this, "SELECT @@in_transaction");
+        return !open.empty() && !open[0].empty() && open[0][0] == "1";
+      }()) {
+    RaiseInternal(kErrTransactionOpen, Value("Backup needs no transaction open on its connection: commit or roll "
+                                             "back first"));
+    return false;
+  }
+
   DumpFile file(target);
   if (!file.open()) {
     RaiseInternal(kErrDumpWrite, file.error());
@@ -219,12 +242,20 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
 
   lError = false;
   DumpSession session(*this);
-  if (!session.begin(!inTransaction_)) {
+  std::vector<std::string> listed, found;
+  bool lock = false;
+  if (session.begin()) {
+    for (const auto& r : rowsOf(*this, "SHOW TABLES")) listed.push_back(r.empty() ? std::string() : r[0]);
+    for (const std::string& g : given) found.push_back(listedName(listed, g).value_or(g));
+    for (const auto& r : rowsOf(*this, "SELECT t.TABLE_NAME FROM information_schema.TABLES t JOIN "
+                                       "information_schema.ENGINES e ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = "
+                                       "DATABASE() AND e.TRANSACTIONS <> 'YES'"))
+      for (const std::string& f : found) lock = lock || (!r.empty() && r[0] == f);
+  }
+  if (lError.asBool() || !session.freeze(found, lock)) {
     if (!lError.asBool()) RaiseInternal(kErrDumpWrite, "the dump's session could not be set up");
     return false;
   }
-  std::vector<std::string> listed;
-  for (const auto& r : rowsOf(*this, "SHOW TABLES")) listed.push_back(r.empty() ? std::string() : r[0]);
   std::size_t statementBytes = kStatementBytes;
   if (auto packet = rowsOf(*this, "SELECT @@max_allowed_packet"); !packet.empty() && !packet[0].empty())
     statementBytes = std::min<std::size_t>(statementBytes, std::stoull("0" + packet[0][0]) / 2);
@@ -259,8 +290,7 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
     const std::string& normal = normals[static_cast<std::size_t>(i - 1)];
     names[static_cast<std::size_t>(i - 1)] = normal;
     if (!bOnBackUp.isNil()) bOnBackUp(2, normal, count, i);
-    const std::string& asGiven = given[static_cast<std::size_t>(i - 1)];
-    const std::string table = listedName(listed, asGiven).value_or(asGiven);
+    const std::string& table = found[static_cast<std::size_t>(i - 1)];
     out += std::string(dump::kBeginMarker) + table + "\r\n";
     if (drop) {
       auto create = rowsOf(*this, "SHOW CREATE TABLE " + backquoted(table));

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "server_support.h"
@@ -268,6 +269,59 @@ TEST_F(DumpRoundTrip, OneSnapshotWhateverTheIsolation) {
   QueryPtr q = server->Query("SELECT @@tx_isolation");
   EXPECT_EQ(std::string(trimRight(q->FieldGet(1).asString())), "READ-COMMITTED");
   q->End();
+  EXPECT_EQ(rec.numbers(), std::vector<long long>{});
+}
+
+// Tables that keep no transactions are read under a read lock for the whole
+// dump: a transfer between two Aria tables waits until the dump is read.
+TEST_F(DumpRoundTrip, OneMomentForTablesWithoutTransactions) {
+  side.exec("CREATE TABLE vtb_rt.aria_a (id int PRIMARY KEY, amount int) ENGINE=Aria");
+  side.exec("CREATE TABLE vtb_rt.aria_b (id int PRIMARY KEY, amount int) ENGINE=Aria");
+  side.exec("INSERT INTO vtb_rt.aria_a VALUES (1, 100)");
+  side.exec("INSERT INTO vtb_rt.aria_b VALUES (1, 0)");
+  std::thread mover;
+  server->bOnBackUp = Value(Callable([&](Args a) -> Value {
+    // Before the second table another client moves 40 from a to b.
+    if (a[0].asInt() == 2 && a[3].asInt() == 2 && !mover.joinable())
+      mover = std::thread([] {
+        SideConnection c(kDb);
+        c.exec("UPDATE aria_a SET amount = amount - 40");
+        c.exec("UPDATE aria_b SET amount = amount + 40");
+      });
+    return {};
+  }));
+  EXPECT_FALSE(server->Backup(Value::array({"aria_a", "aria_b"}), dir + "/aria.sql", true, true));
+  server->bOnBackUp = Value();
+  ASSERT_TRUE(mover.joinable());
+  mover.join();
+  EXPECT_EQ(side.scalar("SELECT amount FROM vtb_rt.aria_a"), "60");  // the move happened, after the dump
+  EXPECT_TRUE(server->Restore(dir + "/aria.sql"));
+  EXPECT_EQ(side.scalar("SELECT (SELECT SUM(amount) FROM vtb_rt.aria_a) + (SELECT SUM(amount) FROM vtb_rt.aria_b)"),
+            "100");
+  EXPECT_EQ(side.scalar("SELECT amount FROM vtb_rt.aria_a"), "100");
+  EXPECT_EQ(rec.numbers(), std::vector<long long>{});
+}
+
+// A transaction of the caller's is left as it was: Backup refuses to run in
+// it (its pending change is neither committed nor dumped).
+TEST_F(DumpRoundTrip, TheCallersTransactionIsLeftAlone) {
+  side.exec("CREATE TABLE vtb_rt.tx (id int PRIMARY KEY) ENGINE=InnoDB");
+  const std::string file = dir + "/tx.sql";
+  const std::vector<std::vector<std::string>> opens = {{"SET autocommit = 0", "INSERT INTO tx VALUES (1)"},
+                                                       {"BEGIN", "INSERT INTO tx VALUES (2)"}};
+  for (const auto& open : opens) {
+    SCOPED_TRACE(open.front());
+    for (const std::string& sql : open) ASSERT_TRUE(server->SqlQuery(sql));
+    rec.calls->clear();
+    EXPECT_FALSE(server->Backup(Value::array({"tx"}), file, true, true));
+    EXPECT_EQ(rec.numbers(), std::vector<long long>{kErrTransactionOpen});
+    EXPECT_FALSE(std::filesystem::exists(file));
+    ASSERT_TRUE(server->SqlQuery("ROLLBACK"));
+    ASSERT_TRUE(server->SqlQuery("SET autocommit = 1"));
+    EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.tx"), "0");  // the pending change is undone
+  }
+  rec.calls->clear();
+  EXPECT_FALSE(server->Backup(Value::array({"tx"}), file, true, true));
   EXPECT_EQ(rec.numbers(), std::vector<long long>{});
 }
 

@@ -75,6 +75,7 @@ enum InternalError : int {
   kErrNoReadyNode = 9032,      // no host of a host list accepted the connection and was ready
   kErrDumpIncomplete = 9033,   // Restore: the dump was cut short or altered (its closing line missing or not matching)
   kErrRestoreStopped = 9034,   // Restore: the connection was lost; the rest of the dump was not loaded
+  kErrTransactionOpen = 9035,  // Backup: a transaction is open on the connection (its dump reads a moment of its own)
 };
 
 class TQuillonSrv : public Object {
