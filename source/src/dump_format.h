@@ -31,6 +31,12 @@ inline constexpr std::string_view kSessionRestore[] = {
     "collation_connection = @veltro_collation;",
 };
 
+// Around each table's definition: the server writes definitions in UTF-8,
+// and a column's ENUM members and DEFAULT in another set (latin1, cp1251,
+// utf16) are read as that set's characters only from a UTF-8 session.
+inline constexpr std::string_view kDefinitionSession = "SET NAMES utf8mb4;";
+inline constexpr std::string_view kDataSession = "SET NAMES binary;";
+
 // Marker lines: SQL comments, so that the stock client loads the file.
 inline constexpr std::string_view kTableListMarker = "-- ** Table: ";
 inline constexpr std::string_view kCreateDatabaseMarker = "-- ** Create database **";

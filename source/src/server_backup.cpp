@@ -302,7 +302,8 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
       // One line: the server's own line breaks are layout (breaks inside its strings are escaped).
       for (char& c : statement)
         if (c == '\n' || c == '\r') c = ' ';
-      out += "DROP TABLE IF EXISTS " + backquoted(table) + ";\r\n" + statement + ";\r\n";
+      out += "DROP TABLE IF EXISTS " + backquoted(table) + ";\r\n" + std::string(dump::kDefinitionSession) +
+             "\r\n" + statement + ";\r\n" + std::string(dump::kDataSession) + "\r\n";
     }
     if (!TableWriter(*this, table, batch, statementBytes, cancel, out, file).run()) {
       whole = false;

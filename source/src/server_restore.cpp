@@ -201,6 +201,8 @@ bool accepted(std::string_view text, std::string_view table) {
     if (text == line.substr(0, line.size() - 1)) return true;
   for (std::string_view line : dump::kSessionRestore)
     if (text == line.substr(0, line.size() - 1)) return true;
+  for (std::string_view line : {dump::kDefinitionSession, dump::kDataSession})
+    if (text == line.substr(0, line.size() - 1)) return true;
   Scanner sc(text);
   if (sc.eat("INSERT INTO")) return namesTable(sc, table) && insertOf(sc);
   if (sc.eat("DROP TABLE IF EXISTS")) return namesTable(sc, table) && sc.atEnd();

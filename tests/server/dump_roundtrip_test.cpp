@@ -166,6 +166,49 @@ TEST_F(DumpRoundTrip, TablesRoundTripWhole) {
   EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.canary"), "1");
 }
 
+// Definitions whose ENUM and SET members and DEFAULTs are in other character
+// sets than UTF-8 come back as they were, and so do the values stored with
+// them: the definition is read in the session it was written in.
+TEST_F(DumpRoundTrip, DefinitionsInOtherCharacterSets) {
+  struct Column {
+    const char* charset;
+    const char* a;  // two members, in UTF-8, that the set can hold
+    const char* b;
+  };
+  const Column columns[] = {{"latin1", "\xc3\xa9t\xc3\xa9", "caf\xc3\xa9"},
+                            {"cp1251", "\xd0\x96\xd1\x83\xd0\xba", "\xd0\xb4\xd0\xbe\xd0\xbc"},
+                            {"utf16", "\xe2\x82\xac", "caf\xc3\xa9"},
+                            {"greek", "\xce\xa9\xce\xbc\xce\xb1", "\xce\xb2"},
+                            // The server's SHOW CREATE TABLE writes a member of four bytes as "?".
+                            {"utf8mb4", "\xe2\x9c\x93", "caf\xc3\xa9"}};
+  std::string definition = "CREATE TABLE vtb_rt.defs (id int PRIMARY KEY";
+  std::string insert = "INSERT INTO vtb_rt.defs (id";
+  std::string values = ") VALUES (1";
+  std::vector<std::string> first, second;
+  for (const Column& c : columns) {
+    const std::string cs(c.charset), a(c.a), b(c.b);
+    definition += ", e_" + cs + " ENUM('" + a + "', '" + b + "') CHARACTER SET " + cs + " DEFAULT '" + b + "'";
+    definition += ", s_" + cs + " SET('" + a + "', '" + b + "') CHARACTER SET " + cs;
+    definition += ", d_" + cs + " VARCHAR(10) CHARACTER SET " + cs + " DEFAULT '" + a + "'";
+    insert += ", e_" + cs + ", s_" + cs;
+    values += ", '" + a + "', '" + a + "," + b + "'";
+    first.insert(first.end(), {a, a + "," + b, a});
+    second.insert(second.end(), {b, "<NULL>", a});
+  }
+  side.exec("SET NAMES utf8mb4");
+  side.exec(definition + ")");
+  side.exec(insert + values + ")");
+  side.exec("INSERT INTO vtb_rt.defs (id) VALUES (2)");
+  const std::string shown = side.rows("SHOW CREATE TABLE vtb_rt.defs").at(0).at(1);
+  roundTrip({"defs"});
+  EXPECT_EQ(side.rows("SHOW CREATE TABLE vtb_rt.defs").at(0).at(1), shown);
+  std::string select = "SELECT ";
+  for (const Column& c : columns)
+    select += std::string("e_") + c.charset + ", s_" + c.charset + ", d_" + c.charset + ",";
+  select.back() = ' ';
+  EXPECT_EQ(side.rows(select + "FROM vtb_rt.defs ORDER BY id"), (std::vector<std::vector<std::string>>{first, second}));
+}
+
 // A mixed-case name on a case-sensitive server is dumped as the server lists it.
 TEST_F(DumpRoundTrip, MixedCaseNames) {
   if (side.scalar("SELECT @@lower_case_table_names") != "0") GTEST_FAIL() << "the test server must be case-sensitive";
