@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dump_format.h"
+#include "flag_scope.h"
 #include "restore_line.h"
 #include "sql_lexer.h"
 #include "veltro/binding.h"
@@ -261,22 +262,6 @@ LineAction classifyLine(std::string_view line, std::string_view table) {
 
 }  // namespace restore
 
-namespace {
-
-// Sets a member for the life of the scope, and puts it back.
-class ValueScope {
- public:
-  ValueScope(Value& member, Value value) : member_(member), saved_(member) { member_ = std::move(value); }
-  ~ValueScope() { member_ = saved_; }
-  ValueScope(const ValueScope&) = delete;
-  ValueScope& operator=(const ValueScope&) = delete;
-
- private:
-  Value& member_;
-  Value saved_;
-};
-
-}  // namespace
 
 // Sends the statements of a dump file in order, each once, in a session set
 // as Backup's dumps expect (binary, backslash escapes on), put back afterwards.
@@ -303,7 +288,7 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
     while (counter.next(line)) ++total;
   }
 
-  ValueScope noReconnect(lReConnect, Value(false));
+  detail::Scoped<Value> noReconnect(lReConnect, Value(false));
   const unsigned long lostBefore = lostConnections_;
   auto lost = [&] { return lostConnections_ != lostBefore || !db::isConnection(hMysql.asInt()); };
 
