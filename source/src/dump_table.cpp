@@ -2,6 +2,9 @@
 // INSERT statements between LOCK and UNLOCK.
 #include "dump_table.h"
 
+#include <algorithm>
+#include <string>
+
 #include "sql_names.h"
 
 namespace veltro::detail {
@@ -65,6 +68,13 @@ bool TableWriter::run() {
   prefix_.back() = ')';
   prefix_ += " VALUES ";
 
+  // Statements of several rows stay within half the server's packet; one row alone may take up to the packet.
+  const auto packetRows = rowsOf(server_, "SELECT @@max_allowed_packet");
+  if (server_.lError.asBool()) return false;
+  const std::size_t packet = packetRows.empty() || packetRows[0].empty() ? 0 : std::stoull("0" + packetRows[0][0]);
+  if (packet == 0) return failed();
+  const std::size_t bound = std::min(statementBytes_, packet / 2);
+
   const db::Handle conn = server_.handle();
   if (db::query(conn, select.data(), select.size()) != 0) return failed();
   Result res(db::useResult(conn));
@@ -73,7 +83,8 @@ bool TableWriter::run() {
 
   db::RowView row;
   long long inStatement = 0;
-  std::size_t statementStart = 0;
+  // Bytes of the open statement so far, without its ";" (some may be in the file already).
+  std::size_t statementBytes = 0;
   bool any = false;
   while (db::fetchRow(res.handle, row)) {
     if (cancelled()) {
@@ -87,23 +98,33 @@ bool TableWriter::run() {
               backquoted(table_) + " WRITE;\r\n";
       any = true;
     }
-    if (inStatement == 0) {
-      statementStart = out_.size();
+    const std::size_t rowStart = out_.size();
+    if (inStatement == 0)
       out_ += prefix_;
-    } else {
+    else
       out_ += ',';
-    }
     out_ += '(';
     for (unsigned i = 0; i < row.count; ++i) {
       if (i > 0) out_ += ',';
       appendValue(out_, row, i, forms_[i]);
     }
     out_ += ')';
-    if (++inStatement == batch_ || out_.size() - statementStart >= statementBytes_) {
+    std::size_t rowBytes = out_.size() - rowStart;
+    if (inStatement > 0 && statementBytes + rowBytes + 1 > bound) {
+      // The row would take the statement past the bound: it starts the next one.
+      out_.replace(rowStart, 1, ";\r\n" + prefix_);
+      rowBytes += prefix_.size() - 1;
+      statementBytes = 0;
+      inStatement = 0;
+    }
+    if (inStatement == 0 && tooLarge(rowBytes + 1, packet)) return false;
+    statementBytes += rowBytes;
+    if (++inStatement == batch_) {
       out_ += ";\r\n";
       inStatement = 0;
-      file_.flush(out_);
+      statementBytes = 0;
     }
+    file_.flush(out_);
   }
   // A stream that ended early (a lost connection) reports its error here.
   if (db::errnum(conn) != 0) return failed();
@@ -112,5 +133,14 @@ bool TableWriter::run() {
   return true;
 }
 
+bool TableWriter::tooLarge(std::size_t statementBytes, std::size_t packet) {
+  // The server reads the statement without its ";" after one byte of command.
+  if (statementBytes < packet) return false;
+  server_.RaiseInternal(kErrDumpWrite, Value("table " + table_ + ": a row's INSERT statement of " +
+                                             std::to_string(statementBytes) +
+                                             " bytes does not fit the server's max_allowed_packet of " +
+                                             std::to_string(packet)));
+  return true;
+}
 
 }  // namespace veltro::detail

@@ -36,7 +36,10 @@ std::vector<std::vector<std::string>> rowsOf(TQuillonSrv& server, const std::str
 
 // Writes one table's rows, read in one streamed pass (memory stays flat in
 // the table's size), as INSERT statements of at most batchRows rows and
-// kStatementBytes bytes, and the LOCK/UNLOCK pair around them.
+// statementBytes bytes (and half the server's max_allowed_packet), counted as
+// written with their ";", and the LOCK/UNLOCK pair around them. A row whose
+// statement alone is larger goes alone; one that no statement the server
+// takes can hold fails the table (kErrDumpWrite).
 class TableWriter {
  public:
   TableWriter(TQuillonSrv& server, const std::string& table, long long batchRows, std::size_t statementBytes,
@@ -54,6 +57,9 @@ class TableWriter {
     if (!server_.lError.asBool()) server_.RaiseInternal(kErrDumpWrite, Value("table " + table_ + " could not be read"));
     return false;
   }
+  // Whether a statement of statementBytes (its ";" included) is more than a
+  // server with this packet takes; reported when it is.
+  bool tooLarge(std::size_t statementBytes, std::size_t packet);
 
   TQuillonSrv& server_;
   const std::string& table_;

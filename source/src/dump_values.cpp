@@ -1,6 +1,7 @@
 // The literals of a dump's values.
 #include "dump_values.h"
 
+#include <cstddef>
 #include <string_view>
 
 namespace veltro::detail {
@@ -8,20 +9,29 @@ namespace veltro::detail {
 namespace {
 
 // Bytes whose meaning inside a quoted literal depends on the loading
-// session's backslash mode, or that would break the dump's lines.
-constexpr bool kModeBound[256] = {
-    true, false, false, false, false, false, false, false, false, false, true,  false, false, true,  false, false,
-    false, false, false, false, false, false, false, false, false, false, true,  false, false, false, false, false,
-    false, false, false, false, false, false, false, true,  false, false, false, false, false, false, false, false,
-    false, false, false, false, false, false, false, false, false, false, false, false, false, false, false, false,
-    false, false, false, false, false, false, false, false, false, false, false, false, false, false, false, false,
-    false, false, false, false, false, false, false, false, false, false, false, false, true,  false, false, false,
+// session's backslash mode, or that would break the dump's lines (0 for the
+// others): each with what follows the backslash that writes it in an escaped
+// literal; a quote is doubled instead, which no mode reads differently.
+constexpr char kEscape[256] = {
+    '0', 0, 0, 0, 0, 0, 0, 0, 0, 0, 'n', 0, 0, 'r', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'Z', 0, 0, 0, 0, 0,
+    0,   0, 0, 0, 0, 0, 0, '\'', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '\\', 0, 0, 0,
 };
+
+// Values up to this long that hold such a byte stay hex literals, which read
+// the same even outside the dump's session; longer ones take the smaller form.
+constexpr std::size_t kHexUpTo = 1024;
 
 bool modeBound(std::string_view text) {
   for (unsigned char c : text)
-    if (c < 96 && kModeBound[c]) return true;
+    if (kEscape[c] != 0) return true;
   return false;
+}
+
+std::size_t modeBoundCount(std::string_view text) {
+  std::size_t n = 0;
+  for (unsigned char c : text) n += kEscape[c] != 0;
+  return n;
 }
 
 void appendHex(std::string& out, std::string_view bytes) {
@@ -35,6 +45,25 @@ void appendHex(std::string& out, std::string_view bytes) {
     *at++ = kDigits[c >> 4];
     *at++ = kDigits[c & 15];
   }
+}
+
+// A quoted literal read with backslash escapes, as the dump's session reads
+// it; bound: how many of the bytes are escaped.
+void appendEscaped(std::string& out, std::string_view bytes, std::size_t bound) {
+  const std::size_t base = out.size();
+  out.resize(base + 2 + bytes.size() + bound);
+  char* at = out.data() + base;
+  *at++ = '\'';
+  for (unsigned char c : bytes) {
+    const char e = kEscape[c];
+    if (e == 0) {
+      *at++ = static_cast<char>(c);
+    } else {
+      *at++ = e == '\'' ? '\'' : '\\';
+      *at++ = e;
+    }
+  }
+  *at = '\'';
 }
 
 }  // namespace
@@ -64,7 +93,14 @@ void appendValue(std::string& out, const db::RowView& row, unsigned i, Form form
       appendHex(out, text);
       return;
     case Form::Text:
-      if (modeBound(text)) {
+      if (text.size() > kHexUpTo) {
+        // Hex doubles a long value: escaped, it grows only by the bytes that need it.
+        const std::size_t bound = modeBoundCount(text);
+        if (bound < text.size())
+          appendEscaped(out, text, bound);
+        else
+          appendHex(out, text);
+      } else if (modeBound(text)) {
         appendHex(out, text);
       } else {
         out += '\'';

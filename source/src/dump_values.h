@@ -16,7 +16,10 @@ Form formOf(const db::FieldInfo& field);
 
 // Appends the literal of value i of row: NULL, the numeral as the server sent
 // it, a text between quotes when it holds nothing whose reading depends on the
-// session, else its bytes as a hex literal.
+// session, else its bytes as a hex literal; a long text whose hex would be
+// larger goes between quotes with backslash escapes (NUL, CR, LF, ^Z and the
+// backslash escaped, the quote doubled), read as the dump's session reads it:
+// its size is the value's and one byte per escape.
 void appendValue(std::string& out, const db::RowView& row, unsigned i, Form form);
 
 }  // namespace veltro::detail
