@@ -48,22 +48,38 @@ void appendHex(std::string& out, std::string_view bytes) {
 }
 
 // A quoted literal read with backslash escapes, as the dump's session reads
-// it; bound: how many of the bytes are escaped.
+// it; bound: how many of the bytes are escaped. A client that scans the file
+// in a multi-byte set (the stock client in gbk, big5, sjis) would take a
+// high byte and the backslash after it for one character, and the quote the
+// backslash escapes for the literal's end: where an escape follows a high
+// byte the literal is closed and the next one, which the server joins to it,
+// starts with the escape. A quote after any byte is no second byte anywhere.
 void appendEscaped(std::string& out, std::string_view bytes, std::size_t bound) {
   const std::size_t base = out.size();
-  out.resize(base + 2 + bytes.size() + bound);
+  out.resize(base + 2 + bytes.size() + 4 * bound);
   char* at = out.data() + base;
   *at++ = '\'';
+  unsigned char before = 0;
   for (unsigned char c : bytes) {
     const char e = kEscape[c];
     if (e == 0) {
       *at++ = static_cast<char>(c);
+    } else if (e == '\'') {
+      *at++ = '\'';
+      *at++ = '\'';
     } else {
-      *at++ = e == '\'' ? '\'' : '\\';
+      if (before >= 0x80) {
+        *at++ = '\'';
+        *at++ = ' ';
+        *at++ = '\'';
+      }
+      *at++ = '\\';
       *at++ = e;
     }
+    before = c;
   }
-  *at = '\'';
+  *at++ = '\'';
+  out.resize(static_cast<std::size_t>(at - out.data()));
 }
 
 }  // namespace

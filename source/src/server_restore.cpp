@@ -137,9 +137,13 @@ class Scanner {
     const sql::Token next = peek.next();
     return next.kind == kind && next.begin == t_.end;
   }
+  // One quoted text, or several one after another, which the server joins
+  // (Backup splits a long escaped text where a client might misread it).
   bool string() {
-    if (!t_.closed) return false;
-    advance();
+    do {
+      if (!t_.closed) return false;
+      advance();
+    } while (t_.kind == sql::Tok::String && !comment_);
     return true;
   }
   // Digits, a decimal point, an exponent with its sign, or 0x and hex digits.
