@@ -40,12 +40,17 @@ class Scanner {
   bool atEnd() const { return t_.kind == sql::Tok::End && !comment_; }
   // The exact upper-case keywords, one after another with one space between
   // them, as Backup writes them.
+  // On a mismatch nothing is taken, so that another form may be tried.
   bool eat(std::string_view words) {
+    const Scanner before = *this;
     for (std::size_t start = 0; start < words.size();) {
       std::size_t space = words.find(' ', start);
       if (space == std::string_view::npos) space = words.size();
-      if (t_.kind != sql::Tok::Word || t_.text(s_) != words.substr(start, space - start) || comment_) return false;
-      if (start > 0 && (t_.begin != last_ + 1 || s_[last_] != ' ')) return false;
+      if (t_.kind != sql::Tok::Word || t_.text(s_) != words.substr(start, space - start) || comment_ ||
+          (start > 0 && (t_.begin != last_ + 1 || s_[last_] != ' '))) {
+        *this = before;
+        return false;
+      }
       last_ = t_.end;
       advance();
       start = space + 1;
@@ -227,6 +232,7 @@ LineAction classifyLine(std::string_view line, std::string_view table) {
   text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   if (text.empty()) return action;
+
   for (std::string_view marker : {dump::kBeginMarker, dump::kOldBeginMarker}) {
     if (startsWith(text, marker)) {
       action.kind = LineKind::TableBegin;
@@ -245,7 +251,15 @@ LineAction classifyLine(std::string_view line, std::string_view table) {
   }
   if (startsWith(text, "--") || startsWith(text, "**") || text[0] == '#') return action;
   if (text.back() == ';') text.remove_suffix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   action.text = text;
+  // Backup's lines hold no control character outside their quoted texts:
+  // one at an end (a line break, a form feed) is no form of its.
+  if (text.empty() || static_cast<unsigned char>(text.front()) < 0x20 ||
+      static_cast<unsigned char>(text.back()) < 0x20) {
+    action.kind = LineKind::Refused;
+    return action;
+  }
   Scanner sc(text);
   if (sc.eat("CREATE DATABASE IF NOT EXISTS")) {
     auto name = sc.name();

@@ -94,6 +94,12 @@ TEST(Restore, LineClassification) {
       {"CREATE TABLE `t` (`d` datetime /* mariadb-5.3 */) ENGINE=Aria", LineKind::Statement, nullptr},
       {"CREATE TABLE `t` (a int))", LineKind::Refused, nullptr},
       {"INSERT\tINTO `t` (`a`) VALUES (1)", LineKind::Refused, nullptr},
+      {"  UNLOCK TABLES\r", LineKind::Refused, nullptr},
+      {"  UNLOCK TABLES\r;", LineKind::Refused, nullptr},
+      {"LOCK \n  UNLOCK TABLES", LineKind::Refused, nullptr},
+      {"UNLOCK TABLES\f", LineKind::Refused, nullptr},
+      {"INSERT UNLOCK TABLES", LineKind::Refused, nullptr},
+      {"\nLOCK TABLES `t` WRITE;", LineKind::Refused, nullptr},
       // A long text split where an escape follows a high byte: the server joins the pieces.
       {"INSERT INTO `t` (`a`) VALUES ('a\xbf' '\\0b'),('x' 'y' 'z')", LineKind::Statement, nullptr},
       {"INSERT INTO `t` (`a`) VALUES ('a' 'b)", LineKind::Refused, nullptr},
