@@ -39,7 +39,7 @@ std::vector<std::vector<std::string>> rowsOf(TQuillonSrv& server, const std::str
 bool TableWriter::run() {
   // Stored columns only, invisible ones too: generated columns are computed again on load.
   std::vector<std::string> columns;
-  std::vector<bool> floats;
+  std::vector<bool> floats, typed;
   for (const auto& r : rowsOf(server_, "SHOW COLUMNS FROM " + backquoted(table_))) {
     if (r.size() < 6) continue;
     const std::string& extra = r[5];
@@ -53,6 +53,7 @@ bool TableWriter::run() {
     columns.push_back(r[0]);
     // FLOAT's text has six digits; as a double it has every digit of the value.
     floats.push_back(r[1].rfind("float", 0) == 0);
+    typed.push_back(r[1] == "inet6" || r[1] == "inet4" || r[1] == "uuid");
   }
   if (server_.lError.asBool()) return false;  // reported by the listing
   if (columns.empty()) return failed();
@@ -79,7 +80,8 @@ bool TableWriter::run() {
   if (db::query(conn, select.data(), select.size()) != 0) return failed();
   Result res(db::useResult(conn));
   if (res.handle == 0) return failed();
-  for (const db::FieldInfo& f : db::fields(res.handle)) forms_.push_back(formOf(f));
+  for (const db::FieldInfo& f : db::fields(res.handle))
+    forms_.push_back(forms_.size() < typed.size() && typed[forms_.size()] ? Form::Typed : formOf(f));
 
   db::RowView row;
   long long inStatement = 0;

@@ -1,6 +1,7 @@
 // The literals of a dump's values.
 #include "dump_values.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <string_view>
 
@@ -108,6 +109,15 @@ void appendValue(std::string& out, const db::RowView& row, unsigned i, Form form
       }
       appendHex(out, text);
       return;
+    case Form::Typed:
+      // Their texts are digits, letters and punctuation; anything else goes as any text does.
+      if (!modeBound(text) && std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c < 0x7F; })) {
+        out += "_utf8mb4'";
+        out += text;
+        out += '\'';
+        return;
+      }
+      [[fallthrough]];
     case Form::Text:
       if (text.size() > kHexUpTo) {
         // Hex doubles a long value: escaped, it grows only by the bytes that need it.

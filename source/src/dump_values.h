@@ -9,7 +9,9 @@
 namespace veltro::detail {
 
 // How one column's values are written.
-enum class Form { Numeral, Hex, Text };
+// Typed: a text the column parses (INET6, INET4, UUID), which a binary
+// session would take for the value's raw bytes: written as UTF-8 text.
+enum class Form { Numeral, Hex, Text, Typed };
 
 // The form of a column's values, by its protocol type.
 Form formOf(const db::FieldInfo& field);
