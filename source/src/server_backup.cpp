@@ -49,7 +49,8 @@ namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
 // An INSERT statement of the dump stays under this size (and under half the
-// server's max_allowed_packet), so that any server loads it.
+// server's max_allowed_packet, which the table writer reads), so that any
+// server loads it.
 constexpr std::size_t kStatementBytes = 1 << 20;
 
 // "-- Dump completed on " with the date in the program's format and the time.
@@ -256,9 +257,6 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
     if (!lError.asBool()) RaiseInternal(kErrDumpWrite, "the dump's session could not be set up");
     return false;
   }
-  std::size_t statementBytes = kStatementBytes;
-  if (auto packet = rowsOf(*this, "SELECT @@max_allowed_packet"); !packet.empty() && !packet[0].empty())
-    statementBytes = std::min<std::size_t>(statementBytes, std::stoull("0" + packet[0][0]) / 2);
   if (lError.asBool()) return false;
 
   Array& names = tables.items();
@@ -305,7 +303,7 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
       out += "DROP TABLE IF EXISTS " + backquoted(table) + ";\r\n" + std::string(dump::kDefinitionSession) +
              "\r\n" + statement + ";\r\n" + std::string(dump::kDataSession) + "\r\n";
     }
-    if (!TableWriter(*this, table, batch, statementBytes, cancel, out, file).run()) {
+    if (!TableWriter(*this, table, batch, kStatementBytes, cancel, out, file).run()) {
       whole = false;
       break;
     }
