@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,7 @@
 #include "dump_table.h"
 #include "dump_values.h"
 #include "name_arg.h"
+#include "sql_lexer.h"
 #include "sql_names.h"
 #include "veltro/binding.h"
 #include "veltro/clock.h"
@@ -136,6 +138,30 @@ class DumpSession {
   bool locked_ = false;
 };
 
+// A view's definition as SHOW CREATE VIEW gives it, without its DEFINER
+// clause (DEFINER=`user`@`host`, or CURRENT_USER), read with the lexer.
+std::string withoutDefiner(const std::string& statement) {
+  const sql::Dialect d{sql::Charset::Single, true};
+  sql::Lexer lex(statement, d);
+  auto next = [&] {
+    sql::Token t;
+    do t = lex.next(); while (t.kind == sql::Tok::Space);
+    return t;
+  };
+  for (sql::Token t = next(); t.kind != sql::Tok::End; t = next()) {
+    if (!sql::isKeyword(statement, t, "DEFINER")) continue;
+    sql::Token eq = next();
+    if (eq.kind != sql::Tok::Punct || statement[eq.begin] != '=') return statement;
+    sql::Token end = next();  // the user, or CURRENT_USER
+    sql::Token at = next();
+    if (at.kind == sql::Tok::Punct && statement[at.begin] == '@') end = next();
+    std::size_t stop = end.end;
+    while (stop < statement.size() && statement[stop] == ' ') ++stop;
+    return statement.substr(0, t.begin) + statement.substr(stop);
+  }
+  return statement;
+}
+
 // The table as the server lists it: the name given, else the one name that
 // differs from it only in letter case.
 std::optional<std::string> listedName(const std::vector<std::string>& listed, const std::string& name) {
@@ -243,10 +269,13 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
 
   lError = false;
   DumpSession session(*this);
-  std::vector<std::string> listed, found;
+  std::vector<std::string> listed, found, views;
   bool lock = false;
   if (session.begin()) {
-    for (const auto& r : rowsOf(*this, "SHOW TABLES")) listed.push_back(r.empty() ? std::string() : r[0]);
+    for (const auto& r : rowsOf(*this, "SHOW FULL TABLES")) {
+      listed.push_back(r.empty() ? std::string() : r[0]);
+      if (r.size() >= 2 && r[1] == "VIEW") views.push_back(r[0]);
+    }
     for (const std::string& g : given) found.push_back(listedName(listed, g).value_or(g));
     for (const auto& r : rowsOf(*this, "SELECT t.TABLE_NAME FROM information_schema.TABLES t JOIN "
                                        "information_schema.ENGINES e ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = "
@@ -283,12 +312,17 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
   }
 
   bool whole = true;
+  long blocks = 0;  // the BEGIN markers written, which the closing line counts
+  auto isView = [&](const std::string& t) { return std::find(views.begin(), views.end(), t) != views.end(); };
   for (long i = 1; i <= count && file.ok() && whole; ++i) {
     if (cancelled()) break;
     const std::string& normal = normals[static_cast<std::size_t>(i - 1)];
     names[static_cast<std::size_t>(i - 1)] = normal;
     if (!bOnBackUp.isNil()) bOnBackUp(2, normal, count, i);
     const std::string& table = found[static_cast<std::size_t>(i - 1)];
+    // A view holds no rows of its own: its definition follows the tables.
+    if (isView(table)) continue;
+    ++blocks;
     out += std::string(dump::kBeginMarker) + table + "\r\n";
     if (drop) {
       auto create = rowsOf(*this, "SHOW CREATE TABLE " + backquoted(table));
@@ -310,6 +344,24 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
     out += "\r\n" + std::string(dump::kEndMarker) + table + "\r\n\r\n\r\n";
     file.flush(out);
   }
+  // Views, with the drop switch, as their definitions only: no DEFINER (the
+  // restoring account becomes the definer), after the tables they read.
+  for (long i = 1; drop && i <= count && file.ok() && whole && !cancelled(); ++i) {
+    const std::string& view = found[static_cast<std::size_t>(i - 1)];
+    if (!isView(view)) continue;
+    auto create = rowsOf(*this, "SHOW CREATE VIEW " + backquoted(view));
+    if (create.empty() || create[0].size() < 2) {
+      whole = false;
+      break;
+    }
+    std::string statement = withoutDefiner(create[0][1]);
+    for (char& c : statement)
+      if (c == '\n' || c == '\r') c = ' ';
+    ++blocks;
+    out += std::string(dump::kBeginMarker) + view + "\r\nDROP VIEW IF EXISTS " + backquoted(view) + ";\r\n" +
+           std::string(dump::kDefinitionSession) + "\r\n" + statement + ";\r\n" + std::string(dump::kDataSession) +
+           "\r\n\r\n" + std::string(dump::kEndMarker) + view + "\r\n\r\n\r\n";
+  }
   session.restore();
   if (!whole) return false;  // reported where it failed; the old file stays
 
@@ -322,7 +374,7 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
     out += kCrLf;
     // The closing line names what came before it, to the byte.
     file.flush(out, true);
-    out += std::string(dump::kClosingMarker) + std::to_string(count) + " tables, digest " + file.digest() + "\r\n";
+    out += std::string(dump::kClosingMarker) + std::to_string(blocks) + " tables, digest " + file.digest() + "\r\n";
     out += footer.isEmpty() ? defaultFooter() : asComment(footer.asString());
     if (!bOnBackUp.isNil()) bOnBackUp(3, fileName);
     file.flush(out, true);

@@ -107,6 +107,24 @@ class Scanner {
     return number();
   }
 
+  // The rest of a CREATE VIEW after AS: its query, one statement with no
+  // comment, every quote closed.
+  bool viewBody() {
+    if (t_.kind == sql::Tok::End) return false;
+    for (; t_.kind != sql::Tok::End && !comment_; advance()) {
+      if ((t_.kind == sql::Tok::String || t_.kind == sql::Tok::Name) && !t_.closed) return false;
+      if (t_.kind == sql::Tok::Punct && s_[t_.begin] == ';') return false;
+    }
+    return !comment_;
+  }
+
+  // A word of any letters (an option's value: UNDEFINED, DEFINER, ...).
+  bool word() {
+    if (t_.kind != sql::Tok::Word || comment_) return false;
+    advance();
+    return true;
+  }
+
   // The rest of a CREATE TABLE: a column list in parentheses and table
   // options; no statement end, no line or versioned comment, and no SELECT
   // (CREATE ... SELECT copies another table's rows).
@@ -217,6 +235,13 @@ bool accepted(std::string_view text, std::string_view table) {
   if (sc.eat("INSERT INTO")) return namesTable(sc, table) && insertOf(sc);
   if (sc.eat("DROP TABLE IF EXISTS")) return namesTable(sc, table) && sc.atEnd();
   if (sc.eat("CREATE TABLE")) return namesTable(sc, table) && sc.tableBody();
+  if (sc.eat("DROP VIEW IF EXISTS")) return namesTable(sc, table) && sc.atEnd();
+  if (sc.eat("CREATE")) {
+    // A view as SHOW CREATE VIEW writes it, without its DEFINER.
+    if (sc.eat("ALGORITHM") && !(sc.eatChar('=') && sc.word())) return false;
+    if (sc.eat("SQL SECURITY") && !sc.word()) return false;
+    return sc.eat("VIEW") && namesTable(sc, table) && sc.eat("AS") && sc.viewBody();
+  }
   if (sc.eat("LOCK TABLES")) return namesTable(sc, table) && sc.eat("WRITE") && sc.atEnd();
   if (sc.eat("UNLOCK TABLES")) return sc.atEnd();
   return false;

@@ -209,6 +209,32 @@ TEST_F(DumpRoundTrip, DefinitionsInOtherCharacterSets) {
   EXPECT_EQ(side.rows(select + "FROM vtb_rt.defs ORDER BY id"), (std::vector<std::vector<std::string>>{first, second}));
 }
 
+// A view is dumped as its definition only, after the tables, without its
+// DEFINER: restoring over the database leaves the base table's rows as they
+// were (a keyless table's rows are not doubled) and the view as it was.
+TEST_F(DumpRoundTrip, ViewsAsDefinitions) {
+  side.exec("CREATE TABLE vtb_rt.base (a int, note varchar(10))");
+  side.exec("INSERT INTO vtb_rt.base VALUES (1, 'x'), (2, 'y;z'), (2, 'y;z')");
+  side.exec("CREATE VIEW vtb_rt.`the view` AS SELECT a, note, 'it''s -- not a comment' AS c FROM vtb_rt.base WHERE a > 1");
+  const std::string shown = side.rows("SHOW CREATE VIEW vtb_rt.`the view`").at(0).at(1);
+  const std::string file = dir + "/views.sql";
+  EXPECT_FALSE(server->Backup(Value::array({"`the view`", "base"}), file, true, true));
+  ASSERT_EQ(rec.numbers(), std::vector<long long>{});
+  const std::string text = testing::readAll(file);
+  EXPECT_EQ(text.find("INSERT INTO `the view`"), std::string::npos);
+  EXPECT_EQ(text.find("DEFINER="), std::string::npos);
+  EXPECT_LT(text.find("-- ** BEGIN base"), text.find("-- ** BEGIN the view"));
+  // Over the database as it is, and after both are gone.
+  for (bool dropFirst : {false, true}) {
+    if (dropFirst) side.exec("DROP VIEW vtb_rt.`the view`");
+    EXPECT_TRUE(server->Restore(file));
+    EXPECT_EQ(rec.numbers(), std::vector<long long>{});
+    EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.base"), "3");
+    EXPECT_EQ(side.rows("SHOW CREATE VIEW vtb_rt.`the view`").at(0).at(1), shown);
+    EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.`the view`"), "2");
+  }
+}
+
 // Values of types that parse their text (INET6, INET4, UUID) come back, not
 // NULL: the dump writes them as text, which the binary session would
 // otherwise take for their raw bytes.
