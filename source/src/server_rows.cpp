@@ -48,8 +48,7 @@ void appendRelativeChange(TQuillonSrv& srv, std::string& sql, const std::string&
 }
 
 // Whether every element of a column list is a column name; reports the first that is not.
-bool columnNames(TQuillonSrv& srv, const Array& names) {
-  const sql::Charset cs = sql::dialectOf(srv.handle()).charset;
+bool columnNames(TQuillonSrv& srv, const Array& names, sql::Charset cs) {
   for (const Value& name : names)
     if (!detail::isNameArg(srv, name, "column", 3, cs)) return false;
   return true;
@@ -71,7 +70,7 @@ bool TQuillonSrv::Insert(const Value& table, const Value& columns, const Value& 
     return false;
   }
   const auto tableName = detail::nameArg(*this, table, "table");
-  if (!tableName || !columnNames(*this, columns.items())) return false;
+  if (!tableName || !columnNames(*this, columns.items(), sql::dialectOf(handle()).charset)) return false;
   return sendStatement(insertStatement(*tableName, columns, values, handle()));
 }
 
@@ -89,7 +88,9 @@ bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& 
     return false;
   }
   const Array& names = columns.items();
-  if (!detail::isNameArg(*this, table, "table") || !columnNames(*this, names)) return false;
+  // The connection's set, asked once for the table and every column, row after row.
+  const sql::Charset cs = sql::dialectOf(handle()).charset;
+  if (!detail::isNameArg(*this, table, "table", 2, cs) || !columnNames(*this, names, cs)) return false;
   const long long conn = handle();
   StatementText statement;
   std::string& sql = statement.text();

@@ -41,17 +41,8 @@ ServerPtr open(const Recorder& rec, const Members& members, const Login& login =
   return s;
 }
 
-// Column col of the first row of a statement sent through the server object.
-std::string ask(const ServerPtr& s, const std::string& sql, unsigned col = 0) {
-  if (!s->SqlQuery(sql)) return "<failed>";
-  const db::Handle res = db::storeResult(s->handle());
-  db::RowView row;
-  std::string out = db::fetchRow(res, row) && col < row.count ? std::string(row.at(col)) : "<no row>";
-  db::freeResult(res);
-  return out;
-}
-
-std::string cipherOf(const ServerPtr& s) { return ask(s, "SHOW SESSION STATUS LIKE 'Ssl_cipher'", 1); }
+using testing::ask;
+using testing::cipherOf;
 
 // The TLS variables of the run: a test that needs them fails without them.
 void needTls() {

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "server_support.h"
@@ -129,6 +131,31 @@ class Hostile : public ::testing::TestWithParam<Mode> {
   void TearDown() override {
     if (server) server->End();
     side.exec("DROP DATABASE IF EXISTS vtb_hostile");
+  }
+
+  // Statements this connection sent: Questions counts the asking statement too.
+  long long questions() {
+    QueryPtr q = server->Query("SHOW SESSION STATUS LIKE 'Questions'");
+    const long long n = std::stoll(std::string(trimBlanks(q->FieldGet(2).asString())));
+    q->End();
+    return n;
+  }
+
+  using Call = std::function<void(const Value&)>;
+  // Each call with each name is refused with 9027 and sends nothing.
+  void expectNamesRefused(const std::vector<std::pair<const char*, Call>>& calls,
+                          const std::vector<std::string>& names) {
+    for (const auto& [what, call] : calls) {
+      for (const std::string& name : names) {
+        SCOPED_TRACE(std::string(what) + ": " + shown(name));
+        const long long before = questions();
+        rec.calls->clear();
+        call(Value(name));
+        EXPECT_EQ(rec.numbers(), std::vector<long long>{kErrNotAName});
+        EXPECT_EQ(questions() - before, 1) << "something was sent";
+      }
+    }
+    rec.calls->clear();
   }
 
   // The canary table and the bystander row are as they were.

@@ -54,6 +54,18 @@ struct Recorder {
   }
 };
 
+// Column col of the first row of a statement sent through the server object.
+inline std::string ask(const ServerPtr& s, const std::string& sql, unsigned col = 0) {
+  if (!s->SqlQuery(sql)) return "<failed>";
+  const db::Handle res = db::storeResult(s->handle());
+  db::RowView row;
+  std::string out = db::fetchRow(res, row) && col < row.count ? std::string(row.at(col)) : "<no row>";
+  db::freeResult(res);
+  return out;
+}
+
+inline std::string cipherOf(const ServerPtr& s) { return ask(s, "SHOW SESSION STATUS LIKE 'Ssl_cipher'", 1); }
+
 inline ServerPtr connectServer(const Value& onError, const Value& database = {}) {
   const ServerEnv& e = serverEnv();
   ServerPtr s = TQuillonSrv::create();

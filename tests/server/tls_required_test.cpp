@@ -220,17 +220,8 @@ class Relay {
 
 bool contains(const std::string& bytes, const std::string& part) { return bytes.find(part) != std::string::npos; }
 
-// Column col of the first row of a statement on a server object.
-std::string ask(const ServerPtr& s, const std::string& sql, unsigned col = 0) {
-  if (!s->SqlQuery(sql)) return "<failed>";
-  const db::Handle res = db::storeResult(s->handle());
-  db::RowView row;
-  std::string out = db::fetchRow(res, row) && col < row.count ? std::string(row.at(col)) : "<no row>";
-  db::freeResult(res);
-  return out;
-}
-
-std::string cipherOf(const ServerPtr& s) { return ask(s, "SHOW SESSION STATUS LIKE 'Ssl_cipher'", 1); }
+using testing::ask;
+using testing::cipherOf;
 
 // The reports of a server object, each with the error text it had then.
 struct TextRecorder : Recorder {
