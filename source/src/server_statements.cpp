@@ -25,36 +25,60 @@ using detail::kServerGone;
 constexpr int kDefaultMultiRetries = 3;
 constexpr int kConflictPauseMs = 20;
 
-// Whether a statement opens or closes a transaction, read by the lexer: BEGIN
-// [WORK] and START TRANSACTION open one (BEGIN NOT ATOMIC is a compound
-// statement); COMMIT and ROLLBACK close it, unless AND CHAIN opens the next or
-// ROLLBACK TO a savepoint stays in it.
+// What a statement does to the session, read by the lexer from its first
+// words, once per statement:
+// - tx: BEGIN [WORK] and START TRANSACTION open a transaction (BEGIN NOT
+//   ATOMIC is a compound statement); COMMIT and ROLLBACK close it, unless AND
+//   CHAIN opens the next or ROLLBACK TO a savepoint stays in it.
+// - keepsCharset: kinds of statement that cannot change the character set
+//   the server reads the connection's texts in. Stored routines and triggers
+//   they run put the session's character sets back when they end, so a
+//   SELECT or an UPDATE that calls one changes nothing; SET, EXECUTE of a
+//   prepared statement, a compound statement, CALL and every kind not named
+//   here may.
 enum class TxEffect { None, Begin, End };
-TxEffect transactionEffect(std::string_view sql, const sql::Dialect& d) {
-  // Nearly every statement starts with its word; only these bytes can begin one of these.
-  if (!sql.empty()) {
-    switch (foldAscii(sql[0])) {
-      case 'b': case 's': case 'c': case 'r': case ' ': case '\t': case '\r': case '\n': case '/': case '#': case '-':
-        break;
-      default:
-        return TxEffect::None;
-    }
-  }
+struct StatementKind {
+  TxEffect tx = TxEffect::None;
+  bool keepsCharset = false;
+};
+StatementKind kindOf(std::string_view sql, const sql::Dialect& d) {
+  static constexpr std::string_view kKeep[] = {
+      "SELECT",   "INSERT",   "UPDATE", "DELETE",  "REPLACE", "COMMIT",  "ROLLBACK", "START",   "SAVEPOINT",
+      "RELEASE",  "SHOW",     "DESCRIBE", "DESC",  "EXPLAIN", "CREATE",  "DROP",     "ALTER",   "TRUNCATE",
+      "RENAME",   "LOCK",     "UNLOCK", "GRANT",   "REVOKE",  "USE",     "ANALYZE",  "OPTIMIZE", "CHECK",
+      "REPAIR",   "CHECKSUM", "FLUSH",  "KILL",    "DO",      "WITH",    "VALUES",   "TABLE",   "PREPARE",
+      "DEALLOCATE", "LOAD",   "HANDLER", "XA"};
   sql::Lexer lex(sql, d);
   auto next = [&] {
     sql::Token t;
     do t = lex.next(); while (t.kind != sql::Tok::End && !sql::isCode(t));
     return t;
   };
+  StatementKind k;
   sql::Token t = next();
-  if (sql::isKeyword(sql, t, "BEGIN")) return sql::isKeyword(sql, next(), "NOT") ? TxEffect::None : TxEffect::Begin;
-  if (sql::isKeyword(sql, t, "START"))
-    return sql::isKeyword(sql, next(), "TRANSACTION") ? TxEffect::Begin : TxEffect::None;
+  if (t.kind == sql::Tok::Punct && sql[t.begin] == '(') {  // (SELECT ...) UNION ...
+    k.keepsCharset = true;
+    return k;
+  }
+  if (t.kind != sql::Tok::Word) return k;
+  if (sql::isKeyword(sql, t, "BEGIN")) {
+    t = next();
+    k.tx = sql::isKeyword(sql, t, "NOT") ? TxEffect::None : TxEffect::Begin;
+    k.keepsCharset = t.kind == sql::Tok::End || sql::isKeyword(sql, t, "WORK") ||
+                     (t.kind == sql::Tok::Punct && sql[t.begin] == ';');
+    return k;
+  }
+  for (std::string_view kind : kKeep)
+    if (sql::isKeyword(sql, t, kind)) k.keepsCharset = true;
+  if (sql::isKeyword(sql, t, "START")) {
+    if (sql::isKeyword(sql, next(), "TRANSACTION")) k.tx = TxEffect::Begin;
+    return k;
+  }
   const bool rollback = sql::isKeyword(sql, t, "ROLLBACK");
-  if (!rollback && !sql::isKeyword(sql, t, "COMMIT")) return TxEffect::None;
+  if (!rollback && !sql::isKeyword(sql, t, "COMMIT")) return k;
   bool chain = false, no = false;
   for (t = next(); t.kind != sql::Tok::End; t = next()) {
-    if (rollback && sql::isKeyword(sql, t, "TO")) return TxEffect::None;
+    if (rollback && sql::isKeyword(sql, t, "TO")) return k;
     if (sql::isKeyword(sql, t, "NO")) {
       no = true;
     } else if (sql::isKeyword(sql, t, "CHAIN")) {
@@ -64,7 +88,8 @@ TxEffect transactionEffect(std::string_view sql, const sql::Dialect& d) {
       no = false;
     }
   }
-  return chain ? TxEffect::Begin : TxEffect::End;
+  k.tx = chain ? TxEffect::Begin : TxEffect::End;
+  return k;
 }
 }  // namespace
 
@@ -75,37 +100,6 @@ bool TQuillonSrv::SqlQuery(const Value& cQuery) {
   }
   return sendStatement(cQuery.str());
 }
-
-namespace {
-
-// Kinds of statement that cannot change the character set the server reads
-// the connection's texts in. Stored routines and triggers they run put the
-// session's character sets back when they end, so a SELECT or an UPDATE that
-// calls one changes nothing; SET, EXECUTE of a prepared statement, a
-// compound statement, CALL and every kind not named here may.
-bool keepsCharset(std::string_view sql, const sql::Dialect& d) {
-  static constexpr std::string_view kKeep[] = {
-      "SELECT",   "INSERT",   "UPDATE", "DELETE",  "REPLACE", "COMMIT",  "ROLLBACK", "START",   "SAVEPOINT",
-      "RELEASE",  "SHOW",     "DESCRIBE", "DESC",  "EXPLAIN", "CREATE",  "DROP",     "ALTER",   "TRUNCATE",
-      "RENAME",   "LOCK",     "UNLOCK", "GRANT",   "REVOKE",  "USE",     "ANALYZE",  "OPTIMIZE", "CHECK",
-      "REPAIR",   "CHECKSUM", "FLUSH",  "KILL",    "DO",      "WITH",    "VALUES",   "TABLE",   "PREPARE",
-      "DEALLOCATE", "LOAD",   "HANDLER", "XA"};
-  sql::Lexer lex(sql, d);
-  sql::Token t;
-  do t = lex.next(); while (t.kind != sql::Tok::End && !sql::isCode(t));
-  if (t.kind == sql::Tok::Punct && sql[t.begin] == '(') return true;  // (SELECT ...) UNION ...
-  if (t.kind != sql::Tok::Word) return false;
-  if (sql::isKeyword(sql, t, "BEGIN")) {
-    // BEGIN and BEGIN WORK open a transaction; BEGIN NOT ATOMIC a compound statement.
-    do t = lex.next(); while (t.kind != sql::Tok::End && !sql::isCode(t));
-    return t.kind == sql::Tok::End || sql::isKeyword(sql, t, "WORK") || (t.kind == sql::Tok::Punct && sql[t.begin] == ';');
-  }
-  for (std::string_view kind : kKeep)
-    if (sql::isKeyword(sql, t, kind)) return true;
-  return false;
-}
-
-}  // namespace
 
 // Makes the connection escape with the character set the server now reads
 // from it: the client library learns a new set only from the server's session
@@ -168,7 +162,8 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
   }
   const sql::Dialect dialect = sql::dialectOf(hMysql.asInt());
   // Values of later statements are escaped as the server then reads them.
-  const bool follow = !keepsCharset(sql, dialect);
+  const StatementKind kind = kindOf(sql, dialect);
+  const bool follow = !kind.keepsCharset;
   if (status != 0) {
     // A statement that failed part way (a compound statement) may have
     // changed it as well. Asked after the error is reported, which reads the
@@ -184,7 +179,7 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
     CheckError();
     return false;
   }
-  switch (transactionEffect(sql, dialect)) {
+  switch (kind.tx) {
     case TxEffect::Begin: inTransaction_ = true; break;
     case TxEffect::End: inTransaction_ = false; break;
     case TxEffect::None: break;
