@@ -51,6 +51,33 @@ typedef struct VeltroConnectOptions {
   unsigned writeTimeout;
 } VeltroConnectOptions;
 
+// Kinds of VeltroParam.
+enum {
+  VELTRO_PARAM_NULL = 0,
+  VELTRO_PARAM_INT = 1,       // i
+  VELTRO_PARAM_UINT = 2,      // u
+  VELTRO_PARAM_FLOAT = 3,     // d, sent as a float
+  VELTRO_PARAM_DOUBLE = 4,    // d
+  VELTRO_PARAM_TEXT = 5,      // text, length
+  VELTRO_PARAM_DECIMAL = 6,   // text, length: a numeral
+  VELTRO_PARAM_DATE = 7,      // year, month, day
+  VELTRO_PARAM_DATETIME = 8,  // and hour, minute, second, microsecond
+  VELTRO_PARAM_TIME = 9,      // negative, hour (any number of them), minute, second, microsecond
+};
+
+// One argument of a prepared statement.
+typedef struct VeltroParam {
+  int kind;  // one of VELTRO_PARAM_*
+  int64_t i;
+  uint64_t u;
+  double d;
+  const char* text;
+  unsigned long length;
+  int negative;
+  unsigned year, month, day, hour, minute, second;
+  unsigned long microsecond;
+} VeltroParam;
+
 typedef struct VeltroBackendOps {
   // Embedded backend only (null in the client backend).
   int (*serverInit)(int argc, char** argv, char** groups);
@@ -116,6 +143,41 @@ typedef struct VeltroBackendOps {
   int (*noBackslashEscapes)(void* conn);
   // The server's version as a number (10.11.19: 101119).
   unsigned long (*serverVersion)(void* conn);
+  // The SQLSTATE of the connection's last error ("00000" for none).
+  const char* (*sqlstate)(void* conn);
+  // Results beyond a statement's first (a CALL of a procedure that returns
+  // rows sends one per SELECT, then its own status). resultWaiting: non-zero
+  // while the last statement's result set is not yet taken (stored or used).
+  // nextResult: 0 when the next result is ready, -1 when none is left, > 0 on
+  // an error (readable on conn).
+  int (*resultWaiting)(void* conn);
+  int (*moreResults)(void* conn);
+  int (*nextResult)(void* conn);
+
+  // Prepared statements (binary protocol). A statement object belongs to one
+  // connection and may outlive it (then every call fails).
+  // stmtPrepare: the object, prepared or holding its error (stmtErrnum);
+  // null when no object could be made.
+  void* (*stmtPrepare)(void* conn, const char* sql, unsigned long length);
+  unsigned long (*stmtParamCount)(void* stmt);
+  // Binds stmtParamCount params and runs the statement; 0 or non-zero on an
+  // error. A result set it returns is read whole first when store is set.
+  int (*stmtExecute)(void* stmt, const VeltroParam* params, int store);
+  // Columns of the current result set (0: none), each described into out.
+  unsigned (*stmtFieldCount)(void* stmt);
+  int (*stmtField)(void* stmt, unsigned index, VeltroField* out);
+  // The next row, each field as the text the server shows for it (null for
+  // NULL), valid until the next fetch: 1 for a row, 0 past the end, -1 on an error.
+  int (*stmtFetch)(void* stmt, char*** values, unsigned long** lengths);
+  uint64_t (*stmtAffectedRows)(void* stmt);
+  uint64_t (*stmtInsertId)(void* stmt);
+  unsigned (*stmtErrnum)(void* stmt);
+  const char* (*stmtError)(void* stmt);
+  const char* (*stmtSqlstate)(void* stmt);
+  // Drops the rows left and every further result (a CALL's); 0 or non-zero on an error.
+  int (*stmtDiscard)(void* stmt);
+  // Closes it on the server (when its connection is still there) and frees it.
+  void (*stmtClose)(void* stmt);
 } VeltroBackendOps;
 
 // The name the embedded module exports its table under.

@@ -175,6 +175,13 @@ std::string error(Handle conn) {
   return text ? text : "";
 }
 
+std::string sqlstate(Handle conn) {
+  const detail::Entry* e = connEntry(conn);
+  if (!e) return "HY000";
+  const char* state = e->ops->sqlstate(e->object);
+  return state && *state ? state : "00000";
+}
+
 namespace {
 // A result of conn taken by one of the backend's two ways, as a handle (0 for none).
 Handle takeResult(Handle conn, void* (*VeltroBackendOps::*take)(void*)) {
@@ -195,6 +202,24 @@ Handle useResult(Handle conn) { return takeResult(conn, &VeltroBackendOps::useRe
 unsigned fieldCount(Handle conn) {
   const detail::Entry* e = connEntry(conn);
   return e ? e->ops->fieldCount(e->object) : 0;
+}
+
+unsigned discardResults(Handle conn) {
+  const detail::Entry* e = connEntry(conn);
+  if (!e) return 0;
+  const VeltroBackendOps* ops = e->ops;
+  void* m = e->object;
+  // Read row by row and dropped: an unread result may be large. Freeing a
+  // result in use reads the rest of its rows.
+  if (ops->resultWaiting(m))
+    if (void* res = ops->useResult(m)) ops->freeResult(res);
+  while (ops->moreResults(m)) {
+    const int next = ops->nextResult(m);
+    if (next > 0) return ops->errnum(m);
+    if (next < 0) break;
+    if (void* res = ops->useResult(m)) ops->freeResult(res);
+  }
+  return 0;
 }
 
 bool isResult(Handle res) { return resEntry(res) != nullptr; }

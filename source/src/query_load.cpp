@@ -221,6 +221,9 @@ void TQuillonQry::LoadQuery(const Value& lBuildData) {
     if (db::fieldCount(srv->handle()) == 0) srv->CheckError();
     return;
   }
+  // A CALL holds its first result set here; the rest is dropped, so that the
+  // connection takes the next statement.
+  srv->settleResults();
   impl_->nextRow = 0;
   aStructure = MYSQLRESULTSTRUCTURE(hResult, keepCase);
   nRecCount = static_cast<long long>(db::numRows(res));

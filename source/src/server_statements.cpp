@@ -124,11 +124,33 @@ bool TQuillonSrv::followCharset(bool quiet) {
   return true;
 }
 
+bool TQuillonSrv::settleResults() {
+  const db::Handle h = hMysql.asInt();
+  const bool follow = followPending_;
+  followPending_ = false;
+  if (db::discardResults(h) != 0) {
+    // Asked after the report, which reads the error from the connection.
+    struct FollowAfter {
+      TQuillonSrv* srv;
+      bool on;
+      ~FollowAfter() {
+        if (on) srv->followCharset(true);
+      }
+    } after{this, follow};
+    CheckError();
+    return false;
+  }
+  return !follow || followCharset(false);
+}
+
 bool TQuillonSrv::sendStatement(std::string_view sql) {
   if (isBlankText(sql)) {
     RaiseInternal(kErrEmptyStatement);
     return false;
   }
+  // The connection takes no statement while an earlier one has results left
+  // (a CALL's further result sets): they are read and dropped first.
+  settleResults();
   int status = db::query(hMysql.asInt(), sql.data(), sql.size());
   if (status != 0 && !db::isConnection(hMysql.asInt())) {
     // Refused at New, or ended: the client library has no connection to carry
@@ -184,7 +206,15 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
     case TxEffect::End: inTransaction_ = false; break;
     case TxEffect::None: break;
   }
-  return !follow || followCharset(false);
+  if (db::fieldCount(hMysql.asInt()) != 0) {
+    // A result set waits for the caller (a query object takes it, then
+    // settles the rest): asking now would find the connection busy.
+    followPending_ = follow;
+    return true;
+  }
+  // No result set for the caller: further results (a CALL's status) are read now.
+  followPending_ = follow;
+  return settleResults();
 }
 
 bool TQuillonSrv::MultiQuery(const Value& aQuery, const Value& lTransaction, const Value& bOnMulti) {

@@ -174,6 +174,8 @@ CharsetInfo charsetInfo(Handle conn);
 // failure the binding saw in the calling thread (a failed embedded start), else 0 / "".
 unsigned errnum(Handle conn);
 std::string error(Handle conn);
+// The SQLSTATE of a connection's last error ("00000" when none; "HY000" for handle 0).
+std::string sqlstate(Handle conn);
 // Escapes for a quoted SQL literal; with a connection by its character set,
 // without one by the client library's connection-less rules.
 std::string escape(std::string_view text, Handle conn = 0);
@@ -186,6 +188,12 @@ Handle storeResult(Handle conn);
 // leaves its error on the connection.
 Handle useResult(Handle conn);
 unsigned fieldCount(Handle conn);
+// Drops what the last statement of conn left unread: a result set not taken
+// (its rows read and discarded), then every further result of a statement
+// that returns more than one (a CALL of a procedure that returns rows), so
+// that the connection takes the next statement. 0 when all went well, else
+// the error number of the result that failed (its error stays on conn).
+unsigned discardResults(Handle conn);
 bool isResult(Handle res);
 std::uint64_t numRows(Handle res);
 unsigned numFields(Handle res);

@@ -252,6 +252,10 @@ class TQuillonSrv : public Object {
   bool sendStatement(std::string_view sql);
   // Makes the connection escape with the character set the server now reads.
   bool followCharset(bool quiet);
+  // Drops what the last statement left unread (the further results of a
+  // CALL, a result set nobody took), reporting a failure among them, and
+  // follows the character set when that waited for them; false on a failure.
+  bool settleResults();
   // The outcome of one run of a MultiQuery transaction list.
   enum class ListRun { Committed, Retry, Failed, Unknown };
   ListRun runList(const Array& statements, bool transaction, Value& last);
@@ -265,6 +269,7 @@ class TQuillonSrv : public Object {
   bool reconnecting_ = false;     // errors met while reconnecting do not reconnect again
   bool retrying_ = false;         // a statement resent after a reconnect failed once more
   bool embedded_ = false;         // made ready by Embedded: reconnect to the embedded server
+  bool followPending_ = false;    // the character set is asked after the caller's result set is taken
   // Connections lost so far (2006, 2013, or replaced by a reconnect): work that
   // spans statements (a transaction list, a backup's snapshot) compares it to
   // learn that what it did before the loss is gone.

@@ -1,0 +1,102 @@
+// Prepared statements: the backend's statement object behind one owner.
+#include "veltro/prepared.h"
+
+#include <cstring>
+
+#include "backend.h"
+#include "db_detail.h"
+
+namespace veltro::db {
+
+static_assert(static_cast<int>(StmtParam::Kind::Time) == VELTRO_PARAM_TIME &&
+              static_cast<int>(StmtParam::Kind::Text) == VELTRO_PARAM_TEXT);
+
+PreparedStatement::PreparedStatement(Handle conn, std::string_view sql) : conn_(conn) {
+  const detail::Entry* e = detail::connEntry(conn);
+  if (!e) return;
+  ops_ = e->ops;
+  stmt_ = ops_->stmtPrepare(e->object, sql.data(), static_cast<unsigned long>(sql.size()));
+  prepared_ = stmt_ && ops_->stmtErrnum(stmt_) == 0;
+}
+
+PreparedStatement::~PreparedStatement() {
+  // A statement whose connection is closed is only freed: the client library
+  // detached it when the connection went.
+  if (stmt_) ops_->stmtClose(stmt_);
+}
+
+std::size_t PreparedStatement::paramCount() const { return prepared_ ? ops_->stmtParamCount(stmt_) : 0; }
+
+bool PreparedStatement::execute(const StmtParam* params, bool store) {
+  if (!prepared_) return false;
+  const std::size_t n = paramCount();
+  params_.resize(n * sizeof(VeltroParam));
+  auto* out = reinterpret_cast<VeltroParam*>(params_.data());
+  for (std::size_t i = 0; i < n; ++i) {
+    const StmtParam& p = params[i];
+    out[i] = VeltroParam{static_cast<int>(p.kind), p.i, p.u, p.d, p.text.data(),
+                         static_cast<unsigned long>(p.text.size()), p.negative ? 1 : 0, p.year, p.month, p.day,
+                         p.hour, p.minute, p.second, p.microsecond};
+  }
+  return ops_->stmtExecute(stmt_, out, store ? 1 : 0) == 0;
+}
+
+std::vector<FieldInfo> PreparedStatement::fields() const {
+  std::vector<FieldInfo> out;
+  if (!prepared_) return out;
+  const unsigned n = ops_->stmtFieldCount(stmt_);
+  out.reserve(n);
+  VeltroField f;
+  for (unsigned i = 0; i < n && ops_->stmtField(stmt_, i, &f); ++i) {
+    FieldInfo info;
+    if (f.name) info.name.assign(f.name, f.nameLength);
+    if (f.table) info.table.assign(f.table, f.tableLength);
+    info.type = f.type;
+    info.length = f.length;
+    info.maxLength = f.maxLength;
+    info.flags = f.flags;
+    info.decimals = f.decimals;
+    out.push_back(std::move(info));
+  }
+  return out;
+}
+
+bool PreparedStatement::fetch(RowView& row) {
+  row = RowView{};
+  if (!prepared_) return false;
+  char** values = nullptr;
+  unsigned long* lengths = nullptr;
+  if (ops_->stmtFetch(stmt_, &values, &lengths) != 1) return false;
+  row.values = values;
+  row.lengths = lengths;
+  row.count = ops_->stmtFieldCount(stmt_);
+  return true;
+}
+
+bool PreparedStatement::discard() { return !prepared_ || ops_->stmtDiscard(stmt_) == 0; }
+
+std::uint64_t PreparedStatement::affectedRows() const { return prepared_ ? ops_->stmtAffectedRows(stmt_) : 0; }
+std::uint64_t PreparedStatement::insertId() const { return prepared_ ? ops_->stmtInsertId(stmt_) : 0; }
+
+unsigned PreparedStatement::errnum() const {
+  if (stmt_) return ops_->stmtErrnum(stmt_);
+  return conn_ && isConnection(conn_) ? db::errnum(conn_) : detail::kOutOfMemoryError;
+}
+
+std::string PreparedStatement::error() const {
+  if (stmt_) {
+    const char* text = ops_->stmtError(stmt_);
+    return text ? text : "";
+  }
+  return isConnection(conn_) ? db::error(conn_) : "no connection";
+}
+
+std::string PreparedStatement::sqlstate() const {
+  if (stmt_) {
+    const char* state = ops_->stmtSqlstate(stmt_);
+    return state && *state ? state : "00000";
+  }
+  return db::sqlstate(conn_);
+}
+
+}  // namespace veltro::db
