@@ -6,6 +6,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include <charconv>
+#include <chrono>
+#include <limits>
+
+#include "typed_literal.h"
 #include "veltro/append.h"
 #include "veltro/binding.h"
 
@@ -233,6 +238,101 @@ std::string sqlLiteral(const Value& value, long long conn, char kind, bool notNu
   appendLiteral(out, value, kind, notNull, conn);
   return out;
 }
+
+namespace detail {
+
+namespace {
+
+// 'YYYY-MM-DD' of a day number (days since 1970-01-01); false outside years 0-9999.
+bool appendDay(char*& at, std::int64_t days) {
+  const std::chrono::year_month_day ymd{std::chrono::sys_days(std::chrono::days(days))};
+  const int y = static_cast<int>(ymd.year());
+  if (y < 0 || y > 9999) return false;
+  at += std::snprintf(at, 16, "%04d-%02u-%02u", y, static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+  return true;
+}
+
+// "HH:MM:SS" and ".ffffff" when micro is not 0; hours may pass 24 (a TIME).
+void appendClock(char*& at, std::int64_t hours, std::int64_t micro) {
+  at += std::snprintf(at, 40, "%02lld:%02lld:%02lld", static_cast<long long>(hours),
+                      static_cast<long long>(micro / 60000000 % 60), static_cast<long long>(micro / 1000000 % 60));
+  if (micro % 1000000 != 0) at += std::snprintf(at, 16, ".%06lld", static_cast<long long>(micro % 1000000));
+}
+
+}  // namespace
+
+bool appendParamLiteral(std::string& out, const Param& p, long long conn) {
+  using Kind = Param::Kind;
+  char buf[128];
+  char* at = buf;
+  switch (p.kind) {
+    case Kind::Null:
+      out += "NULL";
+      return true;
+    case Kind::Int:
+      at = std::to_chars(buf, buf + sizeof buf, p.i).ptr;
+      break;
+    case Kind::UInt:
+      at = std::to_chars(buf, buf + sizeof buf, p.u).ptr;
+      break;
+    case Kind::Float:
+    case Kind::Double: {
+      if (!std::isfinite(p.d)) return false;
+      // The shortest text that reads back as the same value; a float's as a float.
+      at = p.kind == Kind::Float ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(p.d)).ptr
+                                 : std::to_chars(buf, buf + sizeof buf, p.d).ptr;
+      break;
+    }
+    case Kind::Decimal:
+      if (!p.number->isExact() && !std::isfinite(p.number->toDouble())) return false;
+      p.number->appendText(out);
+      return true;
+    case Kind::Text: {
+      const std::size_t base = out.size();
+      out += '\'';
+      db::escapeAppend(out, p.text, conn);
+      if (out.size() == base + 1 && !p.text.empty()) {
+        // Escaping gave nothing: the connection's set cannot carry the text.
+        out.resize(base);
+        return false;
+      }
+      out += '\'';
+      return true;
+    }
+    case Kind::Date:
+      *at++ = '\'';
+      if (!appendDay(at, p.i)) return false;
+      *at++ = '\'';
+      break;
+    case Kind::DateTime: {
+      const std::int64_t perDay = 86400000000LL;
+      std::int64_t days = p.i / perDay, micro = p.i % perDay;
+      if (micro < 0) {
+        micro += perDay;
+        --days;
+      }
+      *at++ = '\'';
+      if (!appendDay(at, days)) return false;
+      *at++ = ' ';
+      appendClock(at, micro / 3600000000LL, micro);
+      *at++ = '\'';
+      break;
+    }
+    case Kind::Time: {
+      if (p.i == std::numeric_limits<std::int64_t>::min()) return false;
+      const std::int64_t micro = p.i < 0 ? -p.i : p.i;
+      *at++ = '\'';
+      if (p.i < 0) *at++ = '-';
+      appendClock(at, micro / 3600000000LL, micro);
+      *at++ = '\'';
+      break;
+    }
+  }
+  out.append(buf, static_cast<std::size_t>(at - buf));
+  return true;
+}
+
+}  // namespace detail
 
 std::string CLIPVALUE2SQL(const Value& value, const Value& kind, const Value& quote, const Value& notNull) {
   std::string out;

@@ -37,6 +37,10 @@ namespace veltro {
 
 class TQuillonQry;
 using QueryPtr = std::shared_ptr<TQuillonQry>;
+class Session;
+namespace detail {
+struct SessionCore;
+}
 class TQuillonSrv;
 using ServerPtr = std::shared_ptr<TQuillonSrv>;
 
@@ -235,6 +239,10 @@ class TQuillonSrv : public Object {
               const bool* cancel = nullptr);
   bool Restore(const Value& fileName, const bool* cancel = nullptr);
 
+  // The typed face on this object's connection (veltro/session.h). The
+  // object stays the owner: the session never closes the connection.
+  Session session();
+
   // The connection handle as the binding's number (0 for none).
   long long handle() const { return hMysql.asInt(); }
   ServerPtr self() { return std::static_pointer_cast<TQuillonSrv>(shared_from_this()); }
@@ -244,6 +252,7 @@ class TQuillonSrv : public Object {
 
  private:
   friend class TQuillonQry;
+  friend struct detail::SessionCore;
   void report(const Value& nError, bool internal, const Value& cExtra);
   void forgetQuery(const TQuillonQry* query);
   bool connected() const;

@@ -1,0 +1,202 @@
+// The typed face: statements prepared on the server, arguments bound in the
+// binary protocol.
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server_codes.h"
+#include "session_impl.h"
+#include "veltro/prepared.h"
+#include "veltro/session.h"
+
+namespace veltro {
+
+namespace detail {
+
+struct PreparedCore {
+  std::shared_ptr<SessionCore> session;
+  std::string sql;
+  std::unique_ptr<db::PreparedStatement> stmt;
+  std::vector<db::StmtParam> bound;  // reused from run to run
+  std::vector<std::string> numerals;  // Decimal arguments' texts, for one run
+
+  // Prepares sql on the session's connection (a lost one replaced first, as
+  // statements do); throws why not.
+  void prepare();
+  // Runs with count arguments; throws on an error. A statement that never
+  // reached the server (its connection gone) runs again on a new one.
+  void run(const Param* params, std::size_t count, bool store);
+  [[noreturn]] void throwError() const;
+  void bind(const Param* params, std::size_t count);
+};
+
+void PreparedCore::throwError() const {
+  const unsigned number = stmt->errnum();
+  if (lostInFlight(number)) throw UnknownOutcome(number, stmt->sqlstate(), stmt->error());
+  throw SqlError(number, stmt->sqlstate(), stmt->error());
+}
+
+namespace {
+
+// A lost connection (2006) is replaced through the server object, as its
+// statements' are; false when it stays lost (the report is thrown).
+bool reconnected(SessionCore& s) {
+  SessionCore::Scope scope(s);
+  s.srv->CheckError(Value(kServerGone));
+  if (s.last->any) s.throwReported();
+  return db::isConnection(s.handle());
+}
+
+}  // namespace
+
+void PreparedCore::prepare() {
+  for (int attempt = 0;; ++attempt) {
+    stmt = std::make_unique<db::PreparedStatement>(session->handle(), sql);
+    if (stmt->ok()) return;
+    if (attempt == 0 && stmt->errnum() == kServerGone && reconnected(*session)) continue;
+    if (!db::isConnection(session->handle()))
+      fail(kErrNoConnection, "08003", "no connection for a prepared statement");
+    throwError();
+  }
+}
+
+void PreparedCore::bind(const Param* params, std::size_t count) {
+  bound.assign(count, db::StmtParam{});
+  numerals.clear();
+  numerals.reserve(count);
+  using Kind = Param::Kind;
+  using SK = db::StmtParam::Kind;
+  for (std::size_t n = 0; n < count; ++n) {
+    const Param& p = params[n];
+    db::StmtParam& b = bound[n];
+    auto refuse = [&] {
+      fail(kErrArgument, "22018", "argument " + std::to_string(n + 1) + " has no SQL value");
+    };
+    auto setDay = [&](std::int64_t days) {
+      const std::chrono::year_month_day ymd{std::chrono::sys_days(std::chrono::days(days))};
+      const int y = static_cast<int>(ymd.year());
+      if (y < 0 || y > 9999) refuse();
+      b.year = static_cast<unsigned>(y);
+      b.month = static_cast<unsigned>(ymd.month());
+      b.day = static_cast<unsigned>(ymd.day());
+    };
+    auto setClock = [&](std::int64_t micro) {
+      b.hour = static_cast<unsigned>(micro / 3600000000LL);
+      b.minute = static_cast<unsigned>(micro / 60000000 % 60);
+      b.second = static_cast<unsigned>(micro / 1000000 % 60);
+      b.microsecond = static_cast<unsigned long>(micro % 1000000);
+    };
+    switch (p.kind) {
+      case Kind::Null: b.kind = SK::Null; break;
+      case Kind::Int: b.kind = SK::Int; b.i = p.i; break;
+      case Kind::UInt: b.kind = SK::UInt; b.u = p.u; break;
+      case Kind::Float:
+      case Kind::Double:
+        if (!std::isfinite(p.d)) refuse();
+        b.kind = p.kind == Kind::Float ? SK::Float : SK::Double;
+        b.d = p.d;
+        break;
+      case Kind::Text: b.kind = SK::Text; b.text = p.text; break;
+      case Kind::Decimal:
+        if (!p.number->isExact() && !std::isfinite(p.number->toDouble())) refuse();
+        numerals.push_back(p.number->text());
+        b.kind = SK::Decimal;
+        b.text = numerals.back();
+        break;
+      case Kind::Date:
+        b.kind = SK::Date;
+        setDay(p.i);
+        break;
+      case Kind::DateTime: {
+        const std::int64_t perDay = 86400000000LL;
+        std::int64_t days = p.i / perDay, micro = p.i % perDay;
+        if (micro < 0) {
+          micro += perDay;
+          --days;
+        }
+        b.kind = SK::DateTime;
+        setDay(days);
+        setClock(micro);
+        break;
+      }
+      case Kind::Time:
+        if (p.i == std::numeric_limits<std::int64_t>::min()) refuse();
+        b.kind = SK::Time;
+        b.negative = p.i < 0;
+        setClock(p.i < 0 ? -p.i : p.i);
+        break;
+    }
+  }
+}
+
+void PreparedCore::run(const Param* params, std::size_t count, bool store) {
+  session->ready();
+  if (count != stmt->paramCount())
+    fail(kErrPlaceholders, "07001",
+         "the statement has " + std::to_string(stmt->paramCount()) + " placeholders and " + std::to_string(count) +
+             " arguments");
+  bind(params, count);
+  // The connection was replaced since the statement was prepared: it is prepared again there.
+  if (stmt->connection() != session->handle()) prepare();
+  if (stmt->execute(bound.data(), store)) return;
+  if (stmt->errnum() != kServerGone || !reconnected(*session)) throwError();
+  prepare();
+  if (!stmt->execute(bound.data(), store)) throwError();
+}
+
+}  // namespace detail
+
+Statement Session::prepare(std::string_view sql) {
+  core_->ready();
+  auto core = std::make_unique<detail::PreparedCore>();
+  core->session = core_;
+  core->sql = sql;
+  core->prepare();
+  return Statement(std::move(core));
+}
+
+Statement::Statement(std::unique_ptr<detail::PreparedCore> core) : core_(std::move(core)) {}
+Statement::Statement(Statement&&) noexcept = default;
+Statement& Statement::operator=(Statement&&) noexcept = default;
+Statement::~Statement() = default;
+
+std::size_t Statement::parameters() const noexcept { return core_ ? core_->stmt->paramCount() : 0; }
+
+Outcome Statement::executeParams(const detail::Param* params, std::size_t count) {
+  core_->run(params, count, false);
+  db::PreparedStatement& s = *core_->stmt;
+  const Outcome out{s.affectedRows(), s.insertId()};
+  // A result set nobody asked for (a SELECT, a CALL's) is dropped.
+  if (!s.discard()) core_->throwError();
+  return out;
+}
+
+Rows Statement::queryParams(const detail::Param* params, std::size_t count) {
+  core_->run(params, count, true);
+  db::PreparedStatement& s = *core_->stmt;
+  auto data = std::make_shared<detail::ResultData>();
+  for (const db::FieldInfo& f : s.fields()) data->columns.add(f);
+  const std::size_t width = data->columns.size();
+  // Each row's texts go into the arena; the cells point into it once it is whole.
+  constexpr std::size_t kNull = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> offsets;
+  db::RowView row;
+  while (s.fetch(row)) {
+    for (unsigned i = 0; i < width; ++i) {
+      offsets.push_back(row.isNull(i) ? kNull : data->arena.size());
+      data->lengths.push_back(row.isNull(i) ? 0 : row.lengths[i]);
+      if (!row.isNull(i)) data->arena.append(row.values[i], row.lengths[i]);
+    }
+    ++data->rows;
+  }
+  if (s.errnum() != 0) core_->throwError();
+  data->cells.reserve(offsets.size());
+  for (std::size_t at : offsets) data->cells.push_back(at == kNull ? nullptr : data->arena.data() + at);
+  if (!s.discard()) core_->throwError();
+  return detail::SessionCore::rowsOf(std::move(data));
+}
+
+}  // namespace veltro
