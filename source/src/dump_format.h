@@ -37,6 +37,23 @@ inline constexpr std::string_view kSessionRestore[] = {
 inline constexpr std::string_view kDefinitionSession = "SET NAMES utf8mb4;";
 inline constexpr std::string_view kDataSession = "SET NAMES binary;";
 
+// Around a trigger's definition, whose body holds ";": the stock client's
+// delimiter command, and the bounds of one statement for Restore.
+inline constexpr std::string_view kTriggerOpen = "DELIMITER ;;";
+inline constexpr std::string_view kTriggerClose = "DELIMITER ;";
+inline constexpr std::string_view kTriggerEnd = ";;";
+
+// Whether a comma-separated sql_mode holds a mode.
+inline bool modeHas(std::string_view modes, std::string_view mode) {
+  for (std::size_t start = 0; start <= modes.size();) {
+    std::size_t comma = modes.find(',', start);
+    if (comma == std::string_view::npos) comma = modes.size();
+    if (modes.substr(start, comma - start) == mode) return true;
+    start = comma + 1;
+  }
+  return false;
+}
+
 // Marker lines: SQL comments, so that the stock client loads the file.
 inline constexpr std::string_view kTableListMarker = "-- ** Table: ";
 inline constexpr std::string_view kCreateDatabaseMarker = "-- ** Create database **";

@@ -96,8 +96,9 @@ bool TableWriter::run() {
       break;
     }
     if (!any) {
-      out_ += "\r\n\r\n--\r\n-- Dumping data for table " + table_ + "\r\n--\r\n\r\n\r\nLOCK TABLES " +
-              backquoted(table_) + " WRITE;\r\n";
+      out_ += "\r\n\r\n--\r\n-- Dumping data for table " + table_ + "\r\n--\r\n\r\n\r\n";
+      if (load_.lock) out_ += "LOCK TABLES " + backquoted(table_) + " WRITE;\r\n";
+      if (load_.keysAfter) out_ += "ALTER TABLE " + backquoted(table_) + " DISABLE KEYS;\r\n";
       any = true;
     }
     const std::size_t rowStart = out_.size();
@@ -131,7 +132,8 @@ bool TableWriter::run() {
   // A stream that ended early (a lost connection) reports its error here.
   if (db::errnum(conn) != 0) return failed();
   if (inStatement > 0) out_ += ";\r\n";
-  out_ += "\r\nUNLOCK TABLES;\r\n";
+  if (load_.keysAfter && any) out_ += "ALTER TABLE " + backquoted(table_) + " ENABLE KEYS;\r\n";
+  if (load_.lock) out_ += "\r\nUNLOCK TABLES;\r\n";
   return true;
 }
 

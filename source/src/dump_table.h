@@ -40,12 +40,19 @@ std::vector<std::vector<std::string>> rowsOf(TQuillonSrv& server, const std::str
 // written with their ";", and the LOCK/UNLOCK pair around them. A row whose
 // statement alone is larger goes alone; one that no statement the server
 // takes can hold fails the table (kErrDumpWrite).
+// How a table's rows are loaded.
+struct LoadOptions {
+  bool lock = true;        // LOCK TABLES around them (not where a DEFAULT takes a sequence's value,
+                           // which the lock would have to name too)
+  bool keysAfter = false;  // keys disabled while they load and built once after them
+};
+
 class TableWriter {
  public:
   TableWriter(TQuillonSrv& server, const std::string& table, long long batchRows, std::size_t statementBytes,
-              const bool* cancel, std::string& out, DumpFile& file)
-      : server_(server), table_(table), batch_(batchRows), statementBytes_(statementBytes), cancel_(cancel), out_(out),
-        file_(file) {}
+              LoadOptions load, const bool* cancel, std::string& out, DumpFile& file)
+      : server_(server), table_(table), batch_(batchRows), statementBytes_(statementBytes), load_(load),
+        cancel_(cancel), out_(out), file_(file) {}
 
   // False when the table could not be read whole (the error is reported).
   bool run();
@@ -65,6 +72,7 @@ class TableWriter {
   const std::string& table_;
   long long batch_;
   std::size_t statementBytes_;
+  LoadOptions load_;
   const bool* cancel_;
   std::string& out_;
   DumpFile& file_;

@@ -75,6 +75,9 @@ enum class LineKind {
   Refused,         // a statement of a form Backup never writes
   Format,          // the line that says the dump ends with a closing line
   Closing,         // the closing line; name: what follows its marker ("3 tables, digest ...")
+  Mode,            // SET sql_mode = '...': a statement; name: the modes it sets
+  TriggerOpen,     // "DELIMITER ;;": the lines up to "DELIMITER ;" are one trigger's definition
+  TriggerClose,    // "DELIMITER ;"
 };
 
 struct LineAction {
@@ -84,11 +87,19 @@ struct LineAction {
 };
 
 // Classifies one line of a dump (without its CR LF); table: the table of the
-// current BEGIN block. Only the statements Backup writes are accepted: its
-// session lines, CREATE DATABASE IF NOT EXISTS, and, naming that table, DROP
-// TABLE IF EXISTS, a CREATE TABLE without SELECT, LOCK/UNLOCK TABLES and an
-// INSERT of literal values. Dumps of the older form (markers not comments,
-// no closing ";", names unquoted) read the same way.
-LineAction classifyLine(std::string_view line, std::string_view table = {});
+// current BEGIN block; backslashEscapes: whether the session reads them (a
+// trigger's sql_mode may turn them off). Only the statements Backup writes
+// are accepted: its session lines, CREATE DATABASE IF NOT EXISTS, and, naming
+// that table, DROP TABLE IF EXISTS, a CREATE TABLE without SELECT, a view's
+// DROP and CREATE, LOCK/UNLOCK TABLES, ALTER TABLE ... DISABLE/ENABLE KEYS
+// and an INSERT of literal values. Dumps of the older form (markers not
+// comments, no closing ";", names unquoted) read the same way.
+LineAction classifyLine(std::string_view line, std::string_view table = {}, bool backslashEscapes = true);
+
+// Classifies the lines between "DELIMITER ;;" and "DELIMITER ;", joined by
+// CR LF: one CREATE TRIGGER on the block's table, ending in ";;", with every
+// quote and comment of its body closed. Statement (text without the ";;")
+// or Refused.
+LineAction classifyTrigger(std::string_view text, std::string_view table, bool backslashEscapes = true);
 
 }  // namespace veltro::restore

@@ -162,6 +162,54 @@ std::string withoutDefiner(const std::string& statement) {
   return statement;
 }
 
+// A table's triggers, after its rows (so that loading the rows fires none),
+// each in its own sql_mode and without DEFINER (the restoring account
+// becomes the definer), in the order the server fires them. A body holds
+// ";" and line breaks: it is written as it is between DELIMITER lines,
+// which the stock client reads and Restore takes as the statement's bounds.
+bool appendTriggers(TQuillonSrv& server, const std::string& table, std::string& out) {
+  const std::string sql =
+      "SELECT TRIGGER_NAME, ACTION_TIMING, EVENT_MANIPULATION, SQL_MODE, ACTION_STATEMENT FROM "
+      "information_schema.TRIGGERS WHERE EVENT_OBJECT_SCHEMA = DATABASE() AND EVENT_OBJECT_TABLE = " +
+      sqlLiteral(Value(table), server.handle(), 'B', true) + " ORDER BY EVENT_MANIPULATION, ACTION_TIMING, ACTION_ORDER";
+  const auto triggers = rowsOf(server, sql);
+  if (server.lError.asBool()) return false;
+  for (const auto& t : triggers) {
+    if (t.size() != 5 || (t[1] != "BEFORE" && t[1] != "AFTER") ||
+        (t[2] != "INSERT" && t[2] != "UPDATE" && t[2] != "DELETE")) {
+      server.RaiseInternal(kErrDumpWrite, Value("table " + table + ": a trigger of a form the dump cannot write"));
+      return false;
+    }
+    const sql::Dialect mode{sql::Charset::Single, !dump::modeHas(t[3], "NO_BACKSLASH_ESCAPES")};
+    // A body ending in a line comment would take the delimiter into the comment.
+    const std::string end = (sql::endsInLineComment(t[4], mode) ? "\n" : "") + std::string(dump::kTriggerEnd);
+    out += "SET sql_mode = " + sqlLiteral(Value(t[3]), server.handle(), 'C', true) + ";\r\n" +
+           std::string(dump::kDefinitionSession) + "\r\n" + std::string(dump::kTriggerOpen) + "\r\nCREATE TRIGGER " +
+           backquoted(t[0]) + " " + t[1] + " " + t[2] + " ON " + backquoted(table) + " FOR EACH ROW " + t[4] + end +
+           "\r\n" + std::string(dump::kTriggerClose) + "\r\n" + std::string(dump::kDataSession) + "\r\n" +
+           std::string(dump::kSessionSetup[3]) + "\r\n";
+  }
+  return true;
+}
+
+// Whether a column's DEFAULT reads a sequence (NEXTVAL, LASTVAL, SETVAL).
+bool takesSequence(const std::string& expression) {
+  sql::Lexer lex(expression, sql::Dialect{sql::Charset::Single, true});
+  for (sql::Token t = lex.next(); t.kind != sql::Tok::End; t = lex.next())
+    if (sql::isKeyword(expression, t, "NEXTVAL") || sql::isKeyword(expression, t, "LASTVAL") ||
+        sql::isKeyword(expression, t, "SETVAL"))
+      return true;
+  return false;
+}
+
+// One line: the server's own line breaks in a definition are layout (breaks
+// inside its strings are escaped).
+std::string oneLine(std::string statement) {
+  for (char& c : statement)
+    if (c == '\n' || c == '\r') c = ' ';
+  return statement;
+}
+
 // The table as the server lists it: the name given, else the one name that
 // differs from it only in letter case.
 std::optional<std::string> listedName(const std::vector<std::string>& listed, const std::string& name) {
@@ -269,18 +317,27 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
 
   lError = false;
   DumpSession session(*this);
-  std::vector<std::string> listed, found, views;
+  std::vector<std::string> listed, found, views, sequences, keyed, sequenced;
   bool lock = false;
   if (session.begin()) {
     for (const auto& r : rowsOf(*this, "SHOW FULL TABLES")) {
       listed.push_back(r.empty() ? std::string() : r[0]);
       if (r.size() >= 2 && r[1] == "VIEW") views.push_back(r[0]);
+      if (r.size() >= 2 && r[1] == "SEQUENCE") sequences.push_back(r[0]);
     }
     for (const std::string& g : given) found.push_back(listedName(listed, g).value_or(g));
-    for (const auto& r : rowsOf(*this, "SELECT t.TABLE_NAME FROM information_schema.TABLES t JOIN "
+    for (const auto& r : rowsOf(*this, "SELECT t.TABLE_NAME, t.ENGINE FROM information_schema.TABLES t JOIN "
                                        "information_schema.ENGINES e ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = "
-                                       "DATABASE() AND e.TRANSACTIONS <> 'YES'"))
-      for (const std::string& f : found) lock = lock || (!r.empty() && r[0] == f);
+                                       "DATABASE() AND e.TRANSACTIONS <> 'YES'")) {
+      if (r.size() != 2 || std::find(found.begin(), found.end(), r[0]) == found.end()) continue;
+      lock = true;
+      // Their keys are built once after the rows, as the stock dump tool does:
+      // an Aria table filled under LOCK TABLES otherwise miscounts its rows.
+      if (r[1] == "Aria" || r[1] == "MyISAM") keyed.push_back(r[0]);
+    }
+    for (const auto& r : rowsOf(*this, "SELECT TABLE_NAME, COLUMN_DEFAULT FROM information_schema.COLUMNS WHERE "
+                                       "TABLE_SCHEMA = DATABASE() AND COLUMN_DEFAULT IS NOT NULL"))
+      if (r.size() == 2 && takesSequence(r[1])) sequenced.push_back(r[0]);
   }
   if (lError.asBool() || !session.freeze(found, lock)) {
     if (!lError.asBool()) RaiseInternal(kErrDumpWrite, "the dump's session could not be set up");
@@ -313,54 +370,55 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
 
   bool whole = true;
   long blocks = 0;  // the BEGIN markers written, which the closing line counts
-  auto isView = [&](const std::string& t) { return std::find(views.begin(), views.end(), t) != views.end(); };
+  auto among = [](const std::vector<std::string>& list, const std::string& t) {
+    return std::find(list.begin(), list.end(), t) != list.end();
+  };
+  // Sequences first (a table's DEFAULT may take NEXTVAL of one), then the
+  // tables, then the views, which read them.
+  std::vector<std::size_t> order;
+  for (int pass = 0; pass < 3; ++pass)
+    for (std::size_t k = 0; k < found.size(); ++k)
+      if ((among(sequences, found[k]) ? 0 : among(views, found[k]) ? 2 : 1) == pass) order.push_back(k);
   for (long i = 1; i <= count && file.ok() && whole; ++i) {
     if (cancelled()) break;
-    const std::string& normal = normals[static_cast<std::size_t>(i - 1)];
-    names[static_cast<std::size_t>(i - 1)] = normal;
+    const std::size_t k = order[static_cast<std::size_t>(i - 1)];
+    const std::string& normal = normals[k];
+    names[k] = normal;
     if (!bOnBackUp.isNil()) bOnBackUp(2, normal, count, i);
-    const std::string& table = found[static_cast<std::size_t>(i - 1)];
-    // A view holds no rows of its own: its definition follows the tables.
-    if (isView(table)) continue;
+    const std::string& table = found[k];
+    const bool view = among(views, table);
+    // A view holds no rows of its own: without the drop switch it has nothing to write.
+    if (view && !drop) continue;
     ++blocks;
     out += std::string(dump::kBeginMarker) + table + "\r\n";
-    if (drop) {
-      auto create = rowsOf(*this, "SHOW CREATE TABLE " + backquoted(table));
+    if (view) {
+      // Its definition only, without DEFINER: the restoring account becomes the definer.
+      auto create = rowsOf(*this, "SHOW CREATE VIEW " + backquoted(table));
       if (create.empty() || create[0].size() < 2) {
         whole = false;
         break;
       }
-      std::string statement = create[0][1];
-      // One line: the server's own line breaks are layout (breaks inside its strings are escaped).
-      for (char& c : statement)
-        if (c == '\n' || c == '\r') c = ' ';
-      out += "DROP TABLE IF EXISTS " + backquoted(table) + ";\r\n" + std::string(dump::kDefinitionSession) +
-             "\r\n" + statement + ";\r\n" + std::string(dump::kDataSession) + "\r\n";
-    }
-    if (!TableWriter(*this, table, batch, kStatementBytes, cancel, out, file).run()) {
-      whole = false;
-      break;
+      out += "DROP VIEW IF EXISTS " + backquoted(table) + ";\r\n" + std::string(dump::kDefinitionSession) + "\r\n" +
+             oneLine(withoutDefiner(create[0][1])) + ";\r\n" + std::string(dump::kDataSession) + "\r\n";
+    } else {
+      if (drop) {
+        auto create = rowsOf(*this, "SHOW CREATE TABLE " + backquoted(table));
+        if (create.empty() || create[0].size() < 2) {
+          whole = false;
+          break;
+        }
+        out += "DROP TABLE IF EXISTS " + backquoted(table) + ";\r\n" + std::string(dump::kDefinitionSession) +
+               "\r\n" + oneLine(create[0][1]) + ";\r\n" + std::string(dump::kDataSession) + "\r\n";
+      }
+      const detail::LoadOptions load{!among(sequenced, table), among(keyed, table)};
+      if (!TableWriter(*this, table, batch, kStatementBytes, load, cancel, out, file).run() ||
+          (drop && !appendTriggers(*this, table, out))) {
+        whole = false;
+        break;
+      }
     }
     out += "\r\n" + std::string(dump::kEndMarker) + table + "\r\n\r\n\r\n";
     file.flush(out);
-  }
-  // Views, with the drop switch, as their definitions only: no DEFINER (the
-  // restoring account becomes the definer), after the tables they read.
-  for (long i = 1; drop && i <= count && file.ok() && whole && !cancelled(); ++i) {
-    const std::string& view = found[static_cast<std::size_t>(i - 1)];
-    if (!isView(view)) continue;
-    auto create = rowsOf(*this, "SHOW CREATE VIEW " + backquoted(view));
-    if (create.empty() || create[0].size() < 2) {
-      whole = false;
-      break;
-    }
-    std::string statement = withoutDefiner(create[0][1]);
-    for (char& c : statement)
-      if (c == '\n' || c == '\r') c = ' ';
-    ++blocks;
-    out += std::string(dump::kBeginMarker) + view + "\r\nDROP VIEW IF EXISTS " + backquoted(view) + ";\r\n" +
-           std::string(dump::kDefinitionSession) + "\r\n" + statement + ";\r\n" + std::string(dump::kDataSession) +
-           "\r\n\r\n" + std::string(dump::kEndMarker) + view + "\r\n\r\n\r\n";
   }
   session.restore();
   if (!whole) return false;  // reported where it failed; the old file stays

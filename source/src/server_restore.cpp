@@ -27,15 +27,19 @@ bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0
 bool digit(char c) { return c >= '0' && c <= '9'; }
 
 // A dump is read in the session Restore sets before its first statement:
-// bytes as they are (binary) and backslash escapes on.
-constexpr sql::Dialect kDumpDialect{sql::Charset::Single, true};
+// bytes as they are (binary) and backslash escapes on, unless a trigger's
+// sql_mode turns them off.
+constexpr sql::Dialect dumpDialect(bool backslashEscapes) { return {sql::Charset::Single, backslashEscapes}; }
 
 // The code tokens of one statement, as the server reads them. Comments end
 // the statement for every form but a table's definition, where the server's
 // own SHOW CREATE TABLE may write one.
 class Scanner {
  public:
-  explicit Scanner(std::string_view text) : s_(text), lex_(text, kDumpDialect) { advance(); }
+  explicit Scanner(std::string_view text, bool backslashEscapes = true)
+      : s_(text), lex_(text, dumpDialect(backslashEscapes)) {
+    advance();
+  }
 
   bool atEnd() const { return t_.kind == sql::Tok::End && !comment_; }
   // The exact upper-case keywords, one after another with one space between
@@ -118,6 +122,30 @@ class Scanner {
     return !comment_;
   }
 
+  // A quoted list of sql_mode words (upper-case letters, digits, "_", ","),
+  // into modes.
+  bool modeList(std::string& modes) {
+    if (t_.kind != sql::Tok::String || !t_.closed || comment_ || s_[t_.begin] != '\'') return false;
+    modes = std::string(s_.substr(t_.begin + 1, t_.end - t_.begin - 2));
+    for (char c : modes)
+      if (!(c >= 'A' && c <= 'Z') && !digit(c) && c != '_' && c != ',') return false;
+    advance();
+    return true;
+  }
+
+  // From here on comments are part of the statement (a trigger's body).
+  void takeComments() { bodyComments_ = true; }
+
+  // A trigger's body: the rest of the text, every quote and comment closed.
+  // Comments and ";" belong to it; the server reads the whole as one
+  // statement (a client without multi-statements).
+  bool triggerBody() {
+    if (t_.kind == sql::Tok::End || comment_) return false;
+    for (; t_.kind != sql::Tok::End; advance())
+      if ((t_.kind == sql::Tok::String || t_.kind == sql::Tok::Name) && !t_.closed) return false;
+    return !openComment_ && versions_ == 0;
+  }
+
   // A word of any letters (an option's value: UNDEFINED, DEFINER, ...).
   bool word() {
     if (t_.kind != sql::Tok::Word || comment_) return false;
@@ -151,6 +179,11 @@ class Scanner {
   void advance() {
     for (t_ = lex_.next(); t_.kind != sql::Tok::End && !sql::isCode(t_); t_ = lex_.next()) {
       if (t_.kind == sql::Tok::Space) continue;
+      if (bodyComments_) {
+        openComment_ = openComment_ || (t_.kind == sql::Tok::Comment && !t_.closed);
+        versions_ += t_.kind == sql::Tok::VersionOpen ? 1 : t_.kind == sql::Tok::VersionClose ? -1 : 0;
+        continue;
+      }
       const bool block = t_.kind == sql::Tok::Comment && s_[t_.begin] == '/' && t_.closed;
       if (!block || !blockComments_) comment_ = true;
     }
@@ -199,6 +232,8 @@ class Scanner {
   std::size_t last_ = 0;  // where the keyword eat() took last ends
   bool comment_ = false;
   bool blockComments_ = false;
+  bool bodyComments_ = false, openComment_ = false;
+  int versions_ = 0;  // versioned comments open
 };
 
 // "INSERT INTO <table> (names) VALUES (literals),(literals)..." and nothing more.
@@ -224,14 +259,14 @@ bool namesTable(Scanner& sc, std::string_view table) {
 }
 
 // Whether a statement is one that Backup writes for the table of its block.
-bool accepted(std::string_view text, std::string_view table) {
+bool accepted(std::string_view text, std::string_view table, bool backslashEscapes) {
   for (std::string_view line : dump::kSessionSetup)
     if (text == line.substr(0, line.size() - 1)) return true;
   for (std::string_view line : dump::kSessionRestore)
     if (text == line.substr(0, line.size() - 1)) return true;
   for (std::string_view line : {dump::kDefinitionSession, dump::kDataSession})
     if (text == line.substr(0, line.size() - 1)) return true;
-  Scanner sc(text);
+  Scanner sc(text, backslashEscapes);
   if (sc.eat("INSERT INTO")) return namesTable(sc, table) && insertOf(sc);
   if (sc.eat("DROP TABLE IF EXISTS")) return namesTable(sc, table) && sc.atEnd();
   if (sc.eat("CREATE TABLE")) return namesTable(sc, table) && sc.tableBody();
@@ -243,6 +278,8 @@ bool accepted(std::string_view text, std::string_view table) {
     return sc.eat("VIEW") && namesTable(sc, table) && sc.eat("AS") && sc.viewBody();
   }
   if (sc.eat("LOCK TABLES")) return namesTable(sc, table) && sc.eat("WRITE") && sc.atEnd();
+  if (sc.eat("ALTER TABLE"))
+    return namesTable(sc, table) && (sc.eat("DISABLE KEYS") || sc.eat("ENABLE KEYS")) && sc.atEnd();
   if (sc.eat("UNLOCK TABLES")) return sc.atEnd();
   return false;
 }
@@ -251,7 +288,7 @@ bool accepted(std::string_view text, std::string_view table) {
 
 namespace restore {
 
-LineAction classifyLine(std::string_view line, std::string_view table) {
+LineAction classifyLine(std::string_view line, std::string_view table, bool backslashEscapes) {
   LineAction action;
   std::string_view text = line;
   text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
@@ -267,6 +304,10 @@ LineAction classifyLine(std::string_view line, std::string_view table) {
   }
   if (text == dump::kFormatMarker) {
     action.kind = LineKind::Format;
+    return action;
+  }
+  if (text == dump::kTriggerOpen || text == dump::kTriggerClose) {
+    action.kind = text == dump::kTriggerOpen ? LineKind::TriggerOpen : LineKind::TriggerClose;
     return action;
   }
   if (startsWith(text, dump::kClosingMarker)) {
@@ -285,8 +326,13 @@ LineAction classifyLine(std::string_view line, std::string_view table) {
     action.kind = LineKind::Refused;
     return action;
   }
-  Scanner sc(text);
-  if (sc.eat("CREATE DATABASE IF NOT EXISTS")) {
+  Scanner sc(text, backslashEscapes);
+  if (sc.eat("SET sql_mode")) {
+    if (sc.eatChar('=') && sc.modeList(action.name) && sc.atEnd()) {
+      action.kind = LineKind::Mode;
+      return action;
+    }
+  } else if (sc.eat("CREATE DATABASE IF NOT EXISTS")) {
     auto name = sc.name();
     // The database's defaults, as Backup writes them: two words.
     if (name && sc.eat("CHARACTER SET") && (!sc.name() || !sc.eat("COLLATE") || !sc.name())) name.reset();
@@ -295,11 +341,28 @@ LineAction classifyLine(std::string_view line, std::string_view table) {
       action.name = *name;
       return action;
     }
-  } else if (accepted(text, table)) {
+  } else if (accepted(text, table, backslashEscapes)) {
     action.kind = LineKind::Statement;
     return action;
   }
   action.kind = LineKind::Refused;
+  return action;
+}
+
+LineAction classifyTrigger(std::string_view text, std::string_view table, bool backslashEscapes) {
+  LineAction action;
+  action.kind = LineKind::Refused;
+  action.text = text;
+  if (text.size() < dump::kTriggerEnd.size() || text.substr(text.size() - dump::kTriggerEnd.size()) != dump::kTriggerEnd)
+    return action;
+  text.remove_suffix(dump::kTriggerEnd.size());
+  Scanner sc(text, backslashEscapes);
+  if (sc.eat("CREATE TRIGGER") && sc.name() && (sc.eat("BEFORE") || sc.eat("AFTER")) &&
+      (sc.eat("INSERT") || sc.eat("UPDATE") || sc.eat("DELETE")) && sc.eat("ON") && namesTable(sc, table) &&
+      sc.eat("FOR EACH") && (sc.takeComments(), sc.eat("ROW")) && sc.triggerBody()) {
+    action.kind = LineKind::Statement;
+    action.text = text;
+  }
   return action;
 }
 
@@ -366,11 +429,25 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
   dump::DumpDigest digest;
   bool hasFormat = false, closed = false, damaged = false, stopped = false;
   long tables = 0;
+  // A trigger's definition spans the lines between its DELIMITER lines.
+  std::optional<std::string> trigger;
+  long triggerLine = 0;
+  bool backslashEscapes = true;  // as the last sql_mode the dump set reads them
   long i = 1;
   restore::CrLfReader reader(path);
   for (; !cancelled() && reader.next(line); ++i) {
     if (!bOnRestore.isNil()) bOnRestore(3, table, total, i);
-    const restore::LineAction action = restore::classifyLine(line, table);
+    const restore::LineAction action = restore::classifyLine(line, table, backslashEscapes);
+    if (trigger && action.kind != restore::LineKind::TriggerClose) {
+      // Inside a trigger every line is its text, markers and all.
+      if (!closed) {
+        digest.update(line);
+        digest.update("\r\n");
+      }
+      if (!trigger->empty() || triggerLine != i - 1) *trigger += "\r\n";
+      *trigger += line;
+      continue;
+    }
     if (action.kind == restore::LineKind::Closing && !closed) {
       closed = true;
       const std::string expected = std::to_string(tables) + " tables, digest " + digest.hex();
@@ -395,8 +472,29 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
         table = action.name;
         ++tables;
         break;
+      case restore::LineKind::TriggerOpen:
+        trigger.emplace();
+        triggerLine = i;
+        break;
+      case restore::LineKind::TriggerClose:
+        if (trigger) {
+          const restore::LineAction create = restore::classifyTrigger(*trigger, table, backslashEscapes);
+          if (create.kind == restore::LineKind::Statement)
+            SqlQuery(std::string(create.text));
+          else
+            RaiseInternal(kErrDumpStatement,
+                          Value("line " + std::to_string(triggerLine + 1) + ": " + trigger->substr(0, 80)));
+          trigger.reset();
+        }
+        break;
+      case restore::LineKind::Mode:
+        if (SqlQuery(std::string(action.text))) backslashEscapes = !dump::modeHas(action.name, "NO_BACKSLASH_ESCAPES");
+        break;
       case restore::LineKind::Statement: {
         const bool sent = SqlQuery(std::string(action.text));
+        // The dump's last lines put back the mode Restore set: escapes on.
+        if (action.text == dump::kSessionRestore[0].substr(0, dump::kSessionRestore[0].size() - 1))
+          backslashEscapes = true;
         if (startsWith(action.text, "UNLOCK TABLES"))
           locked = false;
         else if (startsWith(action.text, "LOCK TABLES") && sent)

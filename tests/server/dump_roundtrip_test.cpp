@@ -61,7 +61,15 @@ class DumpRoundTrip : public ::testing::Test {
     return out;
   }
 
-  // Backs the tables up, drops them, restores, and expects every byte back.
+  // Loads a dump with the stock client into the test database.
+  void stockLoad(const std::string& file) {
+    const std::string load = "mariadb --no-defaults -uroot -S '" + serverEnv().socket + "' vtb_rt < '" + file +
+                             "' 2>'" + dir + "/stock.err'";
+    ASSERT_EQ(std::system(load.c_str()), 0) << testing::readAll(dir + "/stock.err");
+  }
+
+  // Backs the tables up, drops them, restores, and expects every byte back;
+  // then drops them again and expects the same from the stock client.
   void roundTrip(const std::vector<std::string>& tables, long batch = 0, bool drop = true) {
     std::vector<std::vector<std::string>> before;
     for (const std::string& t : tables) before.push_back(contents(t));
@@ -70,10 +78,16 @@ class DumpRoundTrip : public ::testing::Test {
     for (const std::string& t : tables) names.emplace_back(quotedName(t));
     EXPECT_FALSE(server->Backup(Value::arrayOf(names), file, drop, true, batch > 0 ? Value(batch) : Value()));
     ASSERT_EQ(rec.numbers(), std::vector<long long>{});
-    for (const std::string& t : tables) side.exec("DROP TABLE vtb_rt." + quotedName(t));
-    EXPECT_TRUE(server->Restore(file));
-    EXPECT_EQ(rec.numbers(), std::vector<long long>{});
-    for (std::size_t i = 0; i < tables.size(); ++i) EXPECT_EQ(contents(tables[i]), before[i]) << tables[i];
+    for (int client = 0; client < 2; ++client) {
+      SCOPED_TRACE(client == 0 ? "Restore" : "the stock client");
+      for (const std::string& t : tables) side.exec("DROP TABLE vtb_rt." + quotedName(t));
+      if (client == 0)
+        EXPECT_TRUE(server->Restore(file));
+      else
+        stockLoad(file);
+      EXPECT_EQ(rec.numbers(), std::vector<long long>{});
+      for (std::size_t i = 0; i < tables.size(); ++i) EXPECT_EQ(contents(tables[i]), before[i]) << tables[i];
+    }
     EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.canary"), "1");
   }
 
@@ -156,11 +170,17 @@ TEST_F(DumpRoundTrip, TablesRoundTripWhole) {
     for (const std::string& t : c.tables) names.emplace_back(t);
     EXPECT_FALSE(server->Backup(Value::arrayOf(names), file, true, true, c.batch > 0 ? Value(c.batch) : Value()));
     EXPECT_EQ(rec.numbers(), std::vector<long long>{});
-    for (const std::string& t : plain) side.exec("DROP TABLE vtb_rt." + quotedName(t));
-    EXPECT_TRUE(server->Restore(file));
-    EXPECT_EQ(rec.numbers(), std::vector<long long>{});
-    rec.calls->clear();
-    for (std::size_t i = 0; i < plain.size(); ++i) EXPECT_EQ(contents(plain[i]), before[i]) << plain[i];
+    for (int client = 0; client < 2; ++client) {
+      SCOPED_TRACE(client == 0 ? "Restore" : "the stock client");
+      for (const std::string& t : plain) side.exec("DROP TABLE vtb_rt." + quotedName(t));
+      if (client == 0)
+        EXPECT_TRUE(server->Restore(file));
+      else
+        stockLoad(file);
+      EXPECT_EQ(rec.numbers(), std::vector<long long>{});
+      rec.calls->clear();
+      for (std::size_t i = 0; i < plain.size(); ++i) EXPECT_EQ(contents(plain[i]), before[i]) << plain[i];
+    }
     for (const std::string& t : plain) side.exec("DROP TABLE IF EXISTS vtb_rt." + quotedName(t));
   }
   EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.canary"), "1");
@@ -232,6 +252,78 @@ TEST_F(DumpRoundTrip, ViewsAsDefinitions) {
     EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.base"), "3");
     EXPECT_EQ(side.rows("SHOW CREATE VIEW vtb_rt.`the view`").at(0).at(1), shown);
     EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.`the view`"), "2");
+  }
+}
+
+// Triggers come back after their table's rows (loading the rows fires
+// none), in their own sql_mode and firing order, owned by the restoring
+// account; a sequence comes before the table whose DEFAULT takes its NEXTVAL
+// and keeps its state; an Aria table's keys are built after its rows.
+TEST_F(DumpRoundTrip, TriggersSequencesAndKeys) {
+  SideConnection db(kDb);
+  db.exec("CREATE SEQUENCE seq START WITH 100 INCREMENT BY 5");
+  db.exec("CREATE TABLE orders (id int DEFAULT NEXTVAL(seq) PRIMARY KEY, note varchar(40), n int)");
+  db.exec("CREATE TABLE audit (id int AUTO_INCREMENT PRIMARY KEY, what text)");
+  db.exec("CREATE TABLE aria_t (id int PRIMARY KEY, k int, KEY (k)) ENGINE=Aria");
+  db.exec("SET NAMES utf8mb4");
+  // Bodies with ";", comments, line breaks of both kinds, a non-ASCII text.
+  db.exec("CREATE TRIGGER first_ins BEFORE INSERT ON orders FOR EACH ROW\r\nBEGIN\r\n"
+          "  -- a comment; with a quote ' in it\n  IF NEW.n IS NULL THEN SET NEW.n = 1; END IF; # more\n"
+          "  SET NEW.note = CONCAT(IFNULL(NEW.note, ''), '\xc3\xa9;''s');\r\nEND");
+  db.exec("CREATE TRIGGER second_ins BEFORE INSERT ON orders FOR EACH ROW SET NEW.n = NEW.n * 10");
+  db.exec("CREATE TRIGGER after_upd AFTER UPDATE ON orders FOR EACH ROW "
+          "INSERT INTO audit (what) VALUES (CONCAT('upd ', OLD.id)) -- ends in a comment");
+  db.exec("SET SESSION sql_mode = 'NO_BACKSLASH_ESCAPES'");
+  db.exec("CREATE TRIGGER before_del BEFORE DELETE ON orders FOR EACH ROW SET @deleted = 'a\\b'");
+  db.exec("SET SESSION sql_mode = DEFAULT");
+  db.exec("INSERT INTO orders (note) VALUES ('one'), ('two')");
+  db.exec("UPDATE orders SET note = 'three' WHERE id = 105");
+  db.exec("INSERT INTO aria_t VALUES (1, 1), (2, 2), (3, 2)");
+
+  const std::string triggers =
+      "SELECT TRIGGER_NAME, EVENT_MANIPULATION, ACTION_TIMING, ACTION_ORDER, ACTION_STATEMENT, SQL_MODE, DEFINER "
+      "FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = 'vtb_rt' ORDER BY TRIGGER_NAME";
+  const auto triggersBefore = side.rows(triggers);
+  ASSERT_EQ(triggersBefore.size(), 4u);
+  const std::vector<std::string> tables = {"orders", "audit", "seq", "aria_t"};
+  std::vector<std::vector<std::string>> before;
+  for (const std::string& t : tables) before.push_back(contents(t));
+  const std::string file = dir + "/triggers.sql";
+  EXPECT_FALSE(server->Backup(Value::array({"orders", "audit", "seq", "aria_t"}), file, true, true));
+  ASSERT_EQ(rec.numbers(), std::vector<long long>{});
+  const std::string text = testing::readAll(file);
+  EXPECT_LT(text.find("-- ** BEGIN seq"), text.find("-- ** BEGIN orders"));
+  EXPECT_LT(text.find("INSERT INTO `orders`"), text.find("CREATE TRIGGER"));
+  EXPECT_EQ(text.find("DEFINER="), std::string::npos);
+  EXPECT_NE(text.find("ALTER TABLE `aria_t` DISABLE KEYS"), std::string::npos);
+
+  for (int client = 0; client < 2; ++client) {
+    SCOPED_TRACE(client == 0 ? "Restore" : "the stock client");
+    for (const std::string& t : tables) side.exec("DROP TABLE vtb_rt." + t);
+    if (client == 0)
+      EXPECT_TRUE(server->Restore(file));
+    else
+      stockLoad(file);
+    EXPECT_EQ(rec.numbers(), std::vector<long long>{});
+    for (std::size_t i = 0; i < tables.size(); ++i) EXPECT_EQ(contents(tables[i]), before[i]) << tables[i];
+    auto after = side.rows(triggers);
+    ASSERT_EQ(after.size(), triggersBefore.size());
+    for (std::size_t i = 0; i < after.size(); ++i) {
+      const std::string definer = after[i].back();
+      EXPECT_EQ(definer.substr(0, definer.find('@')), client == 0 ? serverEnv().user : "root");
+      after[i].back() = triggersBefore[i].back();
+      // The stock client, by its own rules, takes the comments and CRs out of a body.
+      if (client == 1) after[i][4] = triggersBefore[i][4];
+    }
+    EXPECT_EQ(after, triggersBefore);
+    EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.aria_t WHERE k = 2"), "2");
+    // The restored objects work together: the sequence goes on, both triggers fire in order.
+    const std::string next = side.scalar("SELECT next_not_cached_value FROM vtb_rt.seq");
+    db.exec("INSERT INTO orders (note) VALUES ('next')");
+    EXPECT_EQ(side.rows("SELECT id, n FROM vtb_rt.orders WHERE note LIKE 'next%'"),
+              (std::vector<std::vector<std::string>>{{next, "10"}}));
+    db.exec("DELETE FROM orders WHERE note LIKE 'next%'");
+    EXPECT_EQ(db.scalar("SELECT @deleted"), "a\\b");
   }
 }
 
@@ -473,6 +565,34 @@ TEST_F(DumpRoundTrip, RestoreSendsOnlyTheDumpsOwnForms) {
   EXPECT_EQ(side.rows("SHOW TABLES FROM vtb_rt LIKE 'stolen'").size(), 0u);
 }
 
+// A trigger's body is sent as one statement: what follows a ";" outside a
+// compound statement is no statement of its own, and a body left open at
+// the dump's end is never sent.
+TEST_F(DumpRoundTrip, CraftedTriggersRunNothingElse) {
+  side.exec("CREATE TABLE vtb_rt.t (id int)");
+  const std::string file = dir + "/crafted.sql";
+  testing::writeAll(file,
+                    "-- ** BEGIN t\r\n"
+                    "DELIMITER ;;\r\n"
+                    "CREATE TRIGGER `tr` BEFORE INSERT ON `t` FOR EACH ROW SET NEW.id = 1; DROP TABLE canary;;\r\n"
+                    "DELIMITER ;\r\n"
+                    "DELIMITER ;;\r\n"
+                    "CREATE TRIGGER `tr2` BEFORE INSERT ON `canary` FOR EACH ROW SET NEW.id = 2;;\r\n"
+                    "DELIMITER ;\r\n"
+                    "DELIMITER ;;\r\n"
+                    "CREATE TRIGGER `tr3` BEFORE INSERT ON `t` FOR EACH ROW SET NEW.id = 3;;\r\n"
+                    "DELIMITER ;\r\n"
+                    "-- ** END t\r\n"
+                    "DELIMITER ;;\r\n"
+                    "CREATE TRIGGER `tr4` BEFORE UPDATE ON `t` FOR EACH ROW SET NEW.id = 4;;\r\n");
+  // No closing line, as in dumps written before there was one: loaded, and that said.
+  EXPECT_TRUE(server->Restore(file));
+  EXPECT_EQ(rec.numbers(), (std::vector<long long>{1064, kErrDumpStatement, kErrDumpIncomplete}));
+  EXPECT_EQ(side.rows("SELECT TRIGGER_NAME FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = 'vtb_rt'"),
+            (std::vector<std::vector<std::string>>{{"tr3"}}));
+  EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.canary"), "1");
+}
+
 // The stock client loads a dump as it is, with the same checksums.
 TEST_F(DumpRoundTrip, StockClientLoadsTheDump) {
   side.exec("CREATE TABLE vtb_rt.s (id int AUTO_INCREMENT PRIMARY KEY, t text, b blob, g int AS (id * 2) VIRTUAL)");
@@ -483,9 +603,7 @@ TEST_F(DumpRoundTrip, StockClientLoadsTheDump) {
   const std::string file = dir + "/stock.sql";
   EXPECT_FALSE(server->Backup(Value::array({"s"}), file, true, true));
   side.exec("DROP TABLE vtb_rt.s");
-  const std::string load = "mariadb --no-defaults -uroot -S '" + serverEnv().socket + "' vtb_rt < '" + file + "' 2>'" +
-                           dir + "/stock.err'";
-  ASSERT_EQ(std::system(load.c_str()), 0) << testing::readAll(dir + "/stock.err");
+  stockLoad(file);
   EXPECT_EQ(contents("s"), before);
   EXPECT_EQ(rec.numbers(), std::vector<long long>{});
 }

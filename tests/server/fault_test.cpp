@@ -440,6 +440,8 @@ TEST_F(Fault, TruncatedDumpsAreReported) {
     side->exec(std::string("CREATE TABLE vtb_fault.") + t + " (id int PRIMARY KEY, note varchar(20))");
     side->exec(std::string("INSERT INTO vtb_fault.") + t + " SELECT seq, CONCAT('" + t + "', seq) FROM seq_1_to_30");
   }
+  side->exec("CREATE TRIGGER vtb_fault.b_ins BEFORE INSERT ON vtb_fault.b FOR EACH ROW\nBEGIN\n"
+             "  SET NEW.note = NEW.note;\nEND");
   Recorder rec;
   ServerPtr s = connect(rec.block());
   const std::string file = dir + "/dump.sql";
@@ -454,6 +456,8 @@ TEST_F(Fault, TruncatedDumpsAreReported) {
       dump.find("\r\n", dump.find("CREATE TABLE `b`", beginB)) + 2,          // after its CREATE
       dump.find("\r\n", dump.find("INSERT INTO `b`", beginB)) + 2,           // after its first INSERT
       dump.find("(15,'b15')"),                                     // inside an INSERT
+      dump.find("  SET NEW.note", beginB),                         // inside its trigger
+      dump.find("\r\n", dump.find("DELIMITER ;\r\n", beginB)) + 2,  // after its trigger
       dump.find("-- ** Dump complete: "),                          // before the closing line
   };
   for (std::size_t cut : cuts) {

@@ -61,7 +61,13 @@ TEST(Restore, LineClassification) {
       {"CREATE TABLE `t` (`id` int(11) NOT NULL, `s` varchar(9) DEFAULT 'SELECT;') ENGINE=InnoDB;",
        LineKind::Statement, nullptr},
       {"SET NAMES binary;", LineKind::Statement, "SET NAMES binary"},
-      {"SET sql_mode = 'NO_AUTO_VALUE_ON_ZERO';", LineKind::Statement, nullptr},
+      {"SET sql_mode = 'NO_AUTO_VALUE_ON_ZERO';", LineKind::Mode, "SET sql_mode = 'NO_AUTO_VALUE_ON_ZERO'"},
+      {"SET sql_mode = 'STRICT_TRANS_TABLES,NO_BACKSLASH_ESCAPES';", LineKind::Mode, nullptr},
+      {"SET sql_mode = '';", LineKind::Mode, nullptr},
+      {"ALTER TABLE `t` DISABLE KEYS;", LineKind::Statement, nullptr},
+      {"ALTER TABLE `t` ENABLE KEYS;", LineKind::Statement, nullptr},
+      {"DELIMITER ;;", LineKind::TriggerOpen, nullptr},
+      {"DELIMITER ;", LineKind::TriggerClose, nullptr},
       // Comments, markers and blank lines.
       {"-- Dumping data for table t", LineKind::Ignore, nullptr},
       {"-- ** END t", LineKind::Ignore, nullptr},
@@ -119,6 +125,14 @@ TEST(Restore, LineClassification) {
       {"INSERT INTO `t` (`a`) VALUES (1.5e+3),(-.5),(0xFF),(X'41'),(b'1'),(_utf8mb4'x')", LineKind::Statement,
        nullptr},
       {";", LineKind::Refused, nullptr},
+      {"SET sql_mode = 'a''b'", LineKind::Refused, nullptr},
+      {"SET sql_mode = 'ANSI', time_zone = 'x'", LineKind::Refused, nullptr},
+      {"SET sql_mode = CONCAT('A', (SELECT 1))", LineKind::Refused, nullptr},
+      {"SET sql_mode = 'ANSI'; DROP TABLE canary", LineKind::Refused, nullptr},
+      {"ALTER TABLE `canary` DISABLE KEYS", LineKind::Refused, nullptr},
+      {"ALTER TABLE `t` DISABLE KEYS, DROP COLUMN a", LineKind::Refused, nullptr},
+      {"ALTER TABLE `t` DROP COLUMN a", LineKind::Refused, nullptr},
+      {"DELIMITER $$", LineKind::Refused, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -159,6 +173,45 @@ TEST(Restore, LineClassification) {
 
 // The closing line's digest is the same however the bytes arrive, and
 // changes with any byte, its place or the length.
+// A trigger's lines, joined: one CREATE TRIGGER on the block's table, its
+// body whole; the server reads the rest (";" inside a body included) as one
+// statement, since the client sends no multi-statements.
+TEST(Restore, TriggerDefinitions) {
+  struct Case {
+    std::string text;
+    bool accepted;
+    bool backslashEscapes = true;
+  };
+  const std::string head = "CREATE TRIGGER `tr` BEFORE INSERT ON `t` FOR EACH ROW ";
+  const Case cases[] = {
+      {head + "SET NEW.a = 1;;", true},
+      {head + "BEGIN\n  -- a comment; here\r\n  SET NEW.s = CONCAT('x;', NEW.s); # more\nEND;;", true},
+      {head + "/* first */ SET NEW.a = 1 -- last\n;;", true},
+      {"CREATE TRIGGER tr AFTER DELETE ON t FOR EACH ROW INSERT INTO log VALUES (OLD.a);;", true},
+      {head + "SET @x = 'a\\';;", true, false},  // no backslash escapes: the quote closes
+      {head + "SET @x = 'a\\';;", false, true},
+      {head + "SET NEW.a = 1", false},  // no ";;" at its end
+      {head + "SET NEW.a = 'open;;", false},
+      {head + "SET NEW.a = 1 /* open;;", false},
+      {head + "SET NEW.a = 1 /*!50000 ;;", false},
+      {head + ";;", false},
+      {"CREATE TRIGGER `tr` BEFORE INSERT ON `canary` FOR EACH ROW SET NEW.a = 1;;", false},
+      {"CREATE DEFINER=`root`@`%` TRIGGER `tr` BEFORE INSERT ON `t` FOR EACH ROW SET NEW.a = 1;;", false},
+      {"CREATE TRIGGER `tr` INSTEAD INSERT ON `t` FOR EACH ROW SET NEW.a = 1;;", false},
+      {"CREATE TRIGGER `tr` BEFORE INSERT ON `t` /* x */ FOR EACH ROW SET NEW.a = 1;;", false},
+      {"DROP TABLE canary;;", false},
+      {"CREATE PROCEDURE p() SELECT 1;;", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const auto action = restore::classifyTrigger(c.text, "t", c.backslashEscapes);
+    EXPECT_EQ(action.kind, c.accepted ? LineKind::Statement : LineKind::Refused);
+    if (c.accepted) {
+      EXPECT_EQ(action.text, c.text.substr(0, c.text.size() - 2));
+    }
+  }
+}
+
 TEST(Restore, DumpDigestOfPieces) {
   std::string text;
   for (int i = 0; i < 1000; ++i) text += static_cast<char>(i * 7 % 256);
