@@ -58,7 +58,9 @@ void check(Session& s, const std::string& table, const std::vector<std::optional
   auto expectRow = [&](int id, const std::optional<T>& got, const char* how) {
     const std::optional<T>& want = values[id % n];
     EXPECT_EQ(got.has_value(), want.has_value()) << how << " id " << id;
-    if (got && want) EXPECT_TRUE(*got == *want) << how << " id " << id << ": " << shown(*got) << " != " << shown(*want);
+    if (got && want) {
+      EXPECT_TRUE(*got == *want) << how << " id " << id << ": " << shown(*got) << " != " << shown(*want);
+    }
   };
   const std::string select = "SELECT id, v FROM " + table + " ORDER BY id";
   Rows rows = s.query(select);
