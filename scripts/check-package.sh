@@ -33,7 +33,7 @@ fi
 
 step "install into $prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in include/veltro/server.h include/veltro/query.h include/veltro/error.h lib/libveltro.so \
+for f in include/veltro/server.h include/veltro/query.h include/veltro/session.h include/veltro/error.h lib/libveltro.so \
          lib/veltro/libveltro_embedded.so lib/cmake/Veltro/VeltroConfig.cmake \
          lib/cmake/Veltro/VeltroConfigVersion.cmake lib/cmake/Veltro/VeltroTargets.cmake lib/pkgconfig/veltro.pc; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
@@ -50,7 +50,7 @@ cmake -S "$top/examples" -B "$work/examples" -G Ninja -DCMAKE_BUILD_TYPE=RelWith
 grep -qx "Veltro_DIR:PATH=$prefix/lib/cmake/Veltro" "$work/examples/CMakeCache.txt" ||
   fail "the examples did not find the installed package"
 cmake --build "$work/examples"
-for exe in connect query_edit embedded; do
+for exe in connect query_edit embedded statements; do
   [[ $(ldd "$work/examples/$exe") == *"libveltro.so.0 => $prefix/lib/"* ]] ||
     fail "$exe does not load the installed libveltro.so"
 done
@@ -63,6 +63,8 @@ step "connect"
 "$work/examples/connect"
 step "query_edit"
 "$work/examples/query_edit"
+step "statements"
+"$work/examples/statements"
 step "embedded"
 mkdir -p "$work/embedded-data"
 LD_DEBUG=files LD_DEBUG_OUTPUT="$work/ld-debug" "$work/examples/embedded" "$work/embedded-data"
