@@ -92,12 +92,12 @@ enum class Tls {
 struct Settings {
   std::string host = "localhost";  // a host, host:port, or a list "h1[:port],h2[:port],..." (failover)
   unsigned port = 0;               // 0: 3306
-  std::string user, password, database;
+  std::string user{}, password{}, database{};
   std::string charset = "utf8mb4";
   Tls tls = Tls::Default;
-  std::string sslCa, sslCert, sslKey;                              // certificate files (PEM)
+  std::string sslCa{}, sslCert{}, sslKey{};                        // certificate files (PEM)
   unsigned connectTimeout = 0, readTimeout = 0, writeTimeout = 0;  // seconds
-  std::string socket;                                              // used when host is "localhost"
+  std::string socket{};                                            // used when host is "localhost"
   bool repeatable = false;      // a statement lost while it ran is sent again (it may run twice)
   bool readYourWrites = false;  // on a Galera node, reads wait for what the cluster committed
 };
