@@ -267,8 +267,9 @@ TEST(HostileCharset, ReportedStatementsMaskPasswords) {
   EXPECT_EQ(rec.calls->size(), 1u);
   EXPECT_FALSE(leaks());
   rec.calls->clear();
-  EXPECT_FALSE(server->MultiQuery(
-      Value::array({"SELECT 1", "SET PASSWORD FOR 'vtb_nobody'@'localhost' = PASSWORD('" + secret + "')"})));
+  // With a callback the list goes on after the failed statement: its report is what is checked.
+  server->MultiQuery(
+      Value::array({"SELECT 1", "SET PASSWORD FOR 'vtb_nobody'@'localhost' = PASSWORD('" + secret + "')"}));
   EXPECT_FALSE(rec.calls->empty());
   EXPECT_FALSE(leaks());
   rec.calls->clear();
