@@ -132,59 +132,6 @@ template <class T>
 struct IsOptional : std::false_type {};
 template <class T>
 struct IsOptional<std::optional<T>> : std::true_type {};
-template <class T>
-struct IsSysTime : std::false_type {};
-template <class D>
-struct IsSysTime<std::chrono::sys_time<D>> : std::true_type {};
-template <class T>
-struct IsDuration : std::false_type {};
-template <class R, class P>
-struct IsDuration<std::chrono::duration<R, P>> : std::true_type {};
-
-template <class T>
-Param toParam(const T& v) {
-  using std::chrono::microseconds;
-  Param p;
-  if constexpr (std::is_same_v<T, std::nullopt_t> || std::is_same_v<T, std::nullptr_t>) {
-  } else if constexpr (IsOptional<T>::value) {
-    if (v) p = toParam(*v);
-  } else if constexpr (std::is_same_v<T, bool>) {
-    p.kind = Param::Kind::Int;
-    p.i = v ? 1 : 0;
-  } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {
-    p.kind = Param::Kind::Int;
-    p.i = v;
-  } else if constexpr (std::is_integral_v<T>) {
-    p.kind = Param::Kind::UInt;
-    p.u = v;
-  } else if constexpr (std::is_same_v<T, float>) {
-    p.kind = Param::Kind::Float;
-    p.d = v;
-  } else if constexpr (std::is_same_v<T, double>) {
-    p.kind = Param::Kind::Double;
-    p.d = v;
-  } else if constexpr (std::is_convertible_v<const T&, std::string_view>) {
-    p.kind = Param::Kind::Text;
-    p.text = std::string_view(v);
-  } else if constexpr (std::is_same_v<T, Number>) {
-    p.kind = Param::Kind::Decimal;
-    p.number = &v;
-  } else if constexpr (std::is_same_v<T, std::chrono::year_month_day>) {
-    p.kind = Param::Kind::Date;
-    p.i = std::chrono::sys_days(v).time_since_epoch().count();
-  } else if constexpr (IsSysTime<T>::value) {
-    static_assert(std::is_convertible_v<typename T::duration, microseconds>, "a time point finer than microseconds");
-    p.kind = Param::Kind::DateTime;
-    p.i = microseconds(v.time_since_epoch()).count();
-  } else if constexpr (IsDuration<T>::value) {
-    static_assert(std::is_convertible_v<T, microseconds>, "a duration finer than microseconds");
-    p.kind = Param::Kind::Time;
-    p.i = microseconds(v).count();
-  } else {
-    static_assert(sizeof(T) == 0, "not a type the library writes");
-  }
-  return p;
-}
 
 // A field of a row: its bytes (null data for NULL) and where it stands.
 struct Cell {
@@ -195,47 +142,12 @@ struct Cell {
   std::string_view text() const { return {data, size}; }
 };
 
-// Conversions of a field that is not NULL; each throws ConversionError for a
-// value that does not fit.
-bool readBool(const Cell& c);
-std::int64_t readInt(const Cell& c, std::int64_t min, std::int64_t max);
-std::uint64_t readUInt(const Cell& c, std::uint64_t max);
-float readFloat(const Cell& c);
-double readDouble(const Cell& c);
-Number readNumber(const Cell& c);
-std::chrono::year_month_day readDate(const Cell& c);
-std::chrono::sys_time<std::chrono::microseconds> readDateTime(const Cell& c);
-std::chrono::microseconds readTime(const Cell& c);
-[[noreturn]] void throwNull(const Cell& c);
-
+// How arguments and fields are converted: at the end of this header.
 template <class T>
-T read(const Cell& c) {
-  if constexpr (std::is_same_v<T, bool>) {
-    return readBool(c);
-  } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {
-    return static_cast<T>(readInt(c, std::numeric_limits<T>::min(), std::numeric_limits<T>::max()));
-  } else if constexpr (std::is_integral_v<T>) {
-    return static_cast<T>(readUInt(c, std::numeric_limits<T>::max()));
-  } else if constexpr (std::is_same_v<T, float>) {
-    return readFloat(c);
-  } else if constexpr (std::is_same_v<T, double>) {
-    return readDouble(c);
-  } else if constexpr (std::is_same_v<T, std::string>) {
-    return std::string(c.data, c.size);
-  } else if constexpr (std::is_same_v<T, std::string_view>) {
-    return c.text();
-  } else if constexpr (std::is_same_v<T, Number>) {
-    return readNumber(c);
-  } else if constexpr (std::is_same_v<T, std::chrono::year_month_day>) {
-    return readDate(c);
-  } else if constexpr (std::is_same_v<T, std::chrono::sys_time<std::chrono::microseconds>>) {
-    return readDateTime(c);
-  } else if constexpr (std::is_same_v<T, std::chrono::microseconds>) {
-    return readTime(c);
-  } else {
-    static_assert(sizeof(T) == 0, "not a type the library reads");
-  }
-}
+Param toParam(const T& v);
+template <class T>
+T read(const Cell& c);
+[[noreturn]] void throwNull(const Cell& c);
 
 }  // namespace detail
 
@@ -470,5 +382,106 @@ class Session {
   [[noreturn]] static void noRow();
   std::shared_ptr<detail::SessionCore> core_;
 };
+
+// --- How values are converted (details behind the classes above) --------------
+
+namespace detail {
+
+template <class T>
+struct IsSysTime : std::false_type {};
+template <class D>
+struct IsSysTime<std::chrono::sys_time<D>> : std::true_type {};
+template <class T>
+struct IsDuration : std::false_type {};
+template <class R, class P>
+struct IsDuration<std::chrono::duration<R, P>> : std::true_type {};
+
+template <class T>
+Param toParam(const T& v) {
+  using std::chrono::microseconds;
+  Param p;
+  if constexpr (std::is_same_v<T, std::nullopt_t> || std::is_same_v<T, std::nullptr_t>) {
+  } else if constexpr (IsOptional<T>::value) {
+    if (v) p = toParam(*v);
+  } else if constexpr (std::is_same_v<T, bool>) {
+    p.kind = Param::Kind::Int;
+    p.i = v ? 1 : 0;
+  } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {
+    p.kind = Param::Kind::Int;
+    p.i = v;
+  } else if constexpr (std::is_integral_v<T>) {
+    p.kind = Param::Kind::UInt;
+    p.u = v;
+  } else if constexpr (std::is_same_v<T, float>) {
+    p.kind = Param::Kind::Float;
+    p.d = v;
+  } else if constexpr (std::is_same_v<T, double>) {
+    p.kind = Param::Kind::Double;
+    p.d = v;
+  } else if constexpr (std::is_convertible_v<const T&, std::string_view>) {
+    p.kind = Param::Kind::Text;
+    p.text = std::string_view(v);
+  } else if constexpr (std::is_same_v<T, Number>) {
+    p.kind = Param::Kind::Decimal;
+    p.number = &v;
+  } else if constexpr (std::is_same_v<T, std::chrono::year_month_day>) {
+    p.kind = Param::Kind::Date;
+    p.i = std::chrono::sys_days(v).time_since_epoch().count();
+  } else if constexpr (IsSysTime<T>::value) {
+    static_assert(std::is_convertible_v<typename T::duration, microseconds>, "a time point finer than microseconds");
+    p.kind = Param::Kind::DateTime;
+    p.i = microseconds(v.time_since_epoch()).count();
+  } else if constexpr (IsDuration<T>::value) {
+    static_assert(std::is_convertible_v<T, microseconds>, "a duration finer than microseconds");
+    p.kind = Param::Kind::Time;
+    p.i = microseconds(v).count();
+  } else {
+    static_assert(sizeof(T) == 0, "not a type the library writes");
+  }
+  return p;
+}
+
+// Conversions of a field that is not NULL; each throws ConversionError for a
+// value that does not fit.
+bool readBool(const Cell& c);
+std::int64_t readInt(const Cell& c, std::int64_t min, std::int64_t max);
+std::uint64_t readUInt(const Cell& c, std::uint64_t max);
+float readFloat(const Cell& c);
+double readDouble(const Cell& c);
+Number readNumber(const Cell& c);
+std::chrono::year_month_day readDate(const Cell& c);
+std::chrono::sys_time<std::chrono::microseconds> readDateTime(const Cell& c);
+std::chrono::microseconds readTime(const Cell& c);
+
+template <class T>
+T read(const Cell& c) {
+  if constexpr (std::is_same_v<T, bool>) {
+    return readBool(c);
+  } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {
+    return static_cast<T>(readInt(c, std::numeric_limits<T>::min(), std::numeric_limits<T>::max()));
+  } else if constexpr (std::is_integral_v<T>) {
+    return static_cast<T>(readUInt(c, std::numeric_limits<T>::max()));
+  } else if constexpr (std::is_same_v<T, float>) {
+    return readFloat(c);
+  } else if constexpr (std::is_same_v<T, double>) {
+    return readDouble(c);
+  } else if constexpr (std::is_same_v<T, std::string>) {
+    return std::string(c.data, c.size);
+  } else if constexpr (std::is_same_v<T, std::string_view>) {
+    return c.text();
+  } else if constexpr (std::is_same_v<T, Number>) {
+    return readNumber(c);
+  } else if constexpr (std::is_same_v<T, std::chrono::year_month_day>) {
+    return readDate(c);
+  } else if constexpr (std::is_same_v<T, std::chrono::sys_time<std::chrono::microseconds>>) {
+    return readDateTime(c);
+  } else if constexpr (std::is_same_v<T, std::chrono::microseconds>) {
+    return readTime(c);
+  } else {
+    static_assert(sizeof(T) == 0, "not a type the library reads");
+  }
+}
+
+}  // namespace detail
 
 }  // namespace veltro
