@@ -4,10 +4,12 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sql_dialect.h"
 #include "sql_names.h"
+#include "veltro/binding.h"
 #include "veltro/server.h"
 #include "veltro/sqltext.h"
 
@@ -30,11 +32,30 @@ inline bool isNameArg(TQuillonSrv& srv, const Value& name, const char* what, int
   return isNameArg(srv, name, what, parts, sql::dialectOf(srv.handle()).charset);
 }
 
+// A table of the current database (what: "table") or a database
+// ("database") named exactly as ListTables or ListDBs give it, such as "my
+// table" or "order": its name backquoted for the connection; nothing when no
+// such object exists (or for other kinds of names).
+inline std::optional<std::string> listedObject(TQuillonSrv& srv, const Value& name, std::string_view what) {
+  if (!name.isString() || (what != "table" && what != "database")) return std::nullopt;
+  const std::string& text = name.str();
+  const long long conn = srv.handle();
+  // Nothing is sent for a text the server could hold no name as.
+  if (!sql::couldBeListedName(text, sql::dialectOf(conn).charset)) return std::nullopt;
+  // The listing takes a LIKE pattern: the exact name is picked from what it matches.
+  for (const std::string& listed : what == "table" ? db::listTables(conn, text.c_str()) : db::listDbs(conn, text.c_str()))
+    if (listed == text) return quotedName(text, conn);
+  return std::nullopt;
+}
+
 // The normalised name (Q_LOWERCASE, by character of the connection's set) of
-// a name argument, or nothing after reporting it.
+// a name argument, else an existing table's or database's name as listed,
+// backquoted; or nothing after reporting it.
 inline std::optional<std::string> nameArg(TQuillonSrv& srv, const Value& name, const char* what, int parts = 2) {
   std::string normal = name.isString() ? lowerCaseName(name.str(), srv.handle()) : std::string();
-  if (isSqlName(normal, parts, srv.handle())) return normal;
+  const sql::Charset cs = sql::dialectOf(srv.handle()).charset;
+  if (sql::isName(normal, parts, cs)) return sql::reservedQuoted(normal, parts, cs);
+  if (auto listed = listedObject(srv, name, what)) return listed;
   reportNotAName(srv, name, what);
   return std::nullopt;
 }

@@ -281,6 +281,8 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
     // The table is found by the name as given, letter case kept: lower-cased,
     // `Caps` would be dumped as `caps` where both exist.
     std::vector<std::string> parts = sql::nameParts(trimValueText(name.str()), 2, charset);
+    // A name that is no identifier was found as listed, and comes back backquoted.
+    if (parts.empty()) parts = sql::nameParts(normals.back(), 1, charset);
     if (parts.size() == 2 && parts[0] != cDBName.asString()) {
       RaiseInternal(kErrNotAName, Value("Backup dumps tables of the current database, not " + name.str().substr(0, 80)));
       return false;

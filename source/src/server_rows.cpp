@@ -90,13 +90,14 @@ bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& 
   const Array& names = columns.items();
   // The connection's set, asked once for the table and every column, row after row.
   const sql::Charset cs = sql::dialectOf(handle()).charset;
-  if (!detail::isNameArg(*this, table, "table", 2, cs) || !columnNames(*this, names, cs)) return false;
+  const auto tableName = detail::nameArg(*this, table, "table");
+  if (!tableName || !columnNames(*this, names, cs)) return false;
   const long long conn = handle();
   StatementText statement;
   std::string& sql = statement.text();
   sql.reserve(256 + where.len() + 2 * textBytes(values));
   appendBytes(sql, "UPDATE ");
-  appendLowerCaseName(sql, table.str(), conn);
+  appendBytes(sql, *tableName);
   appendBytes(sql, " SET ");
   const Array& vals = values.items();
   QueryPtr structure;  // the table's column kinds, read only when a relative change needs them
@@ -104,7 +105,7 @@ bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& 
     const std::string& name = names[i].asString();
     const Value& v = vals[i];
     if (v.isArray()) {
-      appendRelativeChange(*this, sql, lowerCaseName(table.str(), conn), name, v, structure);
+      appendRelativeChange(*this, sql, *tableName, name, v, structure);
       continue;
     }
     appendBytes(sql, name);

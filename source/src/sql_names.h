@@ -27,6 +27,13 @@ std::vector<std::string> nameParts(std::string_view text, int parts, Charset cs)
 // else between backquotes (backquotes inside doubled, character by character).
 void appendQuoted(std::string& out, std::string_view name, Charset cs);
 void appendBackquoted(std::string& out, std::string_view name, Charset cs);
+// Whether text could be a name the server holds, as it lists it (no quotes):
+// not empty, no NUL, no trailing space, every character valid in cs, at most
+// kNameChars characters.
+bool couldBeListedName(std::string_view text, Charset cs);
+// A name as isName takes it, with its parts written by appendQuoted when one
+// of them is a reserved word ("order" would read as syntax); else as it is.
+std::string reservedQuoted(std::string_view text, int parts, Charset cs);
 // Trimmed (leading white space, trailing spaces), and unless case-sensitive
 // names are on, the letters of its words and backquoted names lower-cased:
 // never a byte of a multi-byte character, nor anything in a quoted text or a

@@ -178,6 +178,30 @@ void appendQuoted(std::string& out, std::string_view name, Charset cs) {
     appendBackquoted(out, name, cs);
 }
 
+bool couldBeListedName(std::string_view text, Charset cs) {
+  if (text.empty() || text.back() == ' ') return false;
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < text.size(); ++chars) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + i;
+    const std::size_t n = *p >= 0x80 ? charLength(cs, p, text.size() - i) : *p != 0 ? 1 : 0;
+    if (n == 0) return false;
+    i += n;
+  }
+  return chars <= kNameChars;
+}
+
+std::string reservedQuoted(std::string_view text, int parts, Charset cs) {
+  const std::vector<std::string> names = nameParts(text, parts, cs);
+  if (std::none_of(names.begin(), names.end(), [](const std::string& n) { return reserved(n); }))
+    return std::string(text);
+  std::string out;
+  for (const std::string& n : names) {
+    if (!out.empty()) out += '.';
+    appendQuoted(out, n, cs);
+  }
+  return out;
+}
+
 void appendLowerCase(std::string& out, std::string_view text, const Dialect& d) {
   text = trimValueText(text);
   if (caseSensitiveNames()) {

@@ -2,6 +2,7 @@
 // refusals of CreateTable, CreateInfo, indexes, engines and column listings.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ class Schema : public testing::LoggedServerTest {
     for (const char* t : kTables) side.exec(std::string("DROP TABLE IF EXISTS ") + t);
     side.exec("DROP DATABASE IF EXISTS vts_shop");
     side.exec("DROP DATABASE IF EXISTS vts_engines");
+    side.exec("DROP DATABASE IF EXISTS vts_names");
+    side.exec("DROP DATABASE IF EXISTS `vts shop-db`");
   }
   static Value column(const char* name, const char* kind, int len, int dec, const Value& notNull,
                       const Value& def) {
@@ -184,6 +187,63 @@ TEST_F(Schema, IndexesTablesAndEngines) {
   server->Compact("T2");
   EXPECT_EQ(log->fresh(), std::vector<std::string>{"OPTIMIZE TABLE t2"});
   EXPECT_EQ(rec.numbers(), std::vector<long long>{1051});
+}
+
+// Names exactly as ListTables and ListDBs give existing objects are taken and
+// written backquoted; a text that is no identifier and names nothing that
+// exists is refused before the statement is sent. Backup keeps letter case.
+TEST_F(Schema, NamesAsTheServerListsThem) {
+  side.exec("CREATE DATABASE vts_names");
+  const std::vector<std::string> names = {"my table", "my-table", "order", "it's"};
+  for (const std::string& n : names) side.exec("CREATE TABLE vts_names.`" + n + "` (id int PRIMARY KEY, v int)");
+  side.exec("CREATE TABLE vts_names.MixedCase (id int PRIMARY KEY, v int)");
+  side.exec("CREATE TABLE vts_names.mixedcase (id int PRIMARY KEY, v int)");
+  ASSERT_TRUE(server->SelectDB("vts_names"));
+  for (const std::string& n : names) {
+    SCOPED_TRACE(n);
+    const std::string table = "vts_names." + quotedName(n);
+    EXPECT_TRUE(server->Insert(n, Value::array({"id", "v"}), Value::array({1, 10})));
+    EXPECT_TRUE(server->Update(n, Value::array({"v"}), Value::array({Value::array({5})}), "id = 1"));
+    EXPECT_EQ(side.scalar("SELECT v FROM " + table), "15");
+    EXPECT_TRUE(server->CreateIndex("byv", n, Value::array({"v"})));
+    EXPECT_TRUE(server->ChangeEngine(n, "Aria"));
+    EXPECT_EQ(side.scalar("SELECT engine FROM information_schema.tables WHERE table_schema = 'vts_names' AND "
+                          "table_name = '" + db::escape(n, side.handle()) + "'"),
+              "Aria");
+    EXPECT_EQ(rec.numbers(), std::vector<long long>{});
+  }
+
+  // The natural way to dump a whole database.
+  const std::string dir = testing::makeTempDir("listed");
+  EXPECT_FALSE(server->Backup(server->ListTables(), dir + "/all.sql", true, true));
+  EXPECT_EQ(rec.numbers(), std::vector<long long>{});
+  const std::string dump = testing::readAll(dir + "/all.sql");
+  for (const char* n : {"my table", "my-table", "order", "it's", "MixedCase", "mixedcase"})
+    EXPECT_NE(dump.find("CREATE TABLE `" + std::string(n) + "` ("), std::string::npos) << n;
+  std::filesystem::remove_all(dir);
+
+  // Neither identifiers nor names of tables that exist: refused, nothing dropped.
+  for (const char* text : {"no such table", "my table ", "my table; DROP TABLE `order`", "`my table"}) {
+    SCOPED_TRACE(text);
+    log->fresh();
+    EXPECT_FALSE(server->DeleteTables(text));
+    EXPECT_EQ(rec.numbers(), std::vector<long long>{kErrNotAName});
+    rec.calls->clear();
+    for (const std::string& sent : log->fresh()) EXPECT_EQ(sent.rfind("SHOW TABLES LIKE ", 0), 0u) << sent;
+  }
+  log->fresh();
+  EXPECT_TRUE(server->DeleteTables(Value::array({"my table", "`order`", "it's"})));
+  // The listing that finds each name that is no identifier, then the statement.
+  EXPECT_EQ(log->fresh(), (std::vector<std::string>{"SHOW TABLES LIKE 'my table'", "SHOW TABLES LIKE 'it\\'s'",
+                                                    "DROP TABLE `my table`, `order`, `it's`"}));
+  EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = 'vts_names'"), "3");
+
+  // A database, as ListDBs gives it.
+  side.exec("CREATE DATABASE `vts shop-db`");
+  log->fresh();
+  EXPECT_TRUE(server->DeleteDB("vts shop-db"));
+  EXPECT_EQ(log->fresh().back(), "DROP DATABASE `vts shop-db`");
+  EXPECT_EQ(rec.numbers(), std::vector<long long>{});
 }
 
 TEST_F(Schema, TableStructure) {
