@@ -22,13 +22,15 @@ struct PreparedCore {
   std::unique_ptr<db::PreparedStatement> stmt;
   std::vector<db::StmtParam> bound;  // reused from run to run
   std::vector<std::string> numerals;  // Decimal arguments' texts, for one run
+  std::size_t params = 0;             // its placeholders, as first prepared
+  bool lost = false;                  // its connection was lost: replaced before the next run
 
   // Prepares sql on the session's connection (a lost one replaced first, as
   // statements do); throws why not.
   void prepare();
   // Runs with count arguments; throws on an error. A statement that never
   // reached the server (its connection gone) runs again on a new one.
-  void run(const Param* params, std::size_t count, bool store);
+  void run(const Param* args, std::size_t count, bool store);
   [[noreturn]] void throwError() const;
   void bind(const Param* params, std::size_t count);
 };
@@ -55,7 +57,11 @@ bool reconnected(SessionCore& s) {
 void PreparedCore::prepare() {
   for (int attempt = 0;; ++attempt) {
     stmt = std::make_unique<db::PreparedStatement>(session->handle(), sql);
-    if (stmt->ok()) return;
+    if (stmt->ok()) {
+      params = stmt->paramCount();
+      lost = false;
+      return;
+    }
     if (attempt == 0 && stmt->errnum() == kServerGone && reconnected(*session)) continue;
     if (!db::isConnection(session->handle()))
       fail(kErrNoConnection, "08003", "no connection for a prepared statement");
@@ -132,19 +138,26 @@ void PreparedCore::bind(const Param* params, std::size_t count) {
   }
 }
 
-void PreparedCore::run(const Param* params, std::size_t count, bool store) {
+void PreparedCore::run(const Param* args, std::size_t count, bool store) {
   session->ready();
-  if (count != stmt->paramCount())
+  if (count != params)
     fail(kErrPlaceholders, "07001",
-         "the statement has " + std::to_string(stmt->paramCount()) + " placeholders and " + std::to_string(count) +
+         "the statement has " + std::to_string(params) + " placeholders and " + std::to_string(count) +
              " arguments");
-  bind(params, count);
-  // The connection was replaced since the statement was prepared: it is prepared again there.
-  if (stmt->connection() != session->handle()) prepare();
+  bind(args, count);
+  // A statement dies with its connection: after a loss it is prepared again
+  // on the new one (made here when nothing else has made it yet).
+  if (lost && stmt->connection() == session->handle()) reconnected(*session);
+  if (lost || stmt->connection() != session->handle()) prepare();
   if (stmt->execute(bound.data(), store)) return;
-  if (stmt->errnum() != kServerGone || !reconnected(*session)) throwError();
-  prepare();
-  if (!stmt->execute(bound.data(), store)) throwError();
+  const unsigned number = stmt->errnum();
+  lost = connectionGone(number);
+  // Gone before it was sent (2006): certainly not run, so it runs on a new connection.
+  if (number == kServerGone && reconnected(*session)) {
+    prepare();
+    if (stmt->execute(bound.data(), store)) return;
+  }
+  throwError();
 }
 
 }  // namespace detail
@@ -163,7 +176,7 @@ Statement::Statement(Statement&&) noexcept = default;
 Statement& Statement::operator=(Statement&&) noexcept = default;
 Statement::~Statement() = default;
 
-std::size_t Statement::parameters() const noexcept { return core_ ? core_->stmt->paramCount() : 0; }
+std::size_t Statement::parameters() const noexcept { return core_ ? core_->params : 0; }
 
 Outcome Statement::executeParams(const detail::Param* params, std::size_t count) {
   core_->run(params, count, false);

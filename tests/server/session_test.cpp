@@ -223,6 +223,28 @@ TEST_F(SessionTest, LentByAServerObject) {
   srv->End();
 }
 
+// A connection killed under the session: the statement that met the loss may
+// have run (UnknownOutcome), the next one runs on a new connection; a
+// prepared statement is prepared again there.
+TEST(SessionFaults, LostConnectionsAreReplaced) {
+  Session s = Session::open(testSettings());
+  Statement next = s.prepare("SELECT ? + 1");
+  SideConnection side;
+  auto kill = [&] { side.exec("KILL " + std::to_string(s.value<long long>("SELECT CONNECTION_ID()"))); };
+  kill();
+  EXPECT_THROW(s.value<int>("SELECT 1"), UnknownOutcome);
+  EXPECT_EQ(s.value<int>("SELECT 2"), 2);
+  EXPECT_EQ(next.query(2)[0].get<int>(0), 3);
+  kill();
+  EXPECT_THROW(next.query(1), UnknownOutcome);
+  EXPECT_EQ(next.query(3)[0].get<int>(0), 4);
+  EXPECT_EQ(next.parameters(), 1u);
+  kill();
+  EXPECT_THROW(next.execute(1), UnknownOutcome);
+  EXPECT_EQ(s.value<int>("SELECT 5"), 5);
+  EXPECT_EQ(next.query(5)[0].get<int>(0), 6);
+}
+
 TEST(SessionOpen, RefusedConnectionsThrow) {
   Settings bad = testSettings();
   bad.password = "wrong";
