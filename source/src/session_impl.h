@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "veltro/binding.h"
+#include "veltro/prepared.h"
 #include "veltro/server.h"
 #include "veltro/session.h"
 
@@ -101,6 +102,9 @@ struct SessionCore : std::enable_shared_from_this<SessionCore> {
   ServerPtr srv;
   bool owner;
   bool streaming = false;
+  // Statements dropped while a stream was open: closing one then would read
+  // into the stream's rows, so they are closed when it ends.
+  std::vector<std::unique_ptr<db::PreparedStatement>> closeLater;
   std::shared_ptr<Report> last = std::make_shared<Report>();
   Value capture;     // the error callback that fills last
   std::string text;  // the statement being built, reused

@@ -17,6 +17,9 @@ namespace veltro {
 namespace detail {
 
 struct PreparedCore {
+  ~PreparedCore() {
+    if (session && session->streaming && stmt) session->closeLater.push_back(std::move(stmt));
+  }
   std::shared_ptr<SessionCore> session;
   std::string sql;
   std::unique_ptr<db::PreparedStatement> stmt;

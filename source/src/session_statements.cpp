@@ -156,6 +156,7 @@ void StreamState::finish(bool quiet) {
   res = 0;
   if (!core) return;
   core->streaming = false;
+  core->closeLater.clear();
   // A CALL's further results, and the character set it may have changed.
   SessionCore::Scope scope(*core);
   if (quiet) {

@@ -102,8 +102,8 @@ struct Settings {
   bool readYourWrites = false;  // on a Galera node, reads wait for what the cluster committed
 };
 
-// What a statement did: rows it changed (a SELECT: rows it returned) and the
-// AUTO_INCREMENT value its INSERT gave (0 for none).
+// What a statement did: the rows it changed (0 for a statement that returned
+// rows) and the AUTO_INCREMENT value its INSERT gave (0 for none).
 struct Outcome {
   std::uint64_t affected = 0;
   std::uint64_t insertId = 0;
