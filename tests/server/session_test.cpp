@@ -2,10 +2,12 @@
 // object model: statements that return more than one result (CALL).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "server_support.h"
@@ -245,6 +247,25 @@ TEST(SessionFaults, LostConnectionsAreReplaced) {
   EXPECT_THROW(next.execute(1), UnknownOutcome);
   EXPECT_EQ(s.value<int>("SELECT 5"), 5);
   EXPECT_EQ(next.query(5)[0].get<int>(0), 6);
+}
+
+// Sessions in different threads run in parallel, each with its own statements.
+TEST(SessionThreads, SessionsRunInParallel) {
+  std::atomic<int> right{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&right, t] {
+      try {
+        Session s = Session::open(testSettings());
+        Statement twice = s.prepare("SELECT ? * 2");
+        for (int i = 0; i < 50; ++i)
+          if (twice.query(i)[0].get<int>(0) == 2 * i && s.value<int>("SELECT ?", t) == t) ++right;
+      } catch (const SqlError&) {
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(right.load(), 200);
 }
 
 TEST(SessionOpen, RefusedConnectionsThrow) {
