@@ -210,6 +210,29 @@ std::int64_t Number::toIntSlow() const {
   return static_cast<std::int64_t>(q);
 }
 
+bool Number::toUInt(std::uint64_t& out) const {
+  constexpr double kTwoTo64 = 18446744073709551616.0;
+  if (dbl_) {
+    // NaN fails every comparison, and so every test here.
+    if (!(d_ >= 0 && d_ < kTwoTo64) || std::trunc(d_) != d_) return false;
+    out = static_cast<std::uint64_t>(d_);
+    return true;
+  }
+  if (m_ < 0) return false;
+  __int128 whole = m_;
+  if (dec_ > 0) {
+    if (dec_ > kMaxDigits) {
+      if (m_ != 0) return false;
+    } else {
+      if (m_ % pow10i(dec_) != 0) return false;
+      whole = m_ / pow10i(dec_);
+    }
+  }
+  if (whole > static_cast<__int128>(std::numeric_limits<std::uint64_t>::max())) return false;
+  out = static_cast<std::uint64_t>(whole);
+  return true;
+}
+
 double Number::toDouble() const {
   if (dbl_) return d_;
   // Small mantissas divide exactly; the rest go through the text so that the

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <type_traits>
 
 #include "veltro/append.h"
 #include "veltro/table.h"
@@ -17,6 +20,10 @@ Number num(std::string_view text) {
   EXPECT_TRUE(Number::parse(text, n)) << text;
   return n;
 }
+
+// Whether items() may be called on a V.
+template <class V>
+concept HasItems = requires { std::declval<V>().items(); };
 
 // Restores the process's date format when a test has changed it.
 struct DateFormatGuard {
@@ -111,6 +118,64 @@ TEST(Value, DeeplyNestedArrayIsReleased) {
   cursor = Value();
   root = Value();  // must not exhaust the stack
   SUCCEED();
+}
+
+// asUInt reads a whole number exactly, or says it does not fit; asInt saturates.
+TEST(Number, UnsignedReadsExactly) {
+  struct Case {
+    const char* text;
+    std::optional<std::uint64_t> expected;
+  };
+  const Case cases[] = {{"0", 0u},
+                        {"9223372036854775807", 9223372036854775807u},
+                        {"9223372036854775808", 9223372036854775808u},
+                        {"18446744073709551615", UINT64_MAX},
+                        {"18446744073709551616", std::nullopt},
+                        {"-1", std::nullopt},
+                        {"5.00", 5u},
+                        {"5.50", std::nullopt},
+                        {"-0.00", 0u}};
+  for (const Case& c : cases) EXPECT_EQ(Value(num(c.text)).asUInt(), c.expected) << c.text;
+  EXPECT_EQ(Value(num("18446744073709551615")).asInt(), INT64_MAX);
+  EXPECT_EQ(Value(18446744073709551615ull).asUInt(), UINT64_MAX);
+  EXPECT_EQ(Value(-5).asUInt(), std::nullopt);
+  EXPECT_EQ(Value(4096.0).asUInt(), 4096u);
+  EXPECT_EQ(Value(0.5).asUInt(), std::nullopt);
+  EXPECT_EQ(Value(1e30).asUInt(), std::nullopt);
+  EXPECT_EQ(Value("12").asUInt(), std::nullopt);  // not a number
+}
+
+// Accessors called on a temporary hand their result over; on a held value they
+// still return references into it.
+TEST(Value, TemporariesHandOverTheirParts) {
+  static_assert(std::is_same_v<decltype(std::declval<Value>().asString()), std::string>);
+  static_assert(std::is_same_v<decltype(std::declval<Value>().str()), std::string>);
+  static_assert(std::is_same_v<decltype(std::declval<Value>().number()), Number>);
+  static_assert(std::is_same_v<decltype(std::declval<Value&>().str()), std::string&>);
+  static_assert(std::is_same_v<decltype(std::declval<const Value&>().asString()), const std::string&>);
+  static_assert(!HasItems<Value>, "a temporary's shared array is not handed out");
+  static_assert(HasItems<const Value&>);
+  static_assert(std::is_same_v<decltype(std::declval<Table>().keyAt(0)), std::string>);
+  static_assert(std::is_same_v<decltype(std::declval<Table>().valueAt(0)), Value>);
+  static_assert(std::is_same_v<decltype(std::declval<Table&>().valueAt(0)), Value&>);
+
+  auto make = [] { return Value(std::string(64, 'x')); };
+  const std::string& text = make().asString();  // a copy lives on with the reference
+  EXPECT_EQ(text, std::string(64, 'x'));
+  const std::string& raw = make().str();
+  EXPECT_EQ(raw.size(), 64u);
+  Value held = make();
+  held.str() += 'y';
+  EXPECT_EQ(held.asString().size(), 65u);
+  auto table = [] {
+    Table t;
+    t.set("key", Value(std::string(64, 'v')));
+    return t;
+  };
+  const std::string& key = table().keyAt(0);
+  const Value& value = table().valueAt(0);
+  EXPECT_EQ(key, "key");
+  EXPECT_EQ(value.asString(), std::string(64, 'v'));
 }
 
 TEST(Number, TextFollowsDecimals) {

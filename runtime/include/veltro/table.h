@@ -49,10 +49,15 @@ class Table {
   bool erase(std::string_view key);
   void clear();
 
-  const Entry& entry(std::size_t i) const { return entries_[i]; }
-  Value& valueAt(std::size_t i) { return entries_[i].value; }
-  const Value& valueAt(std::size_t i) const { return entries_[i].value; }
-  const std::string& keyAt(std::size_t i) const { return entries_[i].key; }
+  // Entries by position (from 0); a temporary table hands them over instead
+  // of references that would die with it.
+  const Entry& entry(std::size_t i) const& { return entries_[i]; }
+  Entry entry(std::size_t i) && { return std::move(entries_[i]); }
+  Value& valueAt(std::size_t i) & { return entries_[i].value; }
+  const Value& valueAt(std::size_t i) const& { return entries_[i].value; }
+  Value valueAt(std::size_t i) && { return std::move(entries_[i].value); }
+  const std::string& keyAt(std::size_t i) const& { return entries_[i].key; }
+  std::string keyAt(std::size_t i) && { return std::move(entries_[i].key); }
 
   // A stamp of the keys and their positions, unique among all tables of the
   // process: while a table shows the same stamp, a position found for a key

@@ -10,6 +10,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -93,6 +94,9 @@ class Number {
     if (!dbl_ && dec_ == 0 && m_ == static_cast<std::int64_t>(m_)) return static_cast<std::int64_t>(m_);
     return toIntSlow();
   }
+  // The number exactly as an unsigned 64-bit integer; false (out untouched)
+  // when it has a fraction, is negative or is 2^64 or more.
+  bool toUInt(std::uint64_t& out) const;
   double toDouble() const;
   // Number text: decimal, no blanks, '-' when negative, exactly decimals() digits after the point.
   std::string text() const;
@@ -233,12 +237,26 @@ class Value {
   // Checked accessors: the neutral value (false, 0, "", empty date, null pointer) for another kind.
   bool asBool() const { return isLogical() && std::get<bool>(v_); }
   Number asNumber() const { return isNumber() ? std::get<Number>(v_) : Number(); }
+  // Truncated toward zero and saturated at the ends of the signed range: a
+  // BIGINT UNSIGNED above 9223372036854775807 reads as that; use asUInt.
   std::int64_t asInt() const { return isNumber() ? std::get<Number>(v_).toInt() : 0; }
+  // The number exactly, from 0 to 18446744073709551615; nullopt for another
+  // kind and for a number that does not fit (negative, a fraction, too large).
+  std::optional<std::uint64_t> asUInt() const {
+    std::uint64_t n = 0;
+    if (!isNumber() || !std::get<Number>(v_).toUInt(n)) return std::nullopt;
+    return n;
+  }
   double asDouble() const { return isNumber() ? std::get<Number>(v_).toDouble() : 0.0; }
-  // Text or memo; "" otherwise.
-  const std::string& asString() const {
+  // Text or memo; "" otherwise. A temporary value hands its text over instead
+  // of a reference that would die with it (q->FieldGet(1).asString()).
+  const std::string& asString() const& {
     const Str* s = std::get_if<Str>(&v_);
     return s ? s->s : noText();
+  }
+  std::string asString() && {
+    Str* s = std::get_if<Str>(&v_);
+    return s ? std::move(s->s) : std::string();
   }
   Date asDate() const { return isDate() ? std::get<Date>(v_) : Date{}; }
   Timestamp asTimestamp() const { return isTimestamp() ? std::get<Timestamp>(v_) : Timestamp{}; }
@@ -250,11 +268,18 @@ class Value {
   template <class T>
   std::shared_ptr<T> asObjectOf() const;
 
-  // Unchecked accessors: the caller has tested the kind.
-  const Number& number() const { return *std::get_if<Number>(&v_); }
-  const std::string& str() const { return std::get_if<Str>(&v_)->s; }
-  std::string& str() { return std::get_if<Str>(&v_)->s; }
-  Array& items() const { return **std::get_if<ArrayPtr>(&v_); }
+  // Unchecked accessors: the caller has tested the kind. On a temporary
+  // value they return copies (a text is moved out), not references into it.
+  const Number& number() const& { return *std::get_if<Number>(&v_); }
+  Number number() && { return *std::get_if<Number>(&v_); }
+  const std::string& str() const& { return std::get_if<Str>(&v_)->s; }
+  std::string& str() & { return std::get_if<Str>(&v_)->s; }
+  std::string str() && { return std::move(std::get_if<Str>(&v_)->s); }
+  // The array is shared: a copy of a temporary's would drop writes meant for
+  // the others that share it, and a reference dies with a temporary that was
+  // its only owner. Keep the value (or asArray()) and take items() from it.
+  Array& items() const& { return **std::get_if<ArrayPtr>(&v_); }
+  Array& items() && = delete;
   // The table held, or nullptr; no reference is taken, so the caller keeps the value alive.
   Table* tableOrNull() const {
     const TablePtr* t = std::get_if<TablePtr>(&v_);
