@@ -113,8 +113,12 @@ std::string Value::toString() const {
     case Kind::Timestamp: {
       Timestamp t = asTimestamp();
       int seconds = t.msec / 1000;
-      char buf[32];
-      std::snprintf(buf, sizeof buf, " %02d:%02d:%02d", seconds / 3600, seconds / 60 % 60, seconds % 60);
+      char buf[48];
+      if (t.msec % 1000 != 0)
+        std::snprintf(buf, sizeof buf, " %02d:%02d:%02d.%03d", seconds / 3600, seconds / 60 % 60, seconds % 60,
+                      t.msec % 1000);
+      else
+        std::snprintf(buf, sizeof buf, " %02d:%02d:%02d", seconds / 3600, seconds / 60 % 60, seconds % 60);
       return Date{t.day}.display() + buf;
     }
     case Kind::Array: return "{Array(" + std::to_string(len()) + ")}";

@@ -82,14 +82,19 @@ void appendQuoted(std::string& out, std::string_view text, bool quote) {
   });
 }
 
-// 'YYYY-MM-DD HH:MM:SS' of a timestamp value.
+// 'YYYY-MM-DD HH:MM:SS' of a timestamp value, with '.mmm' when it has
+// milliseconds: a DATETIME(3) or (6) column keeps them, a DATETIME(0) one
+// takes them as the server takes any fraction.
 void appendTimestamp(std::string& out, Timestamp ts, bool quote) {
   int year = 0, month = 0, day = 0;
   Date{ts.day}.toYMD(year, month, day);
-  int secs = ts.msec / 1000;
-  char buf[32];
-  int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day,
-                        secs / 3600, secs / 60 % 60, secs % 60);
+  const int secs = ts.msec / 1000;
+  const int msec = ts.msec % 1000;
+  char buf[48];
+  int n = msec != 0 ? std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", year, month, day,
+                                    secs / 3600, secs / 60 % 60, secs % 60, msec)
+                    : std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day,
+                                    secs / 3600, secs / 60 % 60, secs % 60);
   appendQuoted(out, std::string_view(buf, n > 0 ? static_cast<std::size_t>(n) : 0), quote);
 }
 

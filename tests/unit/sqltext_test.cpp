@@ -82,6 +82,15 @@ TEST(ClipValue, OtherCodes) {
   EXPECT_EQ(CLIPVALUE2SQL("  2010-07-20 15:30:59 ", "T"), "'2010-07-20 15:30:59'");
   EXPECT_EQ(CLIPVALUE2SQL("2010-07-20 15:30:59", "T", false), "2010-07-20 15:30:59");
   EXPECT_EQ(CLIPVALUE2SQL("", "T"), "NULL");
+  // Timestamps with their milliseconds when they have some.
+  const std::int32_t day = Date::fromYMD(2010, 7, 20).day;
+  EXPECT_EQ(CLIPVALUE2SQL(Timestamp{day, 1234}), "'2010-07-20 00:00:01.234'");
+  EXPECT_EQ(CLIPVALUE2SQL(Timestamp{day, 55859007}, kNil, false), "2010-07-20 15:30:59.007");
+  EXPECT_EQ(CLIPVALUE2SQL(Timestamp{day, 55859000}), "'2010-07-20 15:30:59'");
+  EXPECT_EQ(sqlLiteral(Timestamp{day, 999}, 0), "'2010-07-20 00:00:00.999'");
+  EXPECT_EQ(CLIPVALUE2SQL(Timestamp{}), "NULL");
+  EXPECT_EQ(CLIPVALUE2SQL(Timestamp{}, kNil, kNil, true), "'0000-00-00 00:00:00'");
+  EXPECT_EQ(Value(Timestamp{day, 1234}).toString(), Value(Date{day}).toString() + " 00:00:01.234");
 
   // Codes are compared exactly.
   EXPECT_EQ(CLIPVALUE2SQL(5, "n"), "''");
