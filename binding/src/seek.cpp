@@ -23,7 +23,11 @@ bool seekMatches(std::string_view value, std::string_view text, bool soft) {
   return true;
 }
 
-long seek(Handle res, unsigned col, std::string_view text, long first, long last, bool soft) {
+namespace {
+
+// First row (from 1) in [first, last] whose non-NULL value of column col satisfies matches; 0 for none.
+template <class Match>
+long firstRow(Handle res, unsigned col, long first, long last, Match matches) {
   const detail::Entry* e = resEntry(res);
   if (!e) return 0;
   const VeltroBackendOps* ops = e->ops;
@@ -37,9 +41,19 @@ long seek(Handle res, unsigned col, std::string_view text, long first, long last
     char** row = ops->fetchRow(e->object, &lengths);
     if (!row) break;
     const char* v = row[col - 1];
-    if (v && seekMatches(std::string_view(v, lengths[col - 1]), text, soft)) return static_cast<long>(r);
+    if (v && matches(std::string_view(v, lengths[col - 1]))) return static_cast<long>(r);
   }
   return 0;
+}
+
+}  // namespace
+
+long seek(Handle res, unsigned col, std::string_view text, long first, long last, bool soft) {
+  return firstRow(res, col, first, last, [&](std::string_view v) { return seekMatches(v, text, soft); });
+}
+
+long seekBytes(Handle res, unsigned col, std::string_view bytes, long first, long last) {
+  return firstRow(res, col, first, last, [&](std::string_view v) { return v == bytes; });
 }
 
 }  // namespace veltro::db

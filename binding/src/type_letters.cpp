@@ -3,12 +3,12 @@
 
 namespace veltro::db {
 
-char typeLetter(int type) {
+char typeLetter(int type, std::uint64_t length) {
   switch (static_cast<FieldType>(type)) {
     case FieldType::Tiny:
       return 'L';
-    case FieldType::Bit:  // its bytes read as an unsigned number
-      return 'N';
+    case FieldType::Bit:  // BIT(1) is a flag; wider, its bytes read as an unsigned number
+      return length == 1 ? 'L' : 'N';
     case FieldType::Timestamp:
       return 'T';
     case FieldType::Date:

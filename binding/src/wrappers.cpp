@@ -221,7 +221,7 @@ Value columnDescription(const db::FieldInfo& field, bool keepTableCase) {
   items.emplace_back(static_cast<unsigned long>(field.maxLength));
   items.emplace_back(field.flags);
   items.emplace_back(field.decimals);
-  items.emplace_back(std::string(1, db::typeLetter(field.type)));
+  items.emplace_back(std::string(1, db::typeLetter(field.type, field.length)));
   return arrayValue(std::move(items));
 }
 

@@ -122,7 +122,8 @@ void convertAny(const QueryColumn& c, std::string_view raw, Value& out, std::siz
       return;
     }
     case Kind::Logical:
-      out.setLogical(!Number::leading(raw).isZero());
+      // BIT(1) sends its bit as a byte, not as a numeral.
+      out.setLogical(c.bits ? raw.find_first_not_of('\0') != std::string_view::npos : !Number::leading(raw).isZero());
       return;
     case Kind::Date:
       out.setDate(sqlDate(raw));

@@ -29,6 +29,26 @@ void recountPages(TQuillonQry& q, std::int64_t step) {
   q.nMaxPages = static_cast<long long>(pageCount(q.nTotalRows.asInt(), step));
 }
 
+// The bytes the server sends for a BIT column of width bits holding value (a
+// logical, a number, or a text's leading number), big-endian; false when
+// value is nil or no whole number that fits in width bits.
+bool bitBytes(const Value& value, std::uint64_t width, std::string& out) {
+  if (value.isNil() || width == 0) return false;
+  Number n;
+  if (value.isLogical())
+    n = Number::fromInt(value.asBool() ? 1 : 0);
+  else if (value.isNumber())
+    n = value.number();
+  else
+    n = Number::leading(qdetail::textOf(value));
+  std::uint64_t bits = 0;
+  if (!n.toUInt(bits) || (width < 64 && bits >> width != 0)) return false;
+  const std::size_t size = static_cast<std::size_t>((std::min<std::uint64_t>(width, 64) + 7) / 8);
+  out.assign(size, '\0');
+  for (std::size_t i = size; i-- > 0; bits >>= 8) out[i] = static_cast<char>(bits & 0xFF);
+  return true;
+}
+
 }  // namespace
 
 // Positions on row nRow (default the current one), clamped to the rows present,
@@ -116,18 +136,28 @@ long TQuillonQry::Seek(const Value& uData, const Value& uField, const Value& nSt
   if (nRecCount.asInt() == 0) return 0;
   const long col = FieldToNum(uField);
   const Kind kind = FieldKind(col);
-  Value value = uData;
-  if (kind == Kind::Number) {
-    if (!value.isNumber()) value = Number::leading(qdetail::textOf(value));
-  } else if (kind == Kind::Date) {
-    return 0;
-  }
-  std::string text;
-  appendSqlLiteral(text, value, static_cast<char>(kind), false, false);
   const long first = nStart.isNil() ? 1 : static_cast<long>(nStart.asInt());
   const long last = nEnd.isNil() ? static_cast<long>(nRecCount.asInt()) : static_cast<long>(nEnd.asInt());
-  impl_->nextRow = Impl::kUnknownRow;  // the search moves the stored result
-  const long found = col > 0 ? db::seek(hResult.asInt(), static_cast<unsigned>(col), text, first, last, soft) : 0;
+  long found = 0;
+  if (kind != Kind::Nil && impl_->cols[static_cast<std::size_t>(col - 1)].bits) {
+    // The server sends a BIT column's bits as bytes: the value is searched as those bytes.
+    std::string bytes;
+    if (bitBytes(uData, static_cast<std::uint64_t>(std::max(FieldLen(col), 0L)), bytes)) {
+      impl_->nextRow = Impl::kUnknownRow;  // the search moves the stored result
+      found = db::seekBytes(hResult.asInt(), static_cast<unsigned>(col), bytes, first, last);
+    }
+  } else {
+    Value value = uData;
+    if (kind == Kind::Number) {
+      if (!value.isNumber()) value = Number::leading(qdetail::textOf(value));
+    } else if (kind == Kind::Date) {
+      return 0;
+    }
+    std::string text;
+    appendSqlLiteral(text, value, static_cast<char>(kind), false, false);
+    impl_->nextRow = Impl::kUnknownRow;  // the search moves the stored result
+    found = col > 0 ? db::seek(hResult.asInt(), static_cast<unsigned>(col), text, first, last, soft) : 0;
+  }
   if (found > 0) {
     if (go) GetRow(found);
     return found;

@@ -40,6 +40,16 @@ const Value& savedValue(TQuillonQry& q, const qdetail::QueryColumn& c, const Val
   return spare;
 }
 
+// The condition on a nullable BIT column whose loaded value reads as no bits
+// set: NULL reads so too, and the row may hold either.
+void appendNoBits(std::string& out, const std::string& name) {
+  out += '(';
+  appendBytes(out, name);
+  appendBytes(out, " IS NULL OR ");
+  appendBytes(out, name);
+  appendBytes(out, " = 0)");
+}
+
 }  // namespace
 
 namespace qdetail {
@@ -167,16 +177,22 @@ bool TQuillonQry::appendKeyWhere(std::string& out) {
   static const Value nil;
   for (auto& c : impl_->cols) {
     if ((c.flags & (db::kPrimaryKeyFlag | db::kMultipleKeyFlag)) == 0) continue;
-    const Value* v = old ? qdetail::slot(*old, c.oldSlot, c.key, false) : nullptr;
+    const Value* held = old ? qdetail::slot(*old, c.oldSlot, c.key, false) : nullptr;
+    const Value& value = held ? *held : nil;
+    const bool notNull = (c.flags & db::kNotNullFlag) != 0;
     if (any) appendBytes(out, " AND ");
+    any = true;
+    if (c.bits && !notNull && value.isEmpty()) {
+      appendNoBits(out, c.sqlName);
+      continue;
+    }
     appendBytes(out, c.sqlName);
     out += '=';
     // A key column that cannot be NULL is written as its literal even when
     // empty (a key of 0 is 0); a NULL of a nullable index column is matched by IS.
     const std::size_t literal = out.size();
-    appendLiteral(out, v ? *v : nil, static_cast<char>(c.kind), (c.flags & db::kNotNullFlag) != 0, conn);
+    appendLiteral(out, value, static_cast<char>(c.kind), notNull, conn);
     if (out.compare(literal, std::string::npos, "NULL") == 0) out.replace(literal - 1, 1, " IS ");
-    any = true;
   }
   if (!any) out.resize(base);
   return any;
@@ -194,6 +210,11 @@ std::string TQuillonQry::BuildDataWhere() {
     static const Value nil;
     const bool notNull = (c.flags & db::kNotNullFlag) != 0;
     const std::string& name = c.sqlName;
+    if (c.bits && !notNull && (!raw || raw->isEmpty())) {
+      appendNoBits(where, name);
+      where += " AND ";
+      continue;
+    }
     const std::string literal = sqlLiteral(raw ? *raw : nil, conn, '\0', notNull);
     if (notNull) {
       where += name + " = " + literal;

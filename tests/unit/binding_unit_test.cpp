@@ -149,7 +149,13 @@ TEST(BindingUnit, TypeLetters) {
       {14, 'U'},  {15, 'U'},  {16, 'N'},  {246, 'N'}, {247, 'U'}, {248, 'U'}, {249, 'U'},
       {250, 'M'}, {251, 'M'}, {252, 'M'}, {253, 'C'}, {254, 'C'}, {255, 'U'}, {17, 'U'},
       {245, 'U'}, {-1, 'U'}};
-  for (auto [type, letter] : expected) EXPECT_EQ(db::typeLetter(type), letter) << type;
+  for (auto [type, letter] : expected) EXPECT_EQ(db::typeLetter(type, 8), letter) << type;
+  // BIT(1) is a flag, a wider BIT a number; the length of other types changes nothing.
+  EXPECT_EQ(db::typeLetter(16, 1), 'L');
+  EXPECT_EQ(db::typeLetter(16, 2), 'N');
+  EXPECT_EQ(db::typeLetter(16, 64), 'N');
+  EXPECT_EQ(db::typeLetter(1, 1), 'L');
+  EXPECT_EQ(db::typeLetter(3, 1), 'N');
 }
 
 TEST(BindingUnit, SeekComparison) {

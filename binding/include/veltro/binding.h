@@ -72,8 +72,9 @@ inline constexpr unsigned kPrimaryKeyFlag = 2;
 inline constexpr unsigned kMultipleKeyFlag = 8;
 inline constexpr unsigned kAutoIncrementFlag = 512;
 
-// Type letter of a MySQL protocol type number ("N", "L", "D", "T", "C", "M" or "U").
-char typeLetter(int type);
+// Type letter of a MySQL protocol type number ("N", "L", "D", "T", "C", "M" or
+// "U"); length, the column's, tells BIT(1) ("L") from a wider BIT ("N").
+char typeLetter(int type, std::uint64_t length);
 
 // How a connection uses TLS.
 enum class TlsMode {
@@ -214,6 +215,9 @@ std::vector<std::string> listTables(Handle conn, const char* wild);
 long seek(Handle res, unsigned col, std::string_view text, long first, long last, bool soft);
 // The comparison of seek on one value, exposed for tests and fuzzing.
 bool seekMatches(std::string_view value, std::string_view text, bool soft);
+// As seek, for a column whose value the server sends as raw bytes (BIT): the
+// first row whose value is exactly bytes.
+long seekBytes(Handle res, unsigned col, std::string_view bytes, long first, long last);
 
 // Connections not yet closed and results not yet freed in this process, for
 // leak checks.

@@ -86,6 +86,9 @@ class TQuillonQry : public Object {
   long RecNo() const { return static_cast<long>(nRecNo.asInt()); }
   long LastRec() const { return static_cast<long>(nRecCount.asInt()); }
   long RecCount() const { return LastRec(); }
+  // The first row from nStart to nEnd whose column uField holds uData (a text
+  // by its letters, lSoft: begins with it; a BIT column by its bits); moves
+  // there unless lGoTo is false. Without one, the current row's number.
   long Seek(const Value& uData, const Value& uField, const Value& nStart = {}, const Value& nEnd = {},
             const Value& lSoft = {}, const Value& lGoTo = {});
   void SetPages(const Value& nStep = {});
@@ -104,6 +107,10 @@ class TQuillonQry : public Object {
   // FieldType's letter as a Kind (Kind::Nil for no such column).
   Kind FieldKind(const Value& uField);
   Value FieldMySqlType(const Value& uField);
+  // A column of the current row as its type letter reads it: "N" an exact
+  // number (BIGINT UNSIGNED and BIT(2..64) unsigned), "L" a logical (TINYINT,
+  // BIT(1)), "D" a date, "C"/"T" a text padded to the width, "M" a text; SQL
+  // NULL reads as that kind's empty value. Nil after 9011/9012/9013.
   Value FieldGet(const Value& uField);
   Value FieldPut(const Value& uField, const Value& uValue);
   bool IsEqual(const Value& cName);
