@@ -585,6 +585,29 @@ TEST_F(DumpRoundTrip, CraftedTriggersRunNothingElse) {
   EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.canary"), "1");
 }
 
+// Restore loads a table's rows in one transaction, committed at its UNLOCK
+// TABLES: a report that unwinds to a guarded block mid-way still leaves the
+// rows loaded so far committed and the session's autocommit as it was.
+TEST_F(DumpRoundTrip, RowsLoadedBeforeAnUnwindingReportStay) {
+  side.exec("CREATE TABLE vtb_rt.t (id int PRIMARY KEY)");
+  const std::string file = dir + "/unwind.sql";
+  testing::writeAll(file,
+                    "-- ** BEGIN t\r\n"
+                    "INSERT INTO `t` (`id`) VALUES (1),(2);\r\n"
+                    "GRANT ALL ON *.* TO 'x'@'%';\r\n"
+                    "INSERT INTO `t` (`id`) VALUES (3);\r\n");
+  server->bOnError = Value();
+  ErrorPtr err = guarded([&] { server->Restore(file); });
+  ASSERT_TRUE(err);
+  EXPECT_EQ(err->SubCode.asInt(), kErrDumpStatement);
+  server->bOnError = rec.block();
+  EXPECT_EQ(side.rows("SELECT id FROM vtb_rt.t"), (std::vector<std::vector<std::string>>{{"1"}, {"2"}}));
+  EXPECT_EQ(testing::ask(server, "SELECT @@autocommit"), "1");
+  // A statement of the caller's commits at once, as before the restore.
+  EXPECT_TRUE(server->SqlQuery("INSERT INTO vtb_rt.t VALUES (4)"));
+  EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.t WHERE id = 4"), "1");
+}
+
 // The stock client loads a dump as it is, with the same checksums.
 TEST_F(DumpRoundTrip, StockClientLoadsTheDump) {
   side.exec("CREATE TABLE vtb_rt.s (id int AUTO_INCREMENT PRIMARY KEY, t text, b blob, g int AS (id * 2) VIRTUAL)");
