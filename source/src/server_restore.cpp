@@ -253,29 +253,6 @@ bool insertOf(Scanner& sc) {
   return sc.atEnd();
 }
 
-// The rows Restore loaded are committed, and autocommit put back, however the
-// run ends: also when a report unwinds to a guarded block, where nothing may
-// report again (the statements go straight to the connection).
-class LoadedRowsCommit {
- public:
-  explicit LoadedRowsCommit(const TQuillonSrv& server) : server_(server) {}
-  ~LoadedRowsCommit() {
-    if (!armed_ || !db::isConnection(server_.handle())) return;
-    static constexpr std::string_view kCommit = "COMMIT";
-    static constexpr std::string_view kBack = "SET autocommit = @veltro_restore_autocommit";
-    db::query(server_.handle(), kCommit.data(), kCommit.size());
-    db::query(server_.handle(), kBack.data(), kBack.size());
-  }
-  LoadedRowsCommit(const LoadedRowsCommit&) = delete;
-  LoadedRowsCommit& operator=(const LoadedRowsCommit&) = delete;
-  void arm() { armed_ = true; }
-  void disarm() { armed_ = false; }
-
- private:
-  const TQuillonSrv& server_;
-  bool armed_ = false;
-};
-
 bool namesTable(Scanner& sc, std::string_view table) {
   auto name = sc.name();
   return name && !table.empty() && *name == table;
@@ -424,23 +401,19 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
   // Dumps of the older form are read with backslash escapes on, as they were
   // written; the session is put back whatever the dump sets.
   bool sessionSaved = false;
-  LoadedRowsCommit commitLoaded(*this);
   if (!cancelled()) {
     sessionSaved = SqlQuery(
         "SET @veltro_restore_mode = @@sql_mode, @veltro_restore_client = @@character_set_client, "
         "@veltro_restore_results = @@character_set_results, @veltro_restore_collation = @@collation_connection, "
         "@veltro_restore_time_zone = @@time_zone, @veltro_restore_unique = @@unique_checks, "
-        "@veltro_restore_foreign = @@foreign_key_checks, @veltro_restore_autocommit = @@autocommit");
+        "@veltro_restore_foreign = @@foreign_key_checks");
     // The lines are checked as read in binary with backslash escapes, and
     // sent in that session, whatever a dump sets or leaves out.
     // Without that session no line is read (both failures are reported).
-    // A table's rows commit once, at its UNLOCK TABLES (or the end), not once
-    // per INSERT: at the server's default durability each commit waits on the disk.
     if (!sessionSaved ||
         !SqlQuery("SET sql_mode = TRIM(BOTH ',' FROM REPLACE(CONCAT(',', @@sql_mode, ','), ',NO_BACKSLASH_ESCAPES,', ',')), "
-                  "NAMES binary, autocommit = 0"))
+                  "NAMES binary"))
       return false;
-    commitLoaded.arm();
   }
 
   std::string table;
@@ -545,13 +518,9 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
   }
   unlock();
   if (sessionSaved && !lost()) {
-    // What was loaded stays, also from a dump cut short or a cancelled run.
-    commitLoaded.disarm();
-    SqlQuery("COMMIT");
     SqlQuery(
         "SET sql_mode = @veltro_restore_mode, time_zone = @veltro_restore_time_zone, "
-        "unique_checks = @veltro_restore_unique, foreign_key_checks = @veltro_restore_foreign, "
-        "autocommit = @veltro_restore_autocommit");
+        "unique_checks = @veltro_restore_unique, foreign_key_checks = @veltro_restore_foreign");
     SqlQuery(
         "SET character_set_client = @veltro_restore_client, character_set_results = @veltro_restore_results, "
         "collation_connection = @veltro_restore_collation");

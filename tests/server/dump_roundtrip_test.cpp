@@ -585,9 +585,8 @@ TEST_F(DumpRoundTrip, CraftedTriggersRunNothingElse) {
   EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.canary"), "1");
 }
 
-// Restore loads a table's rows in one transaction, committed at its UNLOCK
-// TABLES: a report that unwinds to a guarded block mid-way still leaves the
-// rows loaded so far committed and the session's autocommit as it was.
+// A report that unwinds to a guarded block mid-way leaves the rows loaded so
+// far committed and the session's autocommit as it was.
 TEST_F(DumpRoundTrip, RowsLoadedBeforeAnUnwindingReportStay) {
   side.exec("CREATE TABLE vtb_rt.t (id int PRIMARY KEY)");
   const std::string file = dir + "/unwind.sql";
