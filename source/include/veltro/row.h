@@ -17,9 +17,12 @@ class TQuillonRow : public Object {
   struct Key {};
 
  public:
+  // A copy of the query's current row; with no query, an empty row object.
   static RowPtr New(const QueryPtr& query);
+  // For New only (Key is private): the row lives in a shared_ptr.
   explicit TQuillonRow(Key) {}
 
+  // The system's class name, as messages and reports give it.
   std::string_view className() const override { return "TQUILLONROW"; }
 
   Value uRow;     // current values, keyed "_" + lower-case column name
@@ -27,9 +30,9 @@ class TQuillonRow : public Object {
   Value oQuery;   // the query that made the row
   Value nRecno;   // the query's row number when the row was made
 
-  // Copies both tables over the query's current row. Texts written by name on
-  // the copy reach the query escaped for SQL, as FieldPut stores them, so that
-  // Save writes them as data.
+  // Copies both tables over the query's current row (wherever the cursor now
+  // stands). Values go as written on the copy, unescaped, as FieldPut holds
+  // them: Save escapes them once. Nothing without a query.
   void SetData();
 
   // Reads a column of the copy (nil when absent).
