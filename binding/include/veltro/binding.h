@@ -170,6 +170,7 @@ struct CharsetInfo {
   bool backslashEscapes = true;
   unsigned long serverVersion = 0;
 };
+// Those facts of a connection.
 CharsetInfo charsetInfo(Handle conn);
 // Last error of a connection. For handle 0 (or a stale handle): the last
 // failure the binding saw in the calling thread (a failed embedded start), else 0 / "".
@@ -225,6 +226,7 @@ struct LiveHandles {
   std::size_t connections = 0;
   std::size_t results = 0;
 };
+// How many of each are live now.
 LiveHandles liveHandles();
 
 // Where the embedded module is looked for: $VELTRO_EMBEDDED_MODULE, then
@@ -253,6 +255,11 @@ Value MYSQLCONNECT(const Value& host = {}, const Value& user = {}, const Value& 
 // options: array of texts, the server's argv (first element the program name,
 // e.g. db::embeddedOptions(dir)); groups: array of option-file group names.
 Value MYSQLEMBEDDED(const Value& database = {}, const Value& options = {}, const Value& groups = {});
+
+// The db:: calls of the same names with Values: a handle argument that is
+// not a number is handle 0, which answers as the db:: call does for it.
+// MYSQLQUERY sends at most length bytes of sql; MYSQLSELECTDB, MYSQLPING,
+// MYSQLCOMMIT and MYSQLROLLBACK give the client library's status (0: done).
 Value MYSQLCLOSE(const Value& conn = {});
 Value MYSQLQUERY(const Value& conn = {}, const Value& sql = {}, const Value& length = {});
 Value MYSQLSELECTDB(const Value& conn = {}, const Value& database = {});
@@ -261,16 +268,25 @@ Value MYSQLCOMMIT(const Value& conn = {});
 Value MYSQLROLLBACK(const Value& conn = {});
 Value MYSQLERROR(const Value& conn = {});
 Value MYSQLGETERRNO(const Value& conn = {});
+// Escapes a text for a quoted literal: for the connection conn when it is a
+// number, else (and always for VAL2ESCAPE) by the connection-less rules.
 Value MYSQLESCAPE(const Value& text = {}, const Value& conn = {});
 Value VAL2ESCAPE(const Value& text = {});
+// The bitwise AND of two numbers taken as 32-bit integers (column flags).
 Value MYAND(const Value& a = {}, const Value& b = {});
+// The whole content of a file as a text; "" when it is missing, empty or unreadable.
 Value Q_READFILE(const Value& fileName = {});
 
 // --- Result-set wrappers -----------------------------------------------------
+// The db:: result calls with Values: a result handle (0: none), the columns
+// of a connection's last statement, the rows of a result, a move to a row
+// (from 0), and freeing.
 Value MYSQLSTORERESULT(const Value& conn = {});
 Value MYSQLFIELDCOUNT(const Value& conn = {});
 Value MYSQLNUMROWS(const Value& res = {});
 Value MYSQLDATASEEK(const Value& res = {}, const Value& row = {});
+// The next row as an array of texts (an SQL NULL reads as ""), of every
+// column or of the first count; past the end an array of nils of that length.
 Value MYSQLFETCHROW(const Value& res);
 Value MYSQLFETCHROW(const Value& res, const Value& count);
 Value MYSQLFREERESULT(const Value& res = {});
@@ -286,10 +302,17 @@ enum DescriptionField : std::size_t {
   kDescDecimals = 8,
   kDescKind = 9,       // kind letter
 };
+// The description of every column of a result (an empty array for none);
+// table names lower-cased unless keepTableCase is true.
 Value MYSQLRESULTSTRUCTURE(const Value& res = {}, const Value& keepTableCase = {});
+// A result of the table's columns matching wild (0 on failure), and the names
+// of the databases and of the current database's tables (an empty array on
+// failure); wild a LIKE pattern, nil for all.
 Value MYSQLLISTFIELDS(const Value& conn = {}, const Value& table = {}, const Value& wild = {});
 Value MYSQLLISTDBS(const Value& conn = {}, const Value& wild = {});
 Value MYSQLLISTTBLS(const Value& conn = {}, const Value& wild = {});
+// db::seek with Values: col from 1 (0 below 1), first and last default to
+// the whole result; 0 when no row matches.
 Value MYSEEK(const Value& res = {}, const Value& col = {}, const Value& text = {}, const Value& first = {},
              const Value& last = {}, const Value& soft = {});
 

@@ -100,6 +100,7 @@ class AlertConsole {
   virtual void shutdown() {}
 };
 void setAlertConsole(AlertConsole* console);  // nullptr: the plain error-output console
+// The console now installed (the plain one when none is).
 AlertConsole& alertConsole();
 
 // The default handling: silent cases, then the alert, then Quit (error output,

@@ -57,6 +57,7 @@ class MessageTable {
   // Room for n messages, so that building a large table does not grow it as it goes.
   MessageTable& reserve(std::size_t n);
 
+  // The handler of a message name, found without regard to case; nullptr for none.
   const Handler* find(std::string_view name) const;
 
  private:
@@ -98,6 +99,8 @@ class MessageTable {
   std::vector<Slot> slots_;
 };
 
+// The root of the library's objects: made in a shared_ptr, answering messages
+// by name through its class's table.
 class Object : public std::enable_shared_from_this<Object> {
  public:
   virtual ~Object() = default;

@@ -14,6 +14,7 @@
 
 namespace veltro {
 
+// A table of entries in insertion order, each a key (a text) and a Value.
 class Table {
  public:
   struct Entry {
@@ -21,6 +22,7 @@ class Table {
     Value value;
   };
 
+  // An empty table; caseInsensitive: keys match without regard to ASCII case.
   explicit Table(bool caseInsensitive = false) : ci_(caseInsensitive), layout_(newLayout()) {}
   Table(const Table&) = default;
   Table& operator=(const Table&) = default;
@@ -29,9 +31,11 @@ class Table {
   Table(Table&& other) noexcept;
   Table& operator=(Table&& other) noexcept;
 
+  // How keys match; a change matches every key again (a new layout).
   bool caseInsensitive() const { return ci_; }
   void setCaseInsensitive(bool on);
 
+  // The number of entries, and whether there are none.
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
 

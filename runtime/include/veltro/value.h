@@ -74,6 +74,7 @@ __extension__ typedef __int128 Mantissa;
 class Number {
  public:
   Number() = default;
+  // Exact whole numbers.
   static Number fromInt(std::int64_t v) { Number n; n.m_ = v; return n; }
   static Number fromUInt(std::uint64_t v) { Number n; n.m_ = static_cast<Mantissa>(v); return n; }
   // A double given by a caller; decimals < 0 means "as many as it needs" (up to 10, trailing zeros dropped).
@@ -84,6 +85,7 @@ class Number {
   // The leading decimal number of a text: blanks skipped, sign, digits and one point; 0 when none.
   static Number leading(std::string_view text);
 
+  // Exact (not a double); its number of decimals; zero; below zero.
   bool isExact() const { return !dbl_; }
   int decimals() const { return dec_; }
   bool isZero() const;
@@ -174,8 +176,13 @@ struct Timestamp {
 void setDateFormat(std::string_view format);
 const std::string& dateFormat();
 
+// One value of any Kind. Copies share what arrays, tables, blocks and objects
+// hold; texts, numbers and dates are copied.
 class Value {
  public:
+  // Nil by default; each C++ type makes its kind: whole numbers and doubles a
+  // Number, texts a text (never a memo), a callable a block, an object's
+  // shared_ptr an object.
   Value() = default;
   Value(std::nullptr_t) {}
   Value(bool b) : v_(b) {}
@@ -199,12 +206,15 @@ class Value {
   template <class T, class = std::enable_if_t<std::is_base_of_v<Object, T>>>
   Value(std::shared_ptr<T> o) : v_(ObjectPtr(std::move(o))) {}
 
+  // A memo text, a number with its decimals, an array of the items, an
+  // empty table.
   static Value memo(std::string s) { Value v; v.v_ = Str{std::move(s), true}; return v; }
   static Value number(double d, int decimals) { return Value(Number::fromDouble(d, decimals)); }
   static Value array(std::initializer_list<Value> items = {});
   static Value arrayOf(Array items);
   static Value table(bool caseInsensitive = false);
 
+  // The kind held, and its letter.
   Kind kind() const {
     switch (v_.index()) {
       case indexOf<bool>: return Kind::Logical;
@@ -221,6 +231,7 @@ class Value {
   }
   char kindLetter() const { return static_cast<char>(kind()); }
 
+  // Kind tests.
   bool isNil() const { return v_.index() == indexOf<std::monostate>; }
   bool isLogical() const { return std::holds_alternative<bool>(v_); }
   bool isNumber() const { return std::holds_alternative<Number>(v_); }
