@@ -198,7 +198,8 @@ class TQuillonSrv : public Object {
   // lError first: CheckError asks it, so each check starts from no error.
   Value ErrorNo();
   // The client library's last error text, password literals masked; with no
-  // connection, why an embedded start failed ("" when nothing did).
+  // connection, the binding's last failure in this thread (a failed embedded
+  // start, a refused setting), "" when there was none.
   std::string ErrorTxt();
 
   // --- Statements and registry -----------------------------------------------------
