@@ -66,9 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     switch (action.kind) {
       case restore::LineKind::Statement:
         check(!action.text.empty() && action.text.find_first_of(" \t") != 0, "statement starts at its keyword", line);
-        check(action.text.starts_with("DROP TABLE IF EXISTS ") || action.text.starts_with("CREATE TABLE ") ||
+        check(action.text.starts_with("DROP TABLE IF EXISTS ") || action.text.starts_with("CREATE ") ||
                   action.text.starts_with("LOCK TABLES ") || action.text.starts_with("INSERT INTO ") ||
-                  action.text == "UNLOCK TABLES" || action.text.starts_with("SET "),
+                  action.text == "UNLOCK TABLES" || action.text.starts_with("SET ") ||
+                  action.text.starts_with("DROP VIEW IF EXISTS ") || action.text.starts_with("ALTER TABLE "),
               "statement keyword", line);
         check(action.text.find(';') == std::string_view::npos || action.text.starts_with("INSERT INTO ") ||
                   action.text.starts_with("CREATE TABLE "),
@@ -80,10 +81,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case restore::LineKind::TableBegin:
         check(action.text.empty(), "table line sends nothing", line);
         break;
+      case restore::LineKind::Mode:
+        check(action.text.starts_with("SET sql_mode") && action.text.find(';') == std::string_view::npos, "sql_mode",
+              line);
+        break;
+      case restore::LineKind::TriggerOpen:
+      case restore::LineKind::TriggerClose:
+      case restore::LineKind::Format:
+      case restore::LineKind::Closing:
+        check(action.text.empty(), "marker line sends nothing", line);
+        break;
       case restore::LineKind::Ignore:
       case restore::LineKind::Refused:
         break;
     }
+  }
+  // The whole text as a trigger's lines: sent only as one CREATE TRIGGER, without the ";;" that ends it.
+  for (bool escapes : {true, false}) {
+    const restore::LineAction trigger = restore::classifyTrigger(dump, "t", escapes);
+    check(within(trigger.text, dump), "trigger views into the text", dump);
+    if (trigger.kind == restore::LineKind::Statement)
+      check(trigger.text.starts_with("CREATE TRIGGER ") && trigger.text.size() + 2 == dump.size() &&
+                dump.ends_with(";;"),
+            "trigger statement", dump);
   }
   check(count == expected.size(), "every line read", dump);
   return 0;
