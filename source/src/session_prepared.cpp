@@ -200,7 +200,7 @@ Rows Statement::queryParams(const detail::Param* params, std::size_t count) {
   constexpr std::size_t kNull = static_cast<std::size_t>(-1);
   std::vector<std::size_t> offsets;
   db::RowView row;
-  while (s.fetch(row)) {
+  while (width != 0 && s.fetch(row)) {
     for (unsigned i = 0; i < width; ++i) {
       offsets.push_back(row.isNull(i) ? kNull : data->arena.size());
       data->lengths.push_back(row.isNull(i) ? 0 : row.lengths[i]);

@@ -137,6 +137,11 @@ TEST_F(SessionTest, StatementsWithArguments) {
 
   Outcome up = s.execute("UPDATE vs_people SET age = ? WHERE id = ?", 41, 0);
   EXPECT_EQ(up.affected, 1u);
+  // A prepared statement without a result: query gives no rows.
+  Statement older = s.prepare("UPDATE vs_people SET age = age + 1 WHERE id = ? OR name = ?");
+  EXPECT_EQ(older.query(0, static_cast<const char*>(nullptr)).size(), 0u);
+  EXPECT_EQ(older.execute(0, "  two blanks  ").affected, 1u);
+  EXPECT_EQ(s.value<int>("SELECT age FROM vs_people WHERE id = ?", 0), 43);
   side.exec("CREATE OR REPLACE TABLE vs_auto (id INT AUTO_INCREMENT PRIMARY KEY, v INT)");
   s.execute("INSERT INTO vs_auto (v) VALUES (?)", 5);
   EXPECT_EQ(s.execute("INSERT INTO vs_auto (v) VALUES (?)", 6).insertId, 2u);

@@ -333,7 +333,7 @@ class Session {
   ~Session();
 
   // Runs a statement, each ? filled with the next argument: bool, integers,
-  // float, double, texts (std::string, std::string_view, const char*),
+  // float, double, texts (std::string, std::string_view, const char*: a null one is NULL),
   // Number, year_month_day, sys_time, durations (TIME), std::optional of
   // those, and std::nullopt or nullptr for NULL. Result sets it returns are
   // dropped (a CALL's too).
@@ -418,6 +418,11 @@ Param toParam(const T& v) {
   } else if constexpr (std::is_same_v<T, double>) {
     p.kind = Param::Kind::Double;
     p.d = v;
+  } else if constexpr (std::is_same_v<T, const char*> || std::is_same_v<T, char*>) {
+    if (v) {  // a null pointer is NULL
+      p.kind = Param::Kind::Text;
+      p.text = std::string_view(v);
+    }
   } else if constexpr (std::is_convertible_v<const T&, std::string_view>) {
     p.kind = Param::Kind::Text;
     p.text = std::string_view(v);
