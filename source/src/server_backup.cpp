@@ -245,6 +245,167 @@ std::string asComment(const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+// The caller's table names, checked (and lower-cased, by character) in the
+// caller's session before the file is touched and before the dump's session
+// reads bytes as binary: normal, as the caller's array gets them back; given,
+// the name to find the table by, letter case kept (lower-cased, `Caps` would
+// be dumped as `caps` where both exist). Nothing after a report.
+struct BackupNames {
+  std::vector<std::string> normal, given;
+};
+
+std::optional<BackupNames> backupNames(TQuillonSrv& srv, const Value& tables) {
+  BackupNames out;
+  const sql::Charset charset = sql::dialectOf(srv.handle()).charset;
+  for (const Value& name : tables.items()) {
+    auto normal = detail::nameArg(srv, name, "table");
+    if (!normal) return std::nullopt;
+    out.normal.push_back(std::move(*normal));
+    std::vector<std::string> parts = sql::nameParts(trimValueText(name.str()), 2, charset);
+    // A name that is no identifier was found as listed, and comes back backquoted.
+    if (parts.empty()) parts = sql::nameParts(out.normal.back(), 1, charset);
+    if (parts.size() == 2 && parts[0] != srv.cDBName.asString()) {
+      srv.RaiseInternal(kErrNotAName,
+                        Value("Backup dumps tables of the current database, not " + name.str().substr(0, 80)));
+      return std::nullopt;
+    }
+    out.given.push_back(parts.empty() ? out.normal.back() : parts.back());
+    // A line break would end a line of the dump inside the name.
+    if (holdsLineBreak(name.asString())) {
+      srv.RaiseInternal(kErrNotAName, Value("a table name holds a line break"));
+      return std::nullopt;
+    }
+  }
+  if (holdsLineBreak(srv.cDBName.asString())) {
+    srv.RaiseInternal(kErrNotAName, Value("the database name has a line break"));
+    return std::nullopt;
+  }
+  return out;
+}
+
+// What the server holds of the listed tables, read in the dump's session.
+struct Catalog {
+  std::vector<std::string> found;  // each given name as the server lists it
+  std::vector<std::string> views, sequences;
+  std::vector<std::string> keyed;      // Aria and MyISAM: keys built after the rows
+  std::vector<std::string> sequenced;  // a DEFAULT takes a sequence's value
+  bool lock = false;                   // a table keeps no transactions: no snapshot holds it
+
+  static bool among(const std::vector<std::string>& list, const std::string& t) {
+    return std::find(list.begin(), list.end(), t) != list.end();
+  }
+  // The positions of found in the order they are written: sequences first (a
+  // table's DEFAULT may take NEXTVAL of one), then the tables, then the
+  // views, which read them.
+  std::vector<std::size_t> order() const {
+    std::vector<std::size_t> out;
+    for (int pass = 0; pass < 3; ++pass)
+      for (std::size_t k = 0; k < found.size(); ++k)
+        if ((among(sequences, found[k]) ? 0 : among(views, found[k]) ? 2 : 1) == pass) out.push_back(k);
+    return out;
+  }
+};
+
+Catalog catalogOf(TQuillonSrv& srv, const std::vector<std::string>& given) {
+  Catalog c;
+  std::vector<std::string> listed;
+  for (const auto& r : rowsOf(srv, "SHOW FULL TABLES")) {
+    listed.push_back(r.empty() ? std::string() : r[0]);
+    if (r.size() >= 2 && r[1] == "VIEW") c.views.push_back(r[0]);
+    if (r.size() >= 2 && r[1] == "SEQUENCE") c.sequences.push_back(r[0]);
+  }
+  for (const std::string& g : given) c.found.push_back(listedName(listed, g).value_or(g));
+  for (const auto& r : rowsOf(srv, "SELECT t.TABLE_NAME, t.ENGINE FROM information_schema.TABLES t JOIN "
+                                   "information_schema.ENGINES e ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = "
+                                   "DATABASE() AND e.TRANSACTIONS <> 'YES'")) {
+    if (r.size() != 2 || !Catalog::among(c.found, r[0])) continue;
+    c.lock = true;
+    // Their keys are built once after the rows, as the stock dump tool does:
+    // an Aria table filled under LOCK TABLES otherwise miscounts its rows.
+    if (r[1] == "Aria" || r[1] == "MyISAM") c.keyed.push_back(r[0]);
+  }
+  for (const auto& r : rowsOf(srv, "SELECT TABLE_NAME, COLUMN_DEFAULT FROM information_schema.COLUMNS WHERE "
+                                   "TABLE_SCHEMA = DATABASE() AND COLUMN_DEFAULT IS NOT NULL"))
+    if (r.size() == 2 && takesSequence(r[1])) c.sequenced.push_back(r[0]);
+  return c;
+}
+
+// The dump's head: the caller's header (or the default one), the format
+// line, the table list, the session it loads in, and with the drop switch
+// the database with its own defaults (tables created later take them).
+void appendHead(TQuillonSrv& srv, const Value& header, const Array& names, bool drop, std::string& out) {
+  out += header.isNil() ? std::string("-- CLASS TQuillon, for [x]Pelagon\r\n") + std::string(33, '-') + "\r\n"
+                        : asComment(header.asString());
+  out += kCrLf;
+  out += std::string(dump::kFormatMarker) + "\r\n";
+  for (const Value& name : names) out += std::string(dump::kTableListMarker) + name.asString() + "\r\n";
+  out += "\r\n\r\n";
+  for (std::string_view line : dump::kSessionSetup) out += std::string(line) + "\r\n";
+  out += kCrLf;
+  if (!drop) return;
+  std::string defaults;
+  for (const auto& r : rowsOf(srv, "SELECT DEFAULT_CHARACTER_SET_NAME, DEFAULT_COLLATION_NAME FROM "
+                                   "information_schema.SCHEMATA WHERE SCHEMA_NAME = DATABASE()"))
+    if (r.size() == 2 && sql::isName(r[0], 1, sql::Charset::Single) && sql::isName(r[1], 1, sql::Charset::Single))
+      defaults = " CHARACTER SET " + r[0] + " COLLATE " + r[1];
+  out += std::string(dump::kCreateDatabaseMarker) + "\r\nCREATE DATABASE IF NOT EXISTS " +
+         backquoted(srv.cDBName.asString()) + defaults + ";\r\n\r\n";
+}
+
+// A table's or a view's DROP and its definition as the server shows it, read
+// in a UTF-8 session; false when the server gave none (reported).
+bool appendDefinition(TQuillonSrv& srv, const std::string& name, bool view, std::string& out) {
+  auto create = rowsOf(srv, (view ? "SHOW CREATE VIEW " : "SHOW CREATE TABLE ") + backquoted(name));
+  if (create.empty() || create[0].size() < 2) return false;
+  // A view's definition without DEFINER: the restoring account becomes the definer.
+  out += (view ? "DROP VIEW IF EXISTS " : "DROP TABLE IF EXISTS ") + backquoted(name) + ";\r\n" +
+         std::string(dump::kDefinitionSession) + "\r\n" +
+         oneLine(view ? withoutDefiner(create[0][1]) : create[0][1]) + ";\r\n" + std::string(dump::kDataSession) +
+         "\r\n";
+  return true;
+}
+
+// What refuses a backup before anything is read: no current database, a
+// target that exists without the overwrite switch, no list of tables.
+bool backupRefused(TQuillonSrv& srv, const std::string& target, const Value& overwrite, const Value& tables) {
+  struct stat st {};
+  const int code = srv.cDBName.isEmpty()                                          ? kErrNoCurrentDatabase
+                   : !overwrite.asBool() && ::stat(target.c_str(), &st) == 0     ? kErrFileExists
+                   : tables.isEmpty() || !tables.isArray()                         ? kErrNoTables
+                                                                                   : 0;
+  if (code != 0) srv.RaiseInternal(code);
+  return code != 0;
+}
+
+// The dump reads in a moment of its own, which would end a transaction of
+// the caller's (committing its pending changes) or read its uncommitted rows:
+// refused while one is open (tracked: the one the library knows of).
+bool transactionOpen(TQuillonSrv& srv, bool tracked) {
+  auto open = tracked ? std::vector<std::vector<std::string>>{} : rowsOf(srv, "SELECT @@in_transaction");
+  if (!tracked && (open.empty() || open[0].empty() || open[0][0] != "1")) return false;
+  srv.RaiseInternal(kErrTransactionOpen,
+                    Value("Backup needs no transaction open on its connection: commit or roll back first"));
+  return true;
+}
+
+// The end of a whole dump: the loading session put back, the closing line
+// (what came before it, to the byte), the footer; then the file in place.
+void finishDump(TQuillonSrv& srv, DumpFile& file, std::string& out, long blocks, const Value& footer,
+                const Value& fileName) {
+  for (std::string_view line : dump::kSessionRestore) out += std::string(line) + "\r\n";
+  out += kCrLf;
+  file.flush(out, true);
+  out += std::string(dump::kClosingMarker) + std::to_string(blocks) + " tables, digest " + file.digest() + "\r\n";
+  out += footer.isEmpty() ? defaultFooter() : asComment(footer.asString());
+  if (!srv.bOnBackUp.isNil()) srv.bOnBackUp(3, fileName);
+  file.flush(out, true);
+  file.commit();
+}
+
+}  // namespace
+
 // Writes a dump of the tables of the current database to fileName. Returns
 // true only when stopped by the cancel flag; false after a written dump and
 // after a refused or failed run (each failure reported through CheckError). A
@@ -256,59 +417,11 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
   const std::string target = fileName.asString();
   auto cancelled = [cancel] { return cancel && *cancel; };
 
-  if (cDBName.isEmpty()) {
-    RaiseInternal(kErrNoCurrentDatabase);
-    return false;
-  }
-  struct stat st {};
-  if (!overwrite.asBool() && ::stat(target.c_str(), &st) == 0) {
-    RaiseInternal(kErrFileExists);
-    return false;
-  }
-  if (tables.isEmpty() || !tables.isArray()) {
-    RaiseInternal(kErrNoTables);
-    return false;
-  }
-  // The names go into the dump's statements: each must be a name, checked
-  // (and lower-cased, by character) in the caller's session, before the
-  // file is touched and before the dump's session reads bytes as binary.
-  std::vector<std::string> normals, given;
-  const sql::Charset charset = sql::dialectOf(handle()).charset;
-  for (const Value& name : tables.items()) {
-    auto normal = detail::nameArg(*this, name, "table");
-    if (!normal) return false;
-    normals.push_back(std::move(*normal));
-    // The table is found by the name as given, letter case kept: lower-cased,
-    // `Caps` would be dumped as `caps` where both exist.
-    std::vector<std::string> parts = sql::nameParts(trimValueText(name.str()), 2, charset);
-    // A name that is no identifier was found as listed, and comes back backquoted.
-    if (parts.empty()) parts = sql::nameParts(normals.back(), 1, charset);
-    if (parts.size() == 2 && parts[0] != cDBName.asString()) {
-      RaiseInternal(kErrNotAName, Value("Backup dumps tables of the current database, not " + name.str().substr(0, 80)));
-      return false;
-    }
-    given.push_back(parts.empty() ? normals.back() : parts.back());
-    // A line break would end a line of the dump inside the name.
-    if (holdsLineBreak(name.asString())) {
-      RaiseInternal(kErrNotAName, Value("a table name holds a line break"));
-      return false;
-    }
-  }
-  if (holdsLineBreak(cDBName.asString())) {
-    RaiseInternal(kErrNotAName, Value("the database name has a line break"));
-    return false;
-  }
+  if (backupRefused(*this, target, overwrite, tables)) return false;
+  const std::optional<BackupNames> given = backupNames(*this, tables);
+  if (!given) return false;
 
-  // The dump reads in a moment of its own, which would end a transaction of
-  // the caller's (committing its pending changes) or read its uncommitted rows.
-  if (inTransaction_ || [&] {
-        auto open = rowsOf(*this, "SELECT @@in_transaction");
-        return !open.empty() && !open[0].empty() && open[0][0] == "1";
-      }()) {
-    RaiseInternal(kErrTransactionOpen, Value("Backup needs no transaction open on its connection: commit or roll "
-                                             "back first"));
-    return false;
-  }
+  if (transactionOpen(*this, inTransaction_)) return false;
 
   DumpFile file(target);
   if (!file.open()) {
@@ -319,106 +432,36 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
 
   lError = false;
   DumpSession session(*this);
-  std::vector<std::string> listed, found, views, sequences, keyed, sequenced;
-  bool lock = false;
-  if (session.begin()) {
-    for (const auto& r : rowsOf(*this, "SHOW FULL TABLES")) {
-      listed.push_back(r.empty() ? std::string() : r[0]);
-      if (r.size() >= 2 && r[1] == "VIEW") views.push_back(r[0]);
-      if (r.size() >= 2 && r[1] == "SEQUENCE") sequences.push_back(r[0]);
-    }
-    for (const std::string& g : given) found.push_back(listedName(listed, g).value_or(g));
-    for (const auto& r : rowsOf(*this, "SELECT t.TABLE_NAME, t.ENGINE FROM information_schema.TABLES t JOIN "
-                                       "information_schema.ENGINES e ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = "
-                                       "DATABASE() AND e.TRANSACTIONS <> 'YES'")) {
-      if (r.size() != 2 || std::find(found.begin(), found.end(), r[0]) == found.end()) continue;
-      lock = true;
-      // Their keys are built once after the rows, as the stock dump tool does:
-      // an Aria table filled under LOCK TABLES otherwise miscounts its rows.
-      if (r[1] == "Aria" || r[1] == "MyISAM") keyed.push_back(r[0]);
-    }
-    for (const auto& r : rowsOf(*this, "SELECT TABLE_NAME, COLUMN_DEFAULT FROM information_schema.COLUMNS WHERE "
-                                       "TABLE_SCHEMA = DATABASE() AND COLUMN_DEFAULT IS NOT NULL"))
-      if (r.size() == 2 && takesSequence(r[1])) sequenced.push_back(r[0]);
-  }
-  if (lError.asBool() || !session.freeze(found, lock)) {
+  const Catalog catalog = session.begin() ? catalogOf(*this, given->given) : Catalog{};
+  if (lError.asBool() || !session.freeze(catalog.found, catalog.lock)) {
     if (!lError.asBool()) RaiseInternal(kErrDumpWrite, "the dump's session could not be set up");
     return false;
   }
-  if (lError.asBool()) return false;
 
   Array& names = tables.items();
   const long count = static_cast<long>(names.size());
   std::string out;
   out.reserve(kFlushBytes + (kFlushBytes >> 2));
-  out += header.isNil() ? std::string("-- CLASS TQuillon, for [x]Pelagon\r\n") + std::string(33, '-') + "\r\n"
-                        : asComment(header.asString());
-  out += kCrLf;
-  out += std::string(dump::kFormatMarker) + "\r\n";
-  for (const Value& name : names) out += std::string(dump::kTableListMarker) + name.asString() + "\r\n";
-  out += "\r\n\r\n";
-  for (std::string_view line : dump::kSessionSetup) out += std::string(line) + "\r\n";
-  out += kCrLf;
-  if (drop) {
-    // The database's own defaults go with it: tables created later take them.
-    std::string defaults;
-    for (const auto& r : rowsOf(*this, "SELECT DEFAULT_CHARACTER_SET_NAME, DEFAULT_COLLATION_NAME FROM "
-                                       "information_schema.SCHEMATA WHERE SCHEMA_NAME = DATABASE()"))
-      if (r.size() == 2 && sql::isName(r[0], 1, sql::Charset::Single) && sql::isName(r[1], 1, sql::Charset::Single))
-        defaults = " CHARACTER SET " + r[0] + " COLLATE " + r[1];
-    out += std::string(dump::kCreateDatabaseMarker) + "\r\nCREATE DATABASE IF NOT EXISTS " +
-           backquoted(cDBName.asString()) + defaults + ";\r\n\r\n";
-  }
+  appendHead(*this, header, names, drop, out);
 
   bool whole = true;
   long blocks = 0;  // the BEGIN markers written, which the closing line counts
-  auto among = [](const std::vector<std::string>& list, const std::string& t) {
-    return std::find(list.begin(), list.end(), t) != list.end();
-  };
-  // Sequences first (a table's DEFAULT may take NEXTVAL of one), then the
-  // tables, then the views, which read them.
-  std::vector<std::size_t> order;
-  for (int pass = 0; pass < 3; ++pass)
-    for (std::size_t k = 0; k < found.size(); ++k)
-      if ((among(sequences, found[k]) ? 0 : among(views, found[k]) ? 2 : 1) == pass) order.push_back(k);
+  const std::vector<std::size_t> order = catalog.order();
   for (long i = 1; i <= count && file.ok() && whole; ++i) {
     if (cancelled()) break;
     const std::size_t k = order[static_cast<std::size_t>(i - 1)];
-    const std::string& normal = normals[k];
-    names[k] = normal;
-    if (!bOnBackUp.isNil()) bOnBackUp(2, normal, count, i);
-    const std::string& table = found[k];
-    const bool view = among(views, table);
+    names[k] = given->normal[k];
+    if (!bOnBackUp.isNil()) bOnBackUp(2, given->normal[k], count, i);
+    const std::string& table = catalog.found[k];
+    const bool view = Catalog::among(catalog.views, table);
     // A view holds no rows of its own: without the drop switch it has nothing to write.
     if (view && !drop) continue;
     ++blocks;
     out += std::string(dump::kBeginMarker) + table + "\r\n";
-    if (view) {
-      // Its definition only, without DEFINER: the restoring account becomes the definer.
-      auto create = rowsOf(*this, "SHOW CREATE VIEW " + backquoted(table));
-      if (create.empty() || create[0].size() < 2) {
-        whole = false;
-        break;
-      }
-      out += "DROP VIEW IF EXISTS " + backquoted(table) + ";\r\n" + std::string(dump::kDefinitionSession) + "\r\n" +
-             oneLine(withoutDefiner(create[0][1])) + ";\r\n" + std::string(dump::kDataSession) + "\r\n";
-    } else {
-      if (drop) {
-        auto create = rowsOf(*this, "SHOW CREATE TABLE " + backquoted(table));
-        if (create.empty() || create[0].size() < 2) {
-          whole = false;
-          break;
-        }
-        out += "DROP TABLE IF EXISTS " + backquoted(table) + ";\r\n" + std::string(dump::kDefinitionSession) +
-               "\r\n" + oneLine(create[0][1]) + ";\r\n" + std::string(dump::kDataSession) + "\r\n";
-      }
-      const detail::LoadOptions load{!among(sequenced, table), among(keyed, table)};
-      if (!TableWriter(*this, table, batch, kStatementBytes, load, cancel, out, file).run() ||
-          (drop && !appendTriggers(*this, table, out))) {
-        whole = false;
-        break;
-      }
-    }
+    const detail::LoadOptions load{!Catalog::among(catalog.sequenced, table), Catalog::among(catalog.keyed, table)};
+    whole = (!drop || appendDefinition(*this, table, view, out)) &&
+            (view || (TableWriter(*this, table, batch, kStatementBytes, load, cancel, out, file).run() &&
+                      (!drop || appendTriggers(*this, table, out))));
     out += "\r\n" + std::string(dump::kEndMarker) + table + "\r\n\r\n\r\n";
     file.flush(out);
   }
@@ -429,17 +472,7 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
     if (!bOnBackUp.isNil()) bOnBackUp(0);
     return true;
   }
-  if (file.ok()) {
-    for (std::string_view line : dump::kSessionRestore) out += std::string(line) + "\r\n";
-    out += kCrLf;
-    // The closing line names what came before it, to the byte.
-    file.flush(out, true);
-    out += std::string(dump::kClosingMarker) + std::to_string(blocks) + " tables, digest " + file.digest() + "\r\n";
-    out += footer.isEmpty() ? defaultFooter() : asComment(footer.asString());
-    if (!bOnBackUp.isNil()) bOnBackUp(3, fileName);
-    file.flush(out, true);
-    file.commit();
-  }
+  if (file.ok()) finishDump(*this, file, out, blocks, footer, fileName);
   if (!file.ok()) RaiseInternal(kErrDumpWrite, file.error());
   return false;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "server_support.h"
+#include "veltro/error.h"
 #include "veltro/query.h"
 #include "veltro/sqltext.h"
 
