@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -369,6 +370,168 @@ LineAction classifyTrigger(std::string_view text, std::string_view table, bool b
 }  // namespace restore
 
 
+namespace {
+
+// One run of Restore over a dump's lines: the table of the current block,
+// what the dump says of itself, a trigger's lines, the lock a LOCK TABLES of
+// the dump holds.
+class RestoreRun {
+ public:
+  RestoreRun(TQuillonSrv& srv, std::function<bool()> lost) : srv_(srv), lost_(std::move(lost)) {}
+
+  const std::string& table() const { return table_; }
+
+  // Reads line i of the dump, sending what it holds; false once the
+  // connection is lost.
+  bool take(const std::string& line, long i) {
+    const restore::LineAction action = restore::classifyLine(line, table_, backslashEscapes_);
+    if (trigger_ && action.kind != restore::LineKind::TriggerClose) {
+      // Inside a trigger every line is its text, markers and all.
+      digest(line);
+      if (!trigger_->empty() || triggerLine_ != i - 1) *trigger_ += "\r\n";
+      *trigger_ += line;
+      return true;
+    }
+    if (action.kind == restore::LineKind::Closing && !closed_) {
+      checkClosing(action.name, i);
+      return true;
+    }
+    digest(line);
+    switch (action.kind) {
+      case restore::LineKind::CreateDatabase:
+        srv_.SqlQuery(std::string(action.text));
+        if (!lost_()) srv_.SelectDB(action.name);
+        break;
+      case restore::LineKind::TableBegin:
+        unlock();
+        table_ = action.name;
+        ++tables_;
+        break;
+      case restore::LineKind::TriggerOpen:
+        trigger_.emplace();
+        triggerLine_ = i;
+        break;
+      case restore::LineKind::TriggerClose:
+        createTrigger();
+        break;
+      case restore::LineKind::Mode:
+        if (srv_.SqlQuery(std::string(action.text)))
+          backslashEscapes_ = !dump::modeHas(action.name, "NO_BACKSLASH_ESCAPES");
+        break;
+      case restore::LineKind::Statement:
+        statement(action.text);
+        break;
+      case restore::LineKind::Refused:
+        srv_.RaiseInternal(kErrDumpStatement, Value("line " + std::to_string(i) + ": " + line.substr(0, 80)));
+        break;
+      case restore::LineKind::Format:
+        hasFormat_ = true;
+        break;
+      case restore::LineKind::Closing:
+      case restore::LineKind::Ignore:
+        break;
+    }
+    return !lost_();
+  }
+
+  // Tables a LOCK TABLES of the dump holds until its UNLOCK TABLES. A damaged
+  // dump may lack the UNLOCK; the lock would then make the next table's
+  // statements fail and, left behind, stall every other connection.
+  void unlock() {
+    if (locked_ && !lost_()) srv_.SqlQuery("UNLOCK TABLES");
+    locked_ = false;
+  }
+
+  bool hasFormat() const { return hasFormat_; }
+  bool closed() const { return closed_; }
+  bool damaged() const { return damaged_; }
+
+ private:
+  // Every byte before the closing line goes into the digest it names.
+  void digest(std::string_view line) {
+    if (closed_) return;
+    digest_.update(line);
+    digest_.update("\r\n");
+  }
+
+  void checkClosing(const std::string& says, long i) {
+    closed_ = true;
+    const std::string expected = std::to_string(tables_) + " tables, digest " + digest_.hex();
+    if (hasFormat_ && says == expected) return;
+    damaged_ = true;
+    srv_.RaiseInternal(kErrDumpIncomplete, Value("line " + std::to_string(i) + ": the dump holds other than its "
+                                                 "closing line says (" + says + "; read " + expected + ")"));
+  }
+
+  void createTrigger() {
+    if (!trigger_) return;
+    const restore::LineAction create = restore::classifyTrigger(*trigger_, table_, backslashEscapes_);
+    if (create.kind == restore::LineKind::Statement)
+      srv_.SqlQuery(std::string(create.text));
+    else
+      srv_.RaiseInternal(kErrDumpStatement,
+                         Value("line " + std::to_string(triggerLine_ + 1) + ": " + trigger_->substr(0, 80)));
+    trigger_.reset();
+  }
+
+  void statement(std::string_view text) {
+    const bool sent = srv_.SqlQuery(std::string(text));
+    // The dump's last lines put back the mode Restore set: escapes on.
+    if (text == dump::kSessionRestore[0].substr(0, dump::kSessionRestore[0].size() - 1)) backslashEscapes_ = true;
+    if (startsWith(text, "UNLOCK TABLES"))
+      locked_ = false;
+    else if (startsWith(text, "LOCK TABLES") && sent)
+      locked_ = true;
+  }
+
+  TQuillonSrv& srv_;
+  std::function<bool()> lost_;
+  std::string table_;
+  bool locked_ = false;
+  dump::DumpDigest digest_;
+  bool hasFormat_ = false, closed_ = false, damaged_ = false;
+  long tables_ = 0;
+  // A trigger's definition spans the lines between its DELIMITER lines.
+  std::optional<std::string> trigger_;
+  long triggerLine_ = 0;
+  bool backslashEscapes_ = true;  // as the last sql_mode the dump set reads them
+};
+
+// The session a dump is read in: its lines are checked as read in binary with
+// backslash escapes (dumps of the older form were written so), and sent in
+// that session, whatever a dump sets or leaves out. The caller's settings are
+// kept in user variables for callersSessionBack.
+bool restoreSession(TQuillonSrv& srv) {
+  return srv.SqlQuery(
+             "SET @veltro_restore_mode = @@sql_mode, @veltro_restore_client = @@character_set_client, "
+             "@veltro_restore_results = @@character_set_results, @veltro_restore_collation = @@collation_connection, "
+             "@veltro_restore_time_zone = @@time_zone, @veltro_restore_unique = @@unique_checks, "
+             "@veltro_restore_foreign = @@foreign_key_checks") &&
+         srv.SqlQuery(
+             "SET sql_mode = TRIM(BOTH ',' FROM REPLACE(CONCAT(',', @@sql_mode, ','), ',NO_BACKSLASH_ESCAPES,', ',')), "
+             "NAMES binary");
+}
+
+void callersSessionBack(TQuillonSrv& srv) {
+  srv.SqlQuery(
+      "SET sql_mode = @veltro_restore_mode, time_zone = @veltro_restore_time_zone, "
+      "unique_checks = @veltro_restore_unique, foreign_key_checks = @veltro_restore_foreign");
+  srv.SqlQuery(
+      "SET character_set_client = @veltro_restore_client, character_set_results = @veltro_restore_results, "
+      "collation_connection = @veltro_restore_collation");
+}
+
+// Lines of a file (0 for a missing one).
+long lineCount(const std::string& path) {
+  std::string line;
+  long total = 0;
+  restore::CrLfReader counter(path);
+  while (counter.next(line)) ++total;
+  return total;
+}
+
+}  // namespace
+
 // Sends the statements of a dump file in order, each once, in a session set
 // as Backup's dumps expect (binary, backslash escapes on), put back afterwards.
 // Returns true when every line was processed and the dump was whole; false
@@ -386,159 +549,45 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
     return false;
   }
   if (!bOnRestore.isNil()) bOnRestore(1);
-
-  std::string line;
-  long total = 0;
-  if (!cancelled()) {
-    restore::CrLfReader counter(path);
-    while (counter.next(line)) ++total;
-  }
+  const long total = cancelled() ? 0 : lineCount(path);
 
   detail::Scoped<Value> noReconnect(lReConnect, Value(false));
   const unsigned long lostBefore = lostConnections_;
-  auto lost = [&] { return lostConnections_ != lostBefore || !db::isConnection(hMysql.asInt()); };
+  auto lost = [this, lostBefore] { return lostConnections_ != lostBefore || !db::isConnection(hMysql.asInt()); };
 
-  // Dumps of the older form are read with backslash escapes on, as they were
-  // written; the session is put back whatever the dump sets.
-  bool sessionSaved = false;
-  if (!cancelled()) {
-    sessionSaved = SqlQuery(
-        "SET @veltro_restore_mode = @@sql_mode, @veltro_restore_client = @@character_set_client, "
-        "@veltro_restore_results = @@character_set_results, @veltro_restore_collation = @@collation_connection, "
-        "@veltro_restore_time_zone = @@time_zone, @veltro_restore_unique = @@unique_checks, "
-        "@veltro_restore_foreign = @@foreign_key_checks");
-    // The lines are checked as read in binary with backslash escapes, and
-    // sent in that session, whatever a dump sets or leaves out.
-    // Without that session no line is read (both failures are reported).
-    if (!sessionSaved ||
-        !SqlQuery("SET sql_mode = TRIM(BOTH ',' FROM REPLACE(CONCAT(',', @@sql_mode, ','), ',NO_BACKSLASH_ESCAPES,', ',')), "
-                  "NAMES binary"))
-      return false;
-  }
+  // Without its session no line is read (the failure is reported).
+  if (!cancelled() && !restoreSession(*this)) return false;
+  const bool sessionSaved = !cancelled();
 
-  std::string table;
-  // Tables a LOCK TABLES of the dump holds until its UNLOCK TABLES. A damaged
-  // dump may lack the UNLOCK; the lock would then make the next table's
-  // statements fail and, left behind, stall every other connection.
-  bool locked = false;
-  auto unlock = [&] {
-    if (locked && !lost()) SqlQuery("UNLOCK TABLES");
-    locked = false;
-  };
-  // What the dump says of itself, checked against what was read.
-  dump::DumpDigest digest;
-  bool hasFormat = false, closed = false, damaged = false, stopped = false;
-  long tables = 0;
-  // A trigger's definition spans the lines between its DELIMITER lines.
-  std::optional<std::string> trigger;
-  long triggerLine = 0;
-  bool backslashEscapes = true;  // as the last sql_mode the dump set reads them
+  RestoreRun run(*this, lost);
+  bool stopped = false;
   long i = 1;
+  std::string line;
   restore::CrLfReader reader(path);
   for (; !cancelled() && reader.next(line); ++i) {
-    if (!bOnRestore.isNil()) bOnRestore(3, table, total, i);
-    const restore::LineAction action = restore::classifyLine(line, table, backslashEscapes);
-    if (trigger && action.kind != restore::LineKind::TriggerClose) {
-      // Inside a trigger every line is its text, markers and all.
-      if (!closed) {
-        digest.update(line);
-        digest.update("\r\n");
-      }
-      if (!trigger->empty() || triggerLine != i - 1) *trigger += "\r\n";
-      *trigger += line;
-      continue;
-    }
-    if (action.kind == restore::LineKind::Closing && !closed) {
-      closed = true;
-      const std::string expected = std::to_string(tables) + " tables, digest " + digest.hex();
-      if (!hasFormat || action.name != expected) {
-        damaged = true;
-        RaiseInternal(kErrDumpIncomplete, Value("line " + std::to_string(i) + ": the dump holds other than its "
-                                                "closing line says (" + action.name + "; read " + expected + ")"));
-      }
-      continue;
-    }
-    if (!closed) {
-      digest.update(line);
-      digest.update("\r\n");
-    }
-    switch (action.kind) {
-      case restore::LineKind::CreateDatabase:
-        SqlQuery(std::string(action.text));
-        if (!lost()) SelectDB(action.name);
-        break;
-      case restore::LineKind::TableBegin:
-        unlock();
-        table = action.name;
-        ++tables;
-        break;
-      case restore::LineKind::TriggerOpen:
-        trigger.emplace();
-        triggerLine = i;
-        break;
-      case restore::LineKind::TriggerClose:
-        if (trigger) {
-          const restore::LineAction create = restore::classifyTrigger(*trigger, table, backslashEscapes);
-          if (create.kind == restore::LineKind::Statement)
-            SqlQuery(std::string(create.text));
-          else
-            RaiseInternal(kErrDumpStatement,
-                          Value("line " + std::to_string(triggerLine + 1) + ": " + trigger->substr(0, 80)));
-          trigger.reset();
-        }
-        break;
-      case restore::LineKind::Mode:
-        if (SqlQuery(std::string(action.text))) backslashEscapes = !dump::modeHas(action.name, "NO_BACKSLASH_ESCAPES");
-        break;
-      case restore::LineKind::Statement: {
-        const bool sent = SqlQuery(std::string(action.text));
-        // The dump's last lines put back the mode Restore set: escapes on.
-        if (action.text == dump::kSessionRestore[0].substr(0, dump::kSessionRestore[0].size() - 1))
-          backslashEscapes = true;
-        if (startsWith(action.text, "UNLOCK TABLES"))
-          locked = false;
-        else if (startsWith(action.text, "LOCK TABLES") && sent)
-          locked = true;
-        break;
-      }
-      case restore::LineKind::Refused:
-        RaiseInternal(kErrDumpStatement, Value("line " + std::to_string(i) + ": " + line.substr(0, 80)));
-        break;
-      case restore::LineKind::Format:
-        hasFormat = true;
-        break;
-      case restore::LineKind::Closing:
-      case restore::LineKind::Ignore:
-        break;
-    }
-    if (lost()) {
+    if (!bOnRestore.isNil()) bOnRestore(3, run.table(), total, i);
+    if (!run.take(line, i)) {
       stopped = true;
       break;
     }
   }
-  unlock();
-  if (sessionSaved && !lost()) {
-    SqlQuery(
-        "SET sql_mode = @veltro_restore_mode, time_zone = @veltro_restore_time_zone, "
-        "unique_checks = @veltro_restore_unique, foreign_key_checks = @veltro_restore_foreign");
-    SqlQuery(
-        "SET character_set_client = @veltro_restore_client, character_set_results = @veltro_restore_results, "
-        "collation_connection = @veltro_restore_collation");
-  }
+  run.unlock();
+  if (sessionSaved && !lost()) callersSessionBack(*this);
 
   // Reported once the session is put back: a report may unwind to a guarded block.
+  bool damaged = run.damaged();
   if (stopped) {
     RaiseInternal(kErrRestoreStopped, Value("the connection was lost at line " + std::to_string(i) + " of " +
                                             std::to_string(total) + ": the restore did not finish"));
-  } else if (!cancelled() && !closed) {
+  } else if (!cancelled() && !run.closed()) {
     // Written by Backup since dumps end with a closing line: cut short. Older
     // dumps have none, and whether they are whole cannot be told.
-    damaged = hasFormat;
+    damaged = run.hasFormat();
     RaiseInternal(kErrDumpIncomplete,
-                  Value(hasFormat ? "the dump ends at line " + std::to_string(i - 1) + " before its closing line: it "
-                                    "was cut short, and what it held after that point is missing"
-                                  : std::string("the dump has no closing line (written before dumps had one): "
-                                                "whether it is whole cannot be checked")));
+                  Value(run.hasFormat() ? "the dump ends at line " + std::to_string(i - 1) + " before its closing "
+                                          "line: it was cut short, and what it held after that point is missing"
+                                        : std::string("the dump has no closing line (written before dumps had one): "
+                                                      "whether it is whole cannot be checked")));
   }
   if (!bOnRestore.isNil()) bOnRestore(cancelled() ? 0 : 4);
   return !cancelled() && !stopped && !damaged;
