@@ -36,10 +36,20 @@ std::vector<std::vector<std::string>> rowsOf(TQuillonSrv& server, const std::str
   return rows;
 }
 
+namespace {
+
+// A table's stored columns, invisible ones too (generated columns are
+// computed again on load), with what their values need.
+struct Columns {
+  std::vector<std::string> names;
+  std::vector<bool> floats;  // FLOAT's text has six digits; as a double it has every digit of the value
+  std::vector<bool> typed;   // INET6, INET4, UUID: written as text the server parses
+};
+
+}  // namespace
+
 bool TableWriter::run() {
-  // Stored columns only, invisible ones too: generated columns are computed again on load.
-  std::vector<std::string> columns;
-  std::vector<bool> floats, typed;
+  Columns columns;
   for (const auto& r : rowsOf(server_, "SHOW COLUMNS FROM " + backquoted(table_))) {
     if (r.size() < 6) continue;
     const std::string& extra = r[5];
@@ -50,25 +60,18 @@ bool TableWriter::run() {
       server_.RaiseInternal(kErrNotAName, Value("a column of " + table_ + " has a line break in its name"));
       return false;
     }
-    columns.push_back(r[0]);
-    // FLOAT's text has six digits; as a double it has every digit of the value.
-    floats.push_back(r[1].rfind("float", 0) == 0);
-    typed.push_back(r[1] == "inet6" || r[1] == "inet4" || r[1] == "uuid");
+    columns.names.push_back(r[0]);
+    columns.floats.push_back(r[1].rfind("float", 0) == 0);
+    columns.typed.push_back(r[1] == "inet6" || r[1] == "inet4" || r[1] == "uuid");
   }
   if (server_.lError.asBool()) return false;  // reported by the listing
-  if (columns.empty()) return failed();
+  if (columns.names.empty()) return failed();
+  return stream(columns.names, columns.floats, columns.typed);
+}
 
-  std::string select = "SELECT ";
-  prefix_ = "INSERT INTO " + backquoted(table_) + " (";
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    select += backquoted(columns[i]) + (floats[i] ? " + 0e0," : ",");
-    prefix_ += backquoted(columns[i]) + ",";
-  }
-  select.back() = ' ';
-  select += "FROM " + backquoted(table_);
-  prefix_.back() = ')';
-  prefix_ += " VALUES ";
-
+bool TableWriter::stream(const std::vector<std::string>& columns, const std::vector<bool>& floats,
+                         const std::vector<bool>& typed) {
+  const std::string select = selectFor(columns, floats);
   // Statements of several rows stay within half the server's packet; one row alone may take up to the packet.
   const auto packetRows = rowsOf(server_, "SELECT @@max_allowed_packet");
   if (server_.lError.asBool()) return false;
@@ -135,6 +138,20 @@ bool TableWriter::run() {
   if (load_.keysAfter && any) out_ += "ALTER TABLE " + backquoted(table_) + " ENABLE KEYS;\r\n";
   if (load_.lock) out_ += "\r\nUNLOCK TABLES;\r\n";
   return true;
+}
+
+std::string TableWriter::selectFor(const std::vector<std::string>& columns, const std::vector<bool>& floats) {
+  std::string select = "SELECT ";
+  prefix_ = "INSERT INTO " + backquoted(table_) + " (";
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    select += backquoted(columns[i]) + (floats[i] ? " + 0e0," : ",");
+    prefix_ += backquoted(columns[i]) + ",";
+  }
+  select.back() = ' ';
+  select += "FROM " + backquoted(table_);
+  prefix_.back() = ')';
+  prefix_ += " VALUES ";
+  return select;
 }
 
 bool TableWriter::tooLarge(std::size_t statementBytes, std::size_t packet) {

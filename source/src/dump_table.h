@@ -58,6 +58,12 @@ class TableWriter {
   bool run();
 
  private:
+  // The rows of these columns, read in one streamed pass and written.
+  bool stream(const std::vector<std::string>& columns, const std::vector<bool>& floats,
+              const std::vector<bool>& typed);
+  // The SELECT that reads the columns (FLOAT as a double), and prefix_, the
+  // INSERT that writes them.
+  std::string selectFor(const std::vector<std::string>& columns, const std::vector<bool>& floats);
   bool cancelled() const { return cancel_ && *cancel_; }
   bool failed() {
     if (!server_.lError.asBool()) server_.CheckError();
