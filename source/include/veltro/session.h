@@ -367,10 +367,11 @@ class Session {
     }
     return rows[0].template get<T>(0);
   }
-  // Prepares a statement on the server.
+  // Prepares a statement on the server; SqlError when the server refuses it.
   Statement prepare(std::string_view sql);
 
-  // Whether the connection answers (a lost one is replaced, as statements do).
+  // Whether the connection answers (a lost one is replaced, as statements
+  // do); false when it cannot be, SqlError when a stream is open.
   bool ping();
 
  private:
