@@ -147,6 +147,8 @@ Session Session::embedded(const std::string& datadir, const std::string& databas
   for (const std::string& o : db::embeddedOptions(datadir)) options.items().emplace_back(o);
   srv->Embedded(textOrNil(database), options, Value(), core->capture);
   if (srv->lError.asBool() || !db::isConnection(srv->handle())) core->throwReported();
+  // The same character set as a session that connects (the embedded server's own default holds no 4-byte characters).
+  if (!srv->SqlQuery("SET NAMES utf8mb4")) core->throwReported();
   return Session(std::move(core));
 }
 

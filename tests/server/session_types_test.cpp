@@ -27,7 +27,7 @@ Session openTestSession() {
 
 TEST(SessionTypes, EveryColumnTypeRoundTrips) {
   Session s = openTestSession();
-  roundtrip::runAll(s, false);
+  roundtrip::runAll(s);
 }
 
 TEST(SessionTypes, ValuesThatDoNotFitTheirType) {
