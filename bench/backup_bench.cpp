@@ -8,33 +8,24 @@
 // Prints the times, the ratios and the peak memory of the process after the
 // backup (the backup runs first, so the peak is its own). Exits non-zero when
 // the dump or the restore lost rows.
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "bench_util.h"
 #include "veltro/binding.h"
 #include "veltro/server.h"
 
 using namespace veltro;
+using bench::env;
+using bench::peakKb;
 
 namespace {
 
-std::string env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
-
 double seconds(std::chrono::steady_clock::time_point from) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
-}
-
-long peakKb() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_maxrss;
 }
 
 long long count(TQuillonSrv& s) {

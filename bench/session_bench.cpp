@@ -16,7 +16,6 @@
 // lines with the time per row, and the raw prepared loop over the raw text one.
 // Exits non-zero when a run read or changed fewer rows than asked.
 #include <mysql.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,38 +29,22 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "veltro/session.h"
 
 using namespace veltro;
+using bench::env;
+using bench::peakKb;
+using bench::residentKb;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
 constexpr int kMaxReps = 41;
 
-std::string env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
-
 [[noreturn]] void fail(const std::string& why) {
   std::fprintf(stderr, "session_bench: %s\n", why.c_str());
   std::exit(1);
-}
-
-long peakKb() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_maxrss;
-}
-
-long residentKb() {
-  long pages = 0, resident = 0;
-  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
-  return resident * 4;
 }
 
 Settings settings(const std::string& db) {

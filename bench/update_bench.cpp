@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "raw_client.h"
 #include "seed.h"
 #include "updates.h"
@@ -35,6 +36,7 @@
 #include "veltro/sqltext.h"
 
 using namespace veltro;
+using bench::env;
 
 namespace {
 
@@ -51,11 +53,6 @@ struct Options {
   std::string only;
   std::string hosts;  // the library's host list; empty: the raw loop's host
 };
-
-std::string env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
 
 std::vector<long> numbers(const std::string& list) {
   std::vector<long> out;

@@ -10,7 +10,6 @@
 // size over the size after connecting. Library and raw runs alternate R times
 // (default 5); prints the median time and peak growth of each side and their
 // ratios. Exits non-zero when a run read no rows or fewer than N.
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,39 +19,23 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "raw_client.h"
 #include "veltro/query.h"
 #include "veltro/server.h"
 
 using namespace veltro;
+using bench::env;
+using bench::peakKb;
+using bench::residentKb;
 
 namespace {
 
 const char* const kTable = "bench_walk";
 
-std::string env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
-
 [[noreturn]] void fail(const std::string& why) {
   std::fprintf(stderr, "walk_bench: %s\n", why.c_str());
   std::exit(1);
-}
-
-long peakKb() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_maxrss;
-}
-
-long residentKb() {
-  long pages = 0, resident = 0;
-  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
-  return resident * 4;
 }
 
 struct Login {

@@ -258,19 +258,8 @@ std::vector<FieldInfo> fields(Handle res) {
   const detail::Entry* e = resEntry(res);
   if (!e) return out;
   out.reserve(e->ops->numFields(e->object));
-  VeltroField f;
-  while (e->ops->fetchField(e->object, &f)) {
-    FieldInfo info;
-    if (f.name) info.name.assign(f.name, f.nameLength);
-    if (f.table) info.table.assign(f.table, f.tableLength);
-    if (f.def) info.def.assign(f.def, f.defLength);
-    info.type = f.type;
-    info.length = f.length;
-    info.maxLength = f.maxLength;
-    info.flags = f.flags;
-    info.decimals = f.decimals;
-    out.push_back(std::move(info));
-  }
+  VeltroField f{};
+  while (e->ops->fetchField(e->object, &f)) out.push_back(detail::fieldInfoOf(f));
   return out;
 }
 

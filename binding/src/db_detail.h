@@ -34,4 +34,18 @@ const Entry* resEntry(Handle res);
 // and the failure recorded, when the table is full.
 Handle adopt(const VeltroBackendOps* ops, void* conn);
 
+// A field's description as the backend filled it.
+inline FieldInfo fieldInfoOf(const VeltroField& f) {
+  FieldInfo info;
+  if (f.name) info.name.assign(f.name, f.nameLength);
+  if (f.table) info.table.assign(f.table, f.tableLength);
+  if (f.def) info.def.assign(f.def, f.defLength);
+  info.type = f.type;
+  info.length = f.length;
+  info.maxLength = f.maxLength;
+  info.flags = f.flags;
+  info.decimals = f.decimals;
+  return info;
+}
+
 }  // namespace veltro::db::detail

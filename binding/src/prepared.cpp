@@ -46,18 +46,8 @@ std::vector<FieldInfo> PreparedStatement::fields() const {
   if (!prepared_) return out;
   const unsigned n = ops_->stmtFieldCount(stmt_);
   out.reserve(n);
-  VeltroField f;
-  for (unsigned i = 0; i < n && ops_->stmtField(stmt_, i, &f); ++i) {
-    FieldInfo info;
-    if (f.name) info.name.assign(f.name, f.nameLength);
-    if (f.table) info.table.assign(f.table, f.tableLength);
-    info.type = f.type;
-    info.length = f.length;
-    info.maxLength = f.maxLength;
-    info.flags = f.flags;
-    info.decimals = f.decimals;
-    out.push_back(std::move(info));
-  }
+  VeltroField f{};
+  for (unsigned i = 0; i < n && ops_->stmtField(stmt_, i, &f); ++i) out.push_back(detail::fieldInfoOf(f));
   return out;
 }
 

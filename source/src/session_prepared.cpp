@@ -9,6 +9,7 @@
 
 #include "server_codes.h"
 #include "session_impl.h"
+#include "typed_literal.h"
 #include "veltro/prepared.h"
 #include "veltro/session.h"
 
@@ -120,15 +121,10 @@ void PreparedCore::bind(const Param* params, std::size_t count) {
         setDay(p.i);
         break;
       case Kind::DateTime: {
-        const std::int64_t perDay = 86400000000LL;
-        std::int64_t days = p.i / perDay, micro = p.i % perDay;
-        if (micro < 0) {
-          micro += perDay;
-          --days;
-        }
+        const DayAndClock at = dayAndClock(p.i);
         b.kind = SK::DateTime;
-        setDay(days);
-        setClock(micro);
+        setDay(at.day);
+        setClock(at.micro);
         break;
       }
       case Kind::Time:

@@ -310,16 +310,11 @@ bool appendParamLiteral(std::string& out, const Param& p, long long conn) {
       *at++ = '\'';
       break;
     case Kind::DateTime: {
-      const std::int64_t perDay = 86400000000LL;
-      std::int64_t days = p.i / perDay, micro = p.i % perDay;
-      if (micro < 0) {
-        micro += perDay;
-        --days;
-      }
+      const DayAndClock when = dayAndClock(p.i);
       *at++ = '\'';
-      if (!appendDay(at, days)) return false;
+      if (!appendDay(at, when.day)) return false;
       *at++ = ' ';
-      appendClock(at, micro / 3600000000LL, micro);
+      appendClock(at, when.micro / 3600000000LL, when.micro);
       *at++ = '\'';
       break;
     }

@@ -13,9 +13,22 @@
 #include <string>
 #include <vector>
 
+#include "test_env.h"
 #include "veltro/session.h"
 
 namespace veltro::roundtrip {
+
+// The settings of the test server's account and database.
+inline Settings testSettings() {
+  const testing::ServerEnv& e = testing::serverEnv();
+  Settings s;
+  s.host = e.host;
+  s.port = e.port;
+  s.user = e.user;
+  s.password = e.password;
+  s.database = e.database;
+  return s;
+}
 
 using namespace std::chrono;
 using Micros = sys_time<microseconds>;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "server_support.h"
+#include "session_roundtrip.h"
 #include "veltro/query.h"
 #include "veltro/server.h"
 #include "veltro/session.h"
@@ -58,16 +59,7 @@ TEST(MultiResults, ObjectModelCallLeavesTheConnectionUsable) {
   side.exec("DROP PROCEDURE vs_fails");
 }
 
-Settings testSettings() {
-  const testing::ServerEnv& e = testing::serverEnv();
-  Settings s;
-  s.host = e.host;
-  s.port = e.port;
-  s.user = e.user;
-  s.password = e.password;
-  s.database = e.database;
-  return s;
-}
+using roundtrip::testSettings;
 
 // The SqlError a call throws (number 0 when it throws none).
 template <class F>

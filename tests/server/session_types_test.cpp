@@ -14,16 +14,7 @@ namespace {
 
 using namespace std::chrono;
 
-Session openTestSession() {
-  const testing::ServerEnv& e = testing::serverEnv();
-  Settings s;
-  s.host = e.host;
-  s.port = e.port;
-  s.user = e.user;
-  s.password = e.password;
-  s.database = e.database;
-  return Session::open(s);
-}
+Session openTestSession() { return Session::open(roundtrip::testSettings()); }
 
 TEST(SessionTypes, EveryColumnTypeRoundTrips) {
   Session s = openTestSession();
