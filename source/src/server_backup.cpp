@@ -182,7 +182,8 @@ bool appendTriggers(TQuillonSrv& server, const std::string& table, std::string& 
     }
     const sql::Dialect mode{sql::Charset::Single, !dump::modeHas(t[3], "NO_BACKSLASH_ESCAPES")};
     // A body ending in a line comment would take the delimiter into the comment.
-    const std::string end = (sql::endsInLineComment(t[4], mode) ? "\n" : "") + std::string(dump::kTriggerEnd);
+    std::string end(sql::endsInLineComment(t[4], mode) ? "\n" : "");
+    end += dump::kTriggerEnd;
     out += "SET sql_mode = " + sqlLiteral(Value(t[3]), server.handle(), 'C', true) + ";\r\n" +
            std::string(dump::kDefinitionSession) + "\r\n" + std::string(dump::kTriggerOpen) + "\r\nCREATE TRIGGER " +
            backquoted(t[0]) + " " + t[1] + " " + t[2] + " ON " + backquoted(table) + " FOR EACH ROW " + t[4] + end +
