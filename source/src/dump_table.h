@@ -42,8 +42,7 @@ std::vector<std::vector<std::string>> rowsOf(TQuillonSrv& server, const std::str
 // takes can hold fails the table (kErrDumpWrite).
 // How a table's rows are loaded.
 struct LoadOptions {
-  bool lock = true;        // LOCK TABLES around them (not where a DEFAULT takes a sequence's value,
-                           // which the lock would have to name too)
+  bool lock = true;        // LOCK TABLES around them
   bool keysAfter = false;  // keys disabled while they load and built once after them
 };
 

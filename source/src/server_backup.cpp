@@ -459,7 +459,10 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
     if (view && !drop) continue;
     ++blocks;
     out += std::string(dump::kBeginMarker) + table + "\r\n";
-    const detail::LoadOptions load{!Catalog::among(catalog.sequenced, table), Catalog::among(catalog.keyed, table)};
+    // No lock around a sequence's row (a cluster node refuses to lock a
+    // sequence) or a table whose DEFAULT reads one (the lock would have to name it).
+    const detail::LoadOptions load{!Catalog::among(catalog.sequenced, table) && !Catalog::among(catalog.sequences, table),
+                                   Catalog::among(catalog.keyed, table)};
     whole = (!drop || appendDefinition(*this, table, view, out)) &&
             (view || (TableWriter(*this, table, batch, kStatementBytes, load, cancel, out, file).run() &&
                       (!drop || appendTriggers(*this, table, out))));

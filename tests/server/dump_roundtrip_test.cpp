@@ -251,13 +251,12 @@ TEST_F(DumpRoundTrip, ViewsAsDefinitions) {
 // Triggers come back after their table's rows (loading the rows fires
 // none), in their own sql_mode and firing order, owned by the restoring
 // account; a sequence comes before the table whose DEFAULT takes its NEXTVAL
-// and keeps its state; an Aria table's keys are built after its rows.
-TEST_F(DumpRoundTrip, TriggersSequencesAndKeys) {
+// and keeps its state.
+TEST_F(DumpRoundTrip, TriggersAndSequences) {
   SideConnection db(kDb);
   db.exec("CREATE SEQUENCE seq START WITH 100 INCREMENT BY 5 NOCACHE");  // a cluster refuses a cache
   db.exec("CREATE TABLE orders (id int DEFAULT NEXTVAL(seq) PRIMARY KEY, note varchar(40), n int)");
   db.exec("CREATE TABLE audit (id int AUTO_INCREMENT PRIMARY KEY, what text)");
-  db.exec("CREATE TABLE aria_t (id int PRIMARY KEY, k int, KEY (k)) ENGINE=Aria");
   db.exec("SET NAMES utf8mb4");
   // Bodies with ";", comments, line breaks of both kinds, a non-ASCII text.
   db.exec("CREATE TRIGGER first_ins BEFORE INSERT ON orders FOR EACH ROW\r\nBEGIN\r\n"
@@ -271,24 +270,22 @@ TEST_F(DumpRoundTrip, TriggersSequencesAndKeys) {
   db.exec("SET SESSION sql_mode = DEFAULT");
   db.exec("INSERT INTO orders (note) VALUES ('one'), ('two')");
   db.exec("UPDATE orders SET note = 'three' WHERE id = 105");
-  db.exec("INSERT INTO aria_t VALUES (1, 1), (2, 2), (3, 2)");
 
   const std::string triggers =
       "SELECT TRIGGER_NAME, EVENT_MANIPULATION, ACTION_TIMING, ACTION_ORDER, ACTION_STATEMENT, SQL_MODE, DEFINER "
       "FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = 'vtb_rt' ORDER BY TRIGGER_NAME";
   const auto triggersBefore = side.rows(triggers);
   ASSERT_EQ(triggersBefore.size(), 4u);
-  const std::vector<std::string> tables = {"orders", "audit", "seq", "aria_t"};
+  const std::vector<std::string> tables = {"orders", "audit", "seq"};
   std::vector<std::vector<std::string>> before;
   for (const std::string& t : tables) before.push_back(contents(t));
   const std::string file = dir + "/triggers.sql";
-  EXPECT_FALSE(server->Backup(Value::array({"orders", "audit", "seq", "aria_t"}), file, true, true));
+  EXPECT_FALSE(server->Backup(Value::array({"orders", "audit", "seq"}), file, true, true));
   ASSERT_EQ(rec.numbers(), std::vector<long long>{});
   const std::string text = testing::readAll(file);
   EXPECT_LT(text.find("-- ** BEGIN seq"), text.find("-- ** BEGIN orders"));
   EXPECT_LT(text.find("INSERT INTO `orders`"), text.find("CREATE TRIGGER"));
   EXPECT_EQ(text.find("DEFINER="), std::string::npos);
-  EXPECT_NE(text.find("ALTER TABLE `aria_t` DISABLE KEYS"), std::string::npos);
 
   for (int client = 0; client < 2; ++client) {
     SCOPED_TRACE(client == 0 ? "Restore" : "the stock client");
@@ -309,7 +306,6 @@ TEST_F(DumpRoundTrip, TriggersSequencesAndKeys) {
       if (client == 1) after[i][4] = triggersBefore[i][4];
     }
     EXPECT_EQ(after, triggersBefore);
-    EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.aria_t WHERE k = 2"), "2");
     // The restored objects work together: the sequence goes on, both triggers fire in order.
     const std::string next = side.scalar("SELECT next_not_cached_value FROM vtb_rt.seq");
     db.exec("INSERT INTO orders (note) VALUES ('next')");
@@ -318,6 +314,17 @@ TEST_F(DumpRoundTrip, TriggersSequencesAndKeys) {
     db.exec("DELETE FROM orders WHERE note LIKE 'next%'");
     EXPECT_EQ(db.scalar("SELECT @deleted"), "a\\b");
   }
+}
+
+// An Aria table's keys are built once, after its rows, as the stock dump tool
+// does (filled under LOCK TABLES, it otherwise miscounts its rows).
+TEST_F(DumpRoundTrip, AriaKeysAfterTheRows) {
+  side.exec("CREATE TABLE vtb_rt.aria_t (id int PRIMARY KEY, k int, KEY (k)) ENGINE=Aria");
+  side.exec("INSERT INTO vtb_rt.aria_t VALUES (1, 1), (2, 2), (3, 2)");
+  roundTrip({"aria_t"});
+  EXPECT_NE(testing::readAll(dir + "/rt.sql").find("ALTER TABLE `aria_t` DISABLE KEYS"), std::string::npos);
+  EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.aria_t WHERE k = 2"), "2");
+  EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM vtb_rt.aria_t"), "3");
 }
 
 // Values of types that parse their text (INET6, INET4, UUID) come back, not
