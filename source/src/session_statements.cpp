@@ -129,6 +129,7 @@ bool StreamState::fetch() {
   db::RowView view;
   if (db::fetchRow(res, view)) {
     row.columns_ = &columns;
+    row.width_ = columns.size();
     row.values_ = view.values;
     row.lengths_ = view.lengths;
     hasRow = true;
@@ -184,12 +185,8 @@ Stream Session::streamParams(std::string_view sql, const detail::Param* params, 
 
 // --- Rows and rows --------------------------------------------------------------
 
-std::size_t Row::size() const noexcept { return columns_ ? columns_->size() : 0; }
-
-detail::Cell Row::cell(std::size_t i) const {
-  if (!values_ || i >= size())
-    detail::fail(kErrNoColumn, "42S22", "no field " + std::to_string(i) + " in a row of " + std::to_string(size()));
-  return detail::Cell{values_[i], values_[i] ? static_cast<std::size_t>(lengths_[i]) : 0, columns_, i};
+void Row::noField(std::size_t i) const {
+  detail::fail(kErrNoColumn, "42S22", "no field " + std::to_string(i) + " in a row of " + std::to_string(size()));
 }
 
 std::string_view Row::name(std::size_t i) const {
@@ -217,6 +214,7 @@ Row Rows::operator[](std::size_t i) const {
   const std::size_t width = data_->columns.size();
   Row r;
   r.columns_ = &data_->columns;
+  r.width_ = width;
   r.values_ = data_->cells.data() + i * width;
   r.lengths_ = data_->lengths.data() + i * width;
   return r;

@@ -156,7 +156,7 @@ T read(const Cell& c);
 class Row {
  public:
   // Fields in the row.
-  std::size_t size() const noexcept;
+  std::size_t size() const noexcept { return width_; }
   // Whether field i is NULL; SqlError kErrNoColumn when there is no field i.
   bool isNull(std::size_t i) const { return cell(i).data == nullptr; }
   // Field i (from 0), or the field of a column name (without regard to
@@ -191,11 +191,17 @@ class Row {
       return detail::read<T>(c);
     }
   }
-  detail::Cell cell(std::size_t i) const;
+  // Read once per field: inline, its failure out of line.
+  detail::Cell cell(std::size_t i) const {
+    if (!values_ || i >= width_) noField(i);
+    return detail::Cell{values_[i], values_[i] ? static_cast<std::size_t>(lengths_[i]) : 0, columns_, i};
+  }
+  [[noreturn]] void noField(std::size_t i) const;
 
   const detail::Columns* columns_ = nullptr;
   const char* const* values_ = nullptr;
   const unsigned long* lengths_ = nullptr;
+  std::size_t width_ = 0;  // fields in a row of columns_
 };
 
 // A whole result, held in memory. Copies share it.
