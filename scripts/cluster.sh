@@ -8,8 +8,12 @@
 #   scripts/cluster.sh stop DIR         stop every node cleanly
 #   scripts/cluster.sh kill DIR N       end node N (1..3) at once (SIGKILL, as a
 #                                       crash)
-#   scripts/cluster.sh resume DIR N     start node N again and wait until it is
-#                                       Synced; a killed node rejoins by IST
+#   scripts/cluster.sh freeze DIR N     stop node N's process (SIGSTOP): its
+#                                       sockets stay open and nothing answers,
+#                                       as on a paused machine
+#   scripts/cluster.sh resume DIR N     start (or thaw) node N again and wait
+#                                       until it is Synced; a killed node
+#                                       rejoins by IST
 #   scripts/cluster.sh stop-node DIR N  stop node N cleanly
 #   scripts/cluster.sh status DIR       one line per node: name, port, running
 #                                       or stopped, state, cluster size
@@ -28,10 +32,10 @@ set -euo pipefail
 cmd=${1:-}
 dir=${2:-}
 arg=${3:-}
-usage="usage: $0 start|stop|status|wait DIR | $0 kill|resume|stop-node DIR N"
+usage="usage: $0 start|stop|status|wait DIR | $0 kill|freeze|resume|stop-node DIR N"
 [ -n "$cmd" ] && [ -n "$dir" ] || { echo "$usage" >&2; exit 2; }
 case "$cmd" in
-  kill | resume | stop-node)
+  kill | freeze | resume | stop-node)
     [[ "$arg" =~ ^[123]$ ]] || { echo "$usage (N is 1, 2 or 3)" >&2; exit 2; } ;;
 esac
 mkdir -p "$dir"
@@ -260,6 +264,7 @@ stop_node() {
   local n=$1 pid
   if pid=$(node_pid "$n"); then
     kill "$pid" 2>/dev/null || true
+    kill -CONT "$pid" 2>/dev/null || true  # a frozen node takes the signal once thawed
     for _ in $(seq 1 $((timeout * 10))); do alive "$pid" || break; sleep 0.1; done
     if alive "$pid"; then
       echo "node $n did not stop within ${timeout}s; killed (see $(log "$n"))" >&2
@@ -275,6 +280,12 @@ stop_node() {
 stop_all() {
   local n
   for n in 3 2 1; do stop_node "$n"; done
+}
+
+freeze_node() {
+  local n=$1 pid
+  pid=$(node_pid "$n") || { echo "node $n is not running" >&2; exit 1; }
+  kill -STOP "$pid"
 }
 
 kill_node() {
@@ -386,7 +397,9 @@ start() {
 # Node N back into the running cluster; it says in its log whether it came by
 # IST or SST.
 resume() {
-  local n=$1 m others=0 from='' how since
+  local n=$1 m others=0 from='' how since pid
+  # A frozen node is thawed; it comes back into the group by itself.
+  if pid=$(node_pid "$n"); then kill -CONT "$pid" 2>/dev/null || true; fi
   if ! running "$n"; then
     from=$(($(stat -c %s "$(log "$n")" 2>/dev/null || echo 0) + 1))
     for m in "${nodes[@]}"; do [ "$m" != "$n" ] && running "$m" && others=$((others + 1)); done
@@ -436,6 +449,7 @@ case "$cmd" in
   start) start ;;
   stop) stop_all ;;
   kill) kill_node "$arg" ;;
+  freeze) freeze_node "$arg" ;;
   resume) resume "$arg" ;;
   stop-node) stop_node "$arg" ;;
   status) status ;;
