@@ -178,6 +178,21 @@ typedef struct VeltroBackendOps {
   int (*stmtDiscard)(void* stmt);
   // Closes it on the server (when its connection is still there) and frees it.
   void (*stmtClose)(void* stmt);
+
+  // Array binding (MariaDB's bulk execution), client backend only (null in
+  // the embedded one). stmtBulkSupported: non-zero when the server takes it.
+  // stmtExecuteBulk: runs the statement once per row of params (rows rows of
+  // stmtParamCount each, row after row) in one round trip; the kind of a
+  // column is that of its first row that is not NULL. 0, or non-zero on an
+  // error (stmtErrnum 0: a column whose rows are of different kinds).
+  int (*stmtBulkSupported)(void* stmt);
+  int (*stmtExecuteBulk)(void* stmt, const VeltroParam* params, unsigned long rows);
+  // Resets the session (mysql_reset_connection): its transaction rolled
+  // back, variables, temporary tables, locks and prepared statements gone;
+  // the current database stays. 0, or non-zero on an error. Client backend only.
+  int (*resetConnection)(void* conn);
+  // The current database as the client library last learnt it; null for none.
+  const char* (*currentDatabase)(void* conn);
 } VeltroBackendOps;
 
 // The name the embedded module exports its table under.

@@ -89,4 +89,36 @@ std::string PreparedStatement::sqlstate() const {
   return db::sqlstate(conn_);
 }
 
+// --- Array binding and the session's reset ------------------------------------------
+
+bool PreparedStatement::bulkSupported() const {
+  return prepared_ && ops_->stmtBulkSupported && ops_->stmtBulkSupported(stmt_) != 0;
+}
+
+bool PreparedStatement::executeBulk(const StmtParam* params, std::size_t rows) {
+  if (!bulkSupported()) return false;
+  const std::size_t n = paramCount();
+  params_.resize(n * rows * sizeof(VeltroParam));
+  auto* out = reinterpret_cast<VeltroParam*>(params_.data());
+  for (std::size_t i = 0; i < n * rows; ++i) {
+    const StmtParam& p = params[i];
+    out[i] = VeltroParam{static_cast<int>(p.kind), p.i, p.u, p.d, p.text.data(),
+                         static_cast<unsigned long>(p.text.size()), p.negative ? 1 : 0, p.year, p.month, p.day,
+                         p.hour, p.minute, p.second, p.microsecond};
+  }
+  return ops_->stmtExecuteBulk(stmt_, out, static_cast<unsigned long>(rows)) == 0;
+}
+
+bool resetConnection(Handle conn) {
+  const detail::Entry* e = detail::connEntry(conn);
+  if (!e || !e->ops->resetConnection) return false;
+  return e->ops->resetConnection(e->object) == 0;
+}
+
+std::string currentDatabase(Handle conn) {
+  const detail::Entry* e = detail::connEntry(conn);
+  const char* name = e && e->ops->currentDatabase ? e->ops->currentDatabase(e->object) : nullptr;
+  return name ? name : "";
+}
+
 }  // namespace veltro::db

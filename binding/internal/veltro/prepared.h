@@ -45,6 +45,13 @@ class PreparedStatement {
   // Runs it with paramCount() params; false on an error. store: a result
   // set it returns is read whole first (else row by row as fetched).
   bool execute(const StmtParam* params, bool store);
+  // Whether the server takes array binding (MariaDB's bulk execution); false
+  // in a backend without it (the embedded server).
+  bool bulkSupported() const;
+  // Runs it once per row of params (rows rows of paramCount() each, row after
+  // row) in one round trip, the whole batch one statement; false on an error.
+  // A column's values must be of one kind (or NULL). Only when bulkSupported().
+  bool executeBulk(const StmtParam* params, std::size_t rows);
   // The columns of its current result set (none after a statement without one).
   std::vector<FieldInfo> fields() const;
   // The next row, each field as the text the server would show (binary
@@ -66,5 +73,13 @@ class PreparedStatement {
   bool prepared_ = false;
   std::vector<char> params_;  // the backend's form of the arguments, reused
 };
+
+// Resets the session of conn (mysql_reset_connection): its transaction rolled
+// back, variables, temporary tables, locks and prepared statements gone, the
+// current database kept. false on an error (readable on conn), and in a
+// backend without it (the embedded server).
+bool resetConnection(Handle conn);
+// The current database as the client library last learnt it ("" for none).
+std::string currentDatabase(Handle conn);
 
 }  // namespace veltro::db
