@@ -17,28 +17,6 @@ namespace veltro {
 
 namespace detail {
 
-struct PreparedCore {
-  ~PreparedCore() {
-    if (session && session->streaming && stmt) session->closeLater.push_back(std::move(stmt));
-  }
-  std::shared_ptr<SessionCore> session;
-  std::string sql;
-  std::unique_ptr<db::PreparedStatement> stmt;
-  std::vector<db::StmtParam> bound;  // reused from run to run
-  std::vector<std::string> numerals;  // Decimal arguments' texts, for one run
-  std::size_t params = 0;             // its placeholders, as first prepared
-  bool lost = false;                  // its connection was lost: replaced before the next run
-
-  // Prepares sql on the session's connection (a lost one replaced first, as
-  // statements do); throws why not.
-  void prepare();
-  // Runs with count arguments; throws on an error. A statement that never
-  // reached the server (its connection gone) runs again on a new one.
-  void run(const Param* args, std::size_t count, bool store);
-  [[noreturn]] void throwError() const;
-  void bind(const Param* params, std::size_t count);
-};
-
 void PreparedCore::throwError() const {
   const unsigned number = stmt->errnum();
   if (lostInFlight(number)) throw UnknownOutcome(number, stmt->sqlstate(), stmt->error());
@@ -76,12 +54,15 @@ void PreparedCore::prepare() {
 void PreparedCore::bind(const Param* params, std::size_t count) {
   bound.assign(count, db::StmtParam{});
   numerals.clear();
-  numerals.reserve(count);
+  bindRow(params, count, bound.data());
+}
+
+void PreparedCore::bindRow(const Param* params, std::size_t count, db::StmtParam* out) {
   using Kind = Param::Kind;
   using SK = db::StmtParam::Kind;
   for (std::size_t n = 0; n < count; ++n) {
     const Param& p = params[n];
-    db::StmtParam& b = bound[n];
+    db::StmtParam& b = out[n];
     auto refuse = [&] {
       fail(kErrArgument, "22018", "argument " + std::to_string(n + 1) + " has no SQL value");
     };
@@ -166,6 +147,8 @@ Statement Session::prepare(std::string_view sql) {
   auto core = std::make_unique<detail::PreparedCore>();
   core->session = core_;
   core->sql = sql;
+  // A statement prepared on the server is itself state of the session (until it is closed).
+  core_->touched = true;
   core->prepare();
   return Statement(std::move(core));
 }

@@ -20,8 +20,28 @@ std::size_t Columns::indexOf(std::string_view name) const {
   fail(kErrNoColumn, "42S22", "no column named \"" + std::string(name) + "\" in the result");
 }
 
+bool leavesNoState(std::string_view sql, long long conn) {
+  static constexpr std::string_view kClean[] = {"SELECT", "INSERT", "UPDATE", "DELETE", "REPLACE", "WITH", "VALUES",
+                                                "TABLE",  "BEGIN",  "START",  "COMMIT", "ROLLBACK", "SAVEPOINT", "RELEASE"};
+  sql::Lexer lex(sql, sql::dialectOf(conn));
+  bool first = true;
+  for (sql::Token t = lex.next(); t.kind != sql::Tok::End; t = lex.next()) {
+    if (!sql::isCode(t)) continue;
+    if (first) {
+      bool clean = false;
+      for (std::string_view kw : kClean) clean = clean || sql::isKeyword(sql, t, kw);
+      if (!clean) return false;
+      first = false;
+    }
+    if (t.kind == sql::Tok::Punct && sql[t.begin] == '@') return false;
+    if (sql::isKeyword(sql, t, "GET_LOCK") || sql::isKeyword(sql, t, "LAST_INSERT_ID")) return false;
+  }
+  return true;
+}
+
 std::string_view SessionCore::expand(std::string_view sql, const Param* params, std::size_t count) {
   const db::Handle h = handle();
+  if (!touched && !leavesNoState(sql, h)) touched = true;
   // Placeholders are code: a ? in a quoted text, a backquoted name or a
   // comment is the text's, as the server reads it in this session.
   sql::Lexer lex(sql, sql::dialectOf(h));
@@ -116,6 +136,7 @@ Stream SessionCore::stream(std::string_view sql, const Param* params, std::size_
   // Shared: the stream may outlive the Session object that made it.
   state->core = shared_from_this();
   streaming = true;
+  openStream = state.get();
   return Stream(std::move(state));
 }
 
@@ -157,6 +178,7 @@ void StreamState::finish(bool quiet) {
   res = 0;
   if (!core) return;
   core->streaming = false;
+  core->openStream = nullptr;
   core->closeLater.clear();
   // A CALL's further results, and the character set it may have changed.
   SessionCore::Scope scope(*core);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "test_env.h"
@@ -52,10 +53,12 @@ std::string shown(const T& v) {
   }
 }
 
-// One column type and its values; run() checks every way in and out.
+// One column type and its values; run() checks every way in and out, many()
+// writes them in one executeMany and reads them back.
 struct Case {
   std::string column;
   std::function<void(Session&, const std::string&)> run;
+  std::function<void(Session&, const std::string&)> many;
 };
 
 // Writes values into table.v through both ways in and reads them back through every way out.
@@ -94,9 +97,30 @@ void check(Session& s, const std::string& table, const std::vector<std::optional
   }
 }
 
+// Writes values into table.v with one executeMany and reads them back.
+template <class T>
+void checkMany(Session& s, const std::string& table, const std::vector<std::optional<T>>& values) {
+  s.execute("DELETE FROM " + table);
+  std::vector<std::tuple<int, std::optional<T>>> rows;
+  for (std::size_t i = 0; i < values.size(); ++i) rows.emplace_back(static_cast<int>(i), values[i]);
+  Statement insert = s.prepare("INSERT INTO " + table + " (id, v) VALUES (?, ?)");
+  EXPECT_EQ(insert.executeMany(rows).affected, values.size());
+  Rows back = s.query("SELECT id, v FROM " + table + " ORDER BY id");
+  ASSERT_EQ(back.size(), values.size());
+  for (const Row& r : back) {
+    const std::optional<T> got = r.get<std::optional<T>>(1);
+    const std::optional<T>& want = values[r.get<std::size_t>(0)];
+    EXPECT_EQ(got.has_value(), want.has_value()) << "id " << r.get<int>(0);
+    if (got && want) {
+      EXPECT_TRUE(*got == *want) << "id " << r.get<int>(0) << ": " << shown(*got) << " != " << shown(*want);
+    }
+  }
+}
+
 template <class T>
 Case make(std::string column, std::vector<std::optional<T>> values) {
-  return {column, [values](Session& s, const std::string& table) { check<T>(s, table, values); }};
+  return {column, [values](Session& s, const std::string& table) { check<T>(s, table, values); },
+          [values](Session& s, const std::string& table) { checkMany<T>(s, table, values); }};
 }
 
 inline std::string allBytes() {

@@ -20,6 +20,10 @@
 // time; sessions in different threads run in parallel. It shares the server
 // object's engine: connection settings, host lists and failover, the
 // character set followed after statements that may change it.
+//
+// Also here: executeMany (many rows, a batch a round trip), Transaction and
+// Session::transact (rolled back unless committed, rerun after a deadlock),
+// and Pool (connections shared between threads, lent as a Lease).
 #pragma once
 
 #include <chrono>
@@ -29,9 +33,11 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <ranges>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -51,6 +57,9 @@ enum SessionError : unsigned {
   kErrNoColumn = 9105,      // a column index or name that the row does not have
   kErrArgument = 9106,      // an argument that cannot be written (a text the connection's set cannot carry)
   kErrNoRow = 9107,         // value<T> of a statement that returned no row
+  kErrPoolTimeout = 9108,   // Pool::acquire waited its whole timeout and no connection came free
+  kErrNestedTransaction = 9109,  // a Transaction (or transact) on a session with a transaction open; nothing was sent
+  kErrTransactionEnded = 9110,   // commit() or rollback() of a Transaction already committed or rolled back
 };
 
 // An error of a statement or of the session; what() is the message.
@@ -70,6 +79,21 @@ class SqlError : public std::runtime_error {
 class UnknownOutcome : public SqlError {
  public:
   using SqlError::SqlError;
+};
+
+// A row of executeMany failed. row() is its index in the rows given;
+// applied() the rows that stay applied: those of the batches sent before
+// its own (a batch is one statement, applied whole or not at all), and 0
+// inside a transaction, where none of the call's rows stays. number() and
+// sqlstate() are the server's (1062 for a duplicate key, ...).
+class BulkError : public SqlError {
+ public:
+  BulkError(unsigned number, std::string sqlstate, const std::string& message, std::size_t row, std::size_t applied);
+  std::size_t row() const noexcept { return row_; }
+  std::size_t applied() const noexcept { return applied_; }
+
+ private:
+  std::size_t row_, applied_;
 };
 
 // A value read into a type that cannot hold it (out of range, not a number,
@@ -116,6 +140,7 @@ struct SessionCore;
 struct ResultData;
 struct StreamState;
 struct PreparedCore;
+struct PoolCore;
 
 // One argument as the library writes it.
 struct Param {
@@ -148,6 +173,23 @@ Param toParam(const T& v);
 template <class T>
 T read(const Cell& c);
 [[noreturn]] void throwNull(const Cell& c);
+
+// executeMany's rows: fills out with the arguments of row i of rows.
+using RowFill = void (*)(const void* rows, std::size_t i, Param* out);
+template <class R>
+void fillRow(const void* rows, std::size_t i, Param* out) {
+  const R& range = *static_cast<const R*>(rows);
+  const auto& row = std::ranges::begin(range)[static_cast<std::ranges::range_difference_t<const R>>(i)];
+  std::apply([out](const auto&... v) {
+    std::size_t k = 0;
+    ((out[k++] = toParam(v)), ...);
+  }, row);
+}
+// transact's work, called through a plain function.
+template <class B>
+void callBody(void* body) {
+  (*static_cast<B*>(body))();
+}
 
 }  // namespace detail
 
@@ -316,10 +358,43 @@ class Statement {
     const detail::Param params[] = {detail::toParam(args)..., detail::Param{}};
     return queryParams(params, sizeof...(A));
   }
+  // Runs it once per element of rows: a range of tuples (std::tuple,
+  // std::pair, std::array) holding one argument per placeholder
+  // (kErrPlaceholders otherwise; std::nullopt or an empty optional is
+  // NULL), or, with map, of anything map turns into one (std::tie of a
+  // struct's members copies nothing). On a MariaDB server the rows go by
+  // array binding, a batch of them a round trip; elsewhere (the embedded
+  // server, MySQL) an INSERT ... VALUES (?, ...) goes as multi-row INSERTs
+  // written by the literal writer, and any other statement a row at a time.
+  // Batches stay under the server's max_allowed_packet. Returns the rows
+  // changed and the first AUTO_INCREMENT value given. A failing row is a
+  // BulkError naming it and what stays applied; a lost connection is
+  // UnknownOutcome (the batch under way may or may not be applied).
+  template <std::ranges::input_range R>
+  Outcome executeMany(const R& rows) {
+    using Tuple = std::remove_cvref_t<std::ranges::range_reference_t<const R>>;
+    if constexpr (std::ranges::random_access_range<const R> && std::ranges::sized_range<const R>) {
+      return executeRows(static_cast<std::size_t>(std::ranges::size(rows)), std::tuple_size_v<Tuple>,
+                         &detail::fillRow<R>, &rows);
+    } else {
+      std::vector<Tuple> copy;
+      for (const auto& r : rows) copy.push_back(r);
+      return executeMany(copy);
+    }
+  }
+  template <std::ranges::input_range R, class Map>
+  Outcome executeMany(const R& rows, Map map) {
+    using Tuple = std::remove_cvref_t<std::invoke_result_t<Map&, std::ranges::range_reference_t<const R>>>;
+    std::vector<Tuple> mapped;
+    if constexpr (std::ranges::sized_range<const R>) mapped.reserve(static_cast<std::size_t>(std::ranges::size(rows)));
+    for (const auto& r : rows) mapped.push_back(map(r));
+    return executeMany(mapped);
+  }
 
  private:
   friend class Session;
   explicit Statement(std::unique_ptr<detail::PreparedCore> core);
+  Outcome executeRows(std::size_t rows, std::size_t width, detail::RowFill fill, const void* range);
   Outcome executeParams(const detail::Param* params, std::size_t count);
   Rows queryParams(const detail::Param* params, std::size_t count);
   std::unique_ptr<detail::PreparedCore> core_;
@@ -380,14 +455,143 @@ class Session {
   // do); false when it cannot be, SqlError when a stream is open.
   bool ping();
 
+  // Runs fn(*this) inside a transaction, commits, and returns what fn
+  // returns. A run that certainly did not commit (a deadlock 1213, a lock
+  // wait timeout 1205, the connection lost before COMMIT, 1047 from a
+  // cluster node) is rolled back and run again from the start, up to reruns
+  // more times, after a short pause or on a new connection (a host list's
+  // next ready host): fn may run more than once, and must not commit by
+  // itself. Anything else fn throws rolls back and is thrown on; a COMMIT
+  // whose answer was lost is UnknownOutcome and never run again. Refused
+  // (kErrNestedTransaction) inside a transaction.
+  template <class F>
+  std::invoke_result_t<F&, Session&> transact(F&& fn, unsigned reruns = 3) {
+    using R = std::invoke_result_t<F&, Session&>;
+    static_assert(!std::is_reference_v<R>, "transact returns a value, not a reference");
+    if constexpr (std::is_void_v<R>) {
+      auto body = [&] { fn(*this); };
+      runTransaction(reruns, &detail::callBody<decltype(body)>, &body);
+    } else {
+      std::optional<R> out;
+      auto body = [&] { out.emplace(fn(*this)); };
+      runTransaction(reruns, &detail::callBody<decltype(body)>, &body);
+      return std::move(*out);
+    }
+  }
+
  private:
   friend class TQuillonSrv;
+  friend class Transaction;
+  friend class Lease;
+  friend struct detail::PoolCore;
   explicit Session(std::shared_ptr<detail::SessionCore> core);
+  void runTransaction(unsigned reruns, void (*body)(void*), void* context);
   Outcome executeParams(std::string_view sql, const detail::Param* params, std::size_t count);
   Rows queryParams(std::string_view sql, const detail::Param* params, std::size_t count);
   Stream streamParams(std::string_view sql, const detail::Param* params, std::size_t count);
   [[noreturn]] static void noRow();
   std::shared_ptr<detail::SessionCore> core_;
+};
+
+// A transaction on a session: BEGIN when made, COMMIT by commit(), and a
+// ROLLBACK when it is destroyed without either (also while an exception
+// unwinds). Used by one thread, as its session is.
+//
+//   veltro::Transaction tx(session);
+//   session.execute("UPDATE accounts SET balance = balance - ? WHERE id = ?", 10, 1);
+//   session.execute("UPDATE accounts SET balance = balance + ? WHERE id = ?", 10, 2);
+//   tx.commit();
+class Transaction {
+ public:
+  // Begins; SqlError kErrNestedTransaction when the session has a
+  // transaction open (nothing sent), or the server's refusal.
+  explicit Transaction(Session& session);
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  // Rolls back when still open, dropping first a stream of the session that
+  // is not finished; never throws (a failed rollback leaves the connection
+  // to end the transaction: the server rolls back one whose connection goes).
+  ~Transaction();
+  // Commits. The server's refusal is SqlError (the transaction is then over,
+  // rolled back); a connection lost with the COMMIT sent is UnknownOutcome
+  // (it may have committed); kErrTransactionEnded when already ended.
+  void commit();
+  // Rolls back; kErrTransactionEnded when already ended.
+  void rollback();
+  // Whether it is open: neither committed nor rolled back.
+  bool active() const noexcept { return active_; }
+
+ private:
+  std::shared_ptr<detail::SessionCore> core_;
+  bool active_ = false;
+};
+
+// What a pool holds and has done so far.
+struct PoolStats {
+  std::size_t size = 0;        // the most connections it holds
+  std::size_t open = 0;        // connections open now, lent or idle
+  std::size_t inUse = 0;       // connections lent now
+  std::uint64_t waits = 0;     // acquires that found no connection free and waited
+  std::uint64_t timeouts = 0;  // waits that ended without one (kErrPoolTimeout)
+  std::uint64_t replaced = 0;  // broken connections closed, to be replaced by new ones
+};
+
+class Lease;
+
+// Connections with one set of settings, shared by threads: acquire() lends
+// one as a Lease, which gives it back when destroyed. All members are safe
+// to call from any thread; each lease is used by one thread at a time.
+//
+//   veltro::Pool pool(settings, 4);
+//   veltro::Lease db = pool.acquire(std::chrono::seconds(2));
+//   db->execute("UPDATE stock SET n = n - 1 WHERE id = ?", id);
+class Pool {
+ public:
+  // Up to size connections (at least one), opened when first needed with
+  // settings (a host list fails over as a session's does). A connection
+  // idle for longer than idleCheck is pinged before it is lent.
+  Pool(const Settings& settings, std::size_t size,
+       std::chrono::milliseconds idleCheck = std::chrono::seconds(30));
+  // Closes the idle connections; those lent out close when their leases end.
+  ~Pool();
+  Pool(const Pool&) = delete;
+  Pool& operator=(const Pool&) = delete;
+  // A connection of the pool, waiting up to timeout for one to come free:
+  // SqlError kErrPoolTimeout when none does, or the connect's error when a
+  // new one cannot be opened.
+  Lease acquire(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  // Its size and counts (a consistent snapshot).
+  PoolStats stats() const;
+
+ private:
+  std::shared_ptr<detail::PoolCore> core_;
+};
+
+// A connection lent by a Pool, used as a Session: lease->execute(...),
+// Transaction tx(*lease). When destroyed (or assigned over) it goes back
+// clean: a stream not finished is dropped, an open transaction rolled back,
+// and, once any statement ran that may leave state in the session (all but
+// SELECT, INSERT, UPDATE, DELETE, REPLACE and a transaction's own, naming
+// no @ variable; prepare() too), the session is reset (mysql_reset_connection:
+// variables, temporary tables, locks, server-side statements) and the
+// settings' character set and database set again. (A stored function that
+// changes session variables from a SELECT is not seen.) Statements and
+// streams made through it must not outlive it. A connection found broken is
+// closed, and a new one opened when next needed.
+class Lease {
+ public:
+  Lease(Lease&& other) noexcept;
+  Lease& operator=(Lease&& other) noexcept;
+  ~Lease();
+  Session& operator*() noexcept { return session_; }
+  Session* operator->() noexcept { return &session_; }
+
+ private:
+  friend struct detail::PoolCore;
+  Lease(std::shared_ptr<detail::PoolCore> pool, Session session);
+  void giveBack() noexcept;
+  std::shared_ptr<detail::PoolCore> pool_;
+  Session session_;
 };
 
 // --- How values are converted (details behind the classes above) --------------
