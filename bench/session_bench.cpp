@@ -14,6 +14,17 @@
 // Statement beside a mysql_stmt_execute loop; runs alternate until each side
 // has run --min-ms in all (at least R runs, at most 41). Prints "update kind=..."
 // lines with the time per row, and the raw prepared loop over the raw text one.
+// bulk: N rows (default 100000) x 5 columns (INT, VARCHAR, DOUBLE, DATE,
+// nullable TEXT) inserted into an empty bench_bulk: Statement::executeMany
+// beside a raw loop binding the same rows as arrays (STMT_ATTR_ARRAY_SIZE,
+// one mysql_stmt_execute), alternating, R runs each; then a raw loop of one
+// prepared single-row INSERT per row inside one transaction. Prints "bulk
+// rows=N lib_ms raw_ms ratio ... single_ms speedup" (speedup: the single-row
+// loop's time over executeMany's).
+// pool: 8 threads each run N (default 2000) short transactions (an UPDATE by
+// key through transact) on a Pool of 4, beside 8 sessions of their own;
+// alternating, R runs each (--pool-size sets another size). Prints "pool ...
+// pool_tps own_tps ratio".
 // Exits non-zero when a run read or changed fewer rows than asked.
 #include <mysql.h>
 #include <unistd.h>
@@ -27,6 +38,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "bench_util.h"
@@ -302,15 +315,208 @@ int updateMain(long rows, int reps, double minMs, const std::string& db) {
   return 0;
 }
 
+// --- bulk -------------------------------------------------------------------------
+
+using BulkRow = std::tuple<int, std::string, double, std::chrono::year_month_day, std::optional<std::string>>;
+
+std::vector<BulkRow> bulkRows(long n) {
+  using namespace std::chrono;
+  std::vector<BulkRow> rows;
+  rows.reserve(static_cast<std::size_t>(n));
+  for (long i = 1; i <= n; ++i)
+    rows.emplace_back(static_cast<int>(i), "name " + std::to_string(i), static_cast<double>(i) / 100,
+                      year_month_day(sys_days(2000y / 1 / 1) + days(i % 9000)),
+                      i % 3 == 0 ? std::nullopt : std::optional<std::string>(std::string(static_cast<std::size_t>(i % 50), 'n')));
+  return rows;
+}
+
+// The raw side's arrays, one per column, filled from the same rows.
+struct RawBulk {
+  std::vector<int> ids;
+  std::vector<char*> names, notes;
+  std::vector<unsigned long> nameLengths, noteLengths;
+  std::vector<double> amounts;
+  std::vector<MYSQL_TIME> born;
+  std::vector<MYSQL_TIME*> bornRows;  // a date goes as a pointer per row, as texts do
+  std::vector<char> noteNull;
+  MYSQL_BIND binds[5]{};
+
+  long run(MYSQL_STMT* stmt, const std::vector<BulkRow>& rows) {
+    const std::size_t n = rows.size();
+    ids.resize(n), names.resize(n), notes.resize(n), nameLengths.resize(n), noteLengths.resize(n);
+    amounts.resize(n), born.assign(n, MYSQL_TIME{}), bornRows.resize(n), noteNull.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto& [id, name, amount, day, note] = rows[i];
+      ids[i] = id;
+      names[i] = const_cast<char*>(name.data());
+      nameLengths[i] = name.size();
+      amounts[i] = amount;
+      born[i].year = static_cast<unsigned>(static_cast<int>(day.year()));
+      born[i].month = static_cast<unsigned>(day.month());
+      born[i].day = static_cast<unsigned>(day.day());
+      born[i].time_type = MYSQL_TIMESTAMP_DATE;
+      bornRows[i] = &born[i];
+      notes[i] = note ? const_cast<char*>(note->data()) : nullptr;
+      noteLengths[i] = note ? note->size() : 0;
+      noteNull[i] = note ? STMT_INDICATOR_NONE : STMT_INDICATOR_NULL;
+    }
+    const enum_field_types types[] = {MYSQL_TYPE_LONG, MYSQL_TYPE_STRING, MYSQL_TYPE_DOUBLE, MYSQL_TYPE_DATE,
+                                      MYSQL_TYPE_STRING};
+    void* buffers[] = {ids.data(), names.data(), amounts.data(), bornRows.data(), notes.data()};
+    for (int c = 0; c < 5; ++c) {
+      binds[c] = MYSQL_BIND{};
+      binds[c].buffer_type = types[c];
+      binds[c].buffer = buffers[c];
+    }
+    binds[1].length = nameLengths.data();
+    binds[4].length = noteLengths.data();
+    binds[4].u.indicator = noteNull.data();
+    unsigned int size = static_cast<unsigned int>(n);
+    mysql_stmt_attr_set(stmt, STMT_ATTR_ARRAY_SIZE, &size);
+    if (mysql_stmt_bind_param(stmt, binds) || mysql_stmt_execute(stmt)) fail(mysql_stmt_error(stmt));
+    return static_cast<long>(mysql_stmt_affected_rows(stmt));
+  }
+};
+
+// One prepared single-row INSERT per row, inside one transaction.
+long rawSingleRows(MYSQL* m, MYSQL_STMT* stmt, const std::vector<BulkRow>& rows) {
+  int id = 0;
+  std::string name, note;
+  double amount = 0;
+  MYSQL_TIME born{};
+  unsigned long nameLength = 0, noteLength = 0;
+  my_bool noteNull = 0;
+  MYSQL_BIND b[5]{};
+  b[0].buffer_type = MYSQL_TYPE_LONG, b[0].buffer = &id;
+  b[1].buffer_type = MYSQL_TYPE_STRING, b[1].length = &nameLength;
+  b[2].buffer_type = MYSQL_TYPE_DOUBLE, b[2].buffer = &amount;
+  b[3].buffer_type = MYSQL_TYPE_DATE, b[3].buffer = &born;
+  b[4].buffer_type = MYSQL_TYPE_STRING, b[4].length = &noteLength, b[4].is_null = &noteNull;
+  born.time_type = MYSQL_TIMESTAMP_DATE;
+  long changed = 0;
+  if (mysql_query(m, "BEGIN")) fail(mysql_error(m));
+  for (const auto& [i, n, a, day, text] : rows) {
+    id = i, amount = a, nameLength = n.size(), b[1].buffer = const_cast<char*>(n.data());
+    born.year = static_cast<unsigned>(static_cast<int>(day.year()));
+    born.month = static_cast<unsigned>(day.month()), born.day = static_cast<unsigned>(day.day());
+    noteNull = !text;
+    b[4].buffer = text ? const_cast<char*>(text->data()) : nullptr, noteLength = text ? text->size() : 0;
+    if (mysql_stmt_bind_param(stmt, b) || mysql_stmt_execute(stmt)) fail(mysql_stmt_error(stmt));
+    changed += static_cast<long>(mysql_stmt_affected_rows(stmt));
+  }
+  if (mysql_commit(m)) fail(mysql_error(m));
+  return changed;
+}
+
+int bulkMain(long rows, int reps, const std::string& db) {
+  Session s = Session::open(settings(""));
+  s.execute("CREATE DATABASE IF NOT EXISTS " + db);
+  s.execute("USE " + db);
+  const char* const insert = "INSERT INTO bench_bulk (id, name, amount, born, note) VALUES (?, ?, ?, ?, ?)";
+  const std::vector<BulkRow> data = bulkRows(rows);
+  MYSQL* m = rawConnect(db);
+  auto fresh = [&] {
+    s.execute("CREATE OR REPLACE TABLE bench_bulk (id INT PRIMARY KEY, name VARCHAR(40), amount DOUBLE, born DATE, "
+              "note TEXT NULL)");
+  };
+  auto timed = [&](const std::function<long()>& run, std::vector<double>& ms) {
+    fresh();
+    const auto start = Clock::now();
+    const long changed = run();
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    if (changed != rows) fail("a bulk run inserted " + std::to_string(changed) + " rows");
+  };
+  fresh();
+  Statement lib = s.prepare(insert);
+  MYSQL_STMT* raw = mysql_stmt_init(m);
+  if (mysql_stmt_prepare(raw, insert, std::strlen(insert))) fail(mysql_stmt_error(raw));
+  RawBulk arrays;
+  std::vector<double> libMs, rawMs, singleMs;
+  for (int r = 0; r <= reps; ++r) {  // the first pass of each is untimed
+    timed([&] { return static_cast<long>(lib.executeMany(data).affected); }, libMs);
+    timed([&] { return arrays.run(raw, data); }, rawMs);
+    if (r == 0) libMs.clear(), rawMs.clear();
+  }
+  mysql_stmt_close(raw);
+  raw = mysql_stmt_init(m);  // a statement of its own, never given an array size
+  if (mysql_stmt_prepare(raw, insert, std::strlen(insert))) fail(mysql_stmt_error(raw));
+  for (int r = 0; r < std::max(1, reps / 2); ++r) timed([&] { return rawSingleRows(m, raw, data); }, singleMs);
+  mysql_stmt_close(raw);
+  mysql_close(m);
+  s.execute("DROP TABLE bench_bulk");
+  const double lt = median(libMs), rt = median(rawMs), st = median(singleMs);
+  std::printf("bulk rows=%ld lib_ms=%.1f raw_ms=%.1f ratio=%.3f lib_min=%.1f raw_min=%.1f single_ms=%.1f "
+              "speedup=%.1f reps=%d\n",
+              rows, lt, rt, lt / rt, *std::min_element(libMs.begin(), libMs.end()),
+              *std::min_element(rawMs.begin(), rawMs.end()), st, st / lt, reps);
+  return 0;
+}
+
+// --- pool -------------------------------------------------------------------------
+
+constexpr int kPoolThreads = 8;
+
+// Transactions per second of kPoolThreads threads each running units units through unit(thread, k).
+double throughput(long units, const std::function<void(int, long)>& unit) {
+  std::vector<std::thread> threads;
+  const auto start = Clock::now();
+  for (int t = 0; t < kPoolThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (long k = 0; k < units; ++k) unit(t, k);
+    });
+  for (std::thread& t : threads) t.join();
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return static_cast<double>(units * kPoolThreads) / seconds;
+}
+
+int poolMain(long units, int reps, const std::string& db, std::size_t size) {
+  Settings base = settings("");
+  {
+    Session s = Session::open(base);
+    s.execute("CREATE DATABASE IF NOT EXISTS " + db);
+    s.execute("USE " + db);
+    s.execute("CREATE OR REPLACE TABLE bench_pool (id INT PRIMARY KEY, n BIGINT)");
+    s.execute("INSERT INTO bench_pool SELECT seq, 0 FROM seq_0_to_" + std::to_string(kPoolThreads * 100 - 1));
+  }
+  base.database = db;
+  // Each thread updates rows of its own: the two sides compare without lock waits.
+  auto work = [](Session& s, int t, long k) {
+    s.transact([&](Session& tx) {
+      if (tx.execute("UPDATE bench_pool SET n = n + 1 WHERE id = ?", t * 100 + k % 100).affected != 1)
+        fail("a transaction changed no row");
+    });
+  };
+  Pool pool(base, size);
+  std::vector<Session> own;
+  for (int t = 0; t < kPoolThreads; ++t) own.push_back(Session::open(base));
+  std::vector<double> pooled, owned;
+  for (int r = 0; r <= reps; ++r) {  // the first pass of each is untimed
+    pooled.push_back(throughput(units, [&](int t, long k) {
+      Lease lease = pool.acquire();
+      work(*lease, t, k);
+    }));
+    owned.push_back(throughput(units, [&](int t, long k) { work(own[static_cast<std::size_t>(t)], t, k); }));
+    if (r == 0) pooled.clear(), owned.clear();
+  }
+  const PoolStats st = pool.stats();
+  const double p = median(pooled), o = median(owned);
+  std::printf("pool threads=%d units=%ld size=%zu pool_tps=%.0f own_tps=%.0f ratio=%.3f pool_max=%.0f own_max=%.0f "
+              "waits=%llu reps=%d\n",
+              kPoolThreads, units, size, p, o, p / o, *std::max_element(pooled.begin(), pooled.end()),
+              *std::max_element(owned.begin(), owned.end()), static_cast<unsigned long long>(st.waits), reps);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) fail("usage: session_bench stream|update [--rows N] [--reps R] [--min-ms MS] [--db NAME]");
+  if (argc < 2) fail("usage: session_bench stream|update|bulk|pool [--rows N] [--reps R] [--min-ms MS] [--db NAME]");
   const std::string mode = argv[1];
-  long rows = mode == "stream" ? 200000 : 999;
+  long rows = mode == "stream" ? 200000 : mode == "bulk" ? 100000 : mode == "pool" ? 2000 : 999;
   int reps = 5;
   double minMs = 0;
   std::string db = "veltro_bench_session", side;
+  std::size_t poolSize = 4;
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
     const bool more = i + 1 < argc;
@@ -318,6 +524,7 @@ int main(int argc, char** argv) {
     else if (a == "--reps" && more) reps = std::max(1, std::atoi(argv[++i]));
     else if (a == "--min-ms" && more) minMs = std::max(0.0, std::atof(argv[++i]));
     else if (a == "--db" && more) db = argv[++i];
+    else if (a == "--pool-size" && more) poolSize = static_cast<std::size_t>(std::max(1, std::atoi(argv[++i])));
     else if (a == "--child" && more) side = argv[++i];
     else fail("unknown argument " + a);
   }
@@ -325,8 +532,10 @@ int main(int argc, char** argv) {
   try {
     if (mode == "stream") return side.empty() ? streamMain(rows, reps, db) : child(side, db);
     if (mode == "update") return updateMain(rows, reps, minMs, db);
+    if (mode == "bulk") return bulkMain(rows, reps, db);
+    if (mode == "pool") return poolMain(rows, reps, db, poolSize);
   } catch (const SqlError& e) {
     fail(std::string("error ") + std::to_string(e.number()) + ": " + e.what());
   }
-  fail("mode is stream or update");
+  fail("mode is stream, update, bulk or pool");
 }
