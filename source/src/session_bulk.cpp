@@ -242,8 +242,12 @@ Outcome Batches::run() {
     try {
       to = make(from, rows_);
       send(to - from);
-    } catch (const UnknownOutcome&) {
-      throw;
+    } catch (const UnknownOutcome& e) {
+      throw UnknownOutcome(e.number(), e.sqlstate(),
+                           std::string(e.what()) + " (executeMany: rows " + std::to_string(from) + " to " +
+                               std::to_string(to - 1) + " may or may not be applied; " +
+                               (inTransaction ? std::string("the transaction is lost")
+                                              : std::to_string(from) + " rows before them are") + ")");
     } catch (const SqlError& e) {
       failed(e, from, to, inTransaction);
     }
