@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include <veltro/binding.h>
+#include <veltro/client.h>
 #include <veltro/query.h>
 #include <veltro/server.h>
 

@@ -60,6 +60,8 @@ FNR == 1 {
   code = code_of(line)
   opens = count(code, "{"); closes = count(code, "}")
   trimmed = code; gsub(/^[ \t]+|[ \t]+$/, "", trimmed)
+  # The export mark says nothing about what a declaration is.
+  gsub(/(^|[ \t])VELTRO_API[ \t]+/, " ", trimmed); sub(/^ /, "", trimmed)
 
   # Inside a function or enum body, or namespace detail: follow braces only.
   if (skipFrom) {

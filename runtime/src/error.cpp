@@ -6,6 +6,7 @@
 // thread. The installed console is one for the process; the default handling
 // shows one alert at a time on it.
 #include "veltro/error.h"
+#include "veltro/error_report.h"
 
 #include <cxxabi.h>
 #include <dlfcn.h>
@@ -181,11 +182,26 @@ HandlerScope::~HandlerScope() {
 
 std::size_t handlerDepth() { return handlers().size(); }
 
-namespace detail {
-ErrorHandler unwindingHandler(std::size_t depth) {
-  return [depth](const ErrorPtr& error) -> Value { throw Unwind{error, depth}; };
+namespace {
+// Carries an error from a guarded block's handler to its block; thrown and
+// caught only here, so that no exception of the library's crosses its edge.
+struct Unwind {
+  ErrorPtr error;
+  std::size_t depth;
+};
+}  // namespace
+
+ErrorPtr runGuarded(void (*body)(void* context), void* context) {
+  const std::size_t depth = handlerDepth() + 1;
+  try {
+    HandlerScope scope([depth](const ErrorPtr& error) -> Value { throw Unwind{error, depth}; });
+    body(context);
+  } catch (Unwind& u) {
+    if (u.depth != depth) throw;  // belongs to an outer block
+    return std::move(u.error);
+  }
+  return nullptr;
 }
-}  // namespace detail
 
 std::string errorMessage(const Error& error) {
   std::string message = compare(error.Severity.asNumber(), Number::fromInt(1)) > 0 ? "Error" : "Warning";

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "veltro/error.h"
+#include "veltro/error_report.h"
 
 using namespace veltro;
 

@@ -4,13 +4,15 @@
 #include <string>
 #include <string_view>
 
+#include "veltro/export.h"
+
 namespace veltro {
 
 // The current local time, "hh:mm:ss" on a 24-hour clock.
-std::string timeOfDay();
+VELTRO_API std::string timeOfDay();
 // The time from start to end in the same form; a day is added when end is earlier.
-std::string elapsedTime(std::string_view start, std::string_view end);
+VELTRO_API std::string elapsedTime(std::string_view start, std::string_view end);
 // Seconds since midnight of an "hh:mm:ss" text.
-int secondsOfDay(std::string_view time);
+VELTRO_API int secondsOfDay(std::string_view time);
 
 }  // namespace veltro

@@ -9,9 +9,10 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <utility>
+#include <type_traits>
 #include <vector>
 
+#include "veltro/export.h"
 #include "veltro/value.h"
 
 namespace veltro {
@@ -40,11 +41,11 @@ using ErrorHandler = std::function<Value(const ErrorPtr&)>;
 
 // Hands an error to the calling thread's current handler (its innermost
 // installed one, else the default handling) and returns that handler's result.
-Value raiseError(const ErrorPtr& error);
+VELTRO_API Value raiseError(const ErrorPtr& error);
 
 // Installs a handler in the calling thread for the lifetime of the scope; the
 // previous one is current again afterwards.
-class HandlerScope {
+class VELTRO_API HandlerScope {
  public:
   explicit HandlerScope(ErrorHandler handler);
   ~HandlerScope();
@@ -56,42 +57,32 @@ class HandlerScope {
 };
 
 // Number of handlers the calling thread installed above the default handling.
-std::size_t handlerDepth();
+VELTRO_API std::size_t handlerDepth();
 
-namespace detail {
-// Carries an error from a guarded block's handler to the block. Private to the runtime.
-struct Unwind {
-  ErrorPtr error;
-  std::size_t depth;
-};
-ErrorHandler unwindingHandler(std::size_t depth);
-}  // namespace detail
+// Runs body(context) with a handler that ends the block at once on any raised
+// error; returns the error that ended the block, or nullptr when body ran to
+// its end. The unwinding stays inside the library; callers use guarded().
+VELTRO_API ErrorPtr runGuarded(void (*body)(void* context), void* context);
 
 // Runs body with a handler that ends the block at once on any raised error.
 // Returns the error that ended the block, or nullptr when body ran to its end.
 template <class F>
 ErrorPtr guarded(F&& body) {
-  std::size_t depth = handlerDepth() + 1;
-  try {
-    HandlerScope scope(detail::unwindingHandler(depth));
-    std::forward<F>(body)();
-  } catch (detail::Unwind& u) {
-    if (u.depth != depth) throw;  // belongs to an outer block
-    return std::move(u.error);
-  }
-  return nullptr;
+  using Body = std::remove_reference_t<F>;
+  void* context = const_cast<void*>(static_cast<const void*>(std::addressof(body)));
+  return runGuarded([](void* at) { (*static_cast<Body*>(at))(); }, context);
 }
 
 // The message line of the default handling: "Error SUB/CODE  Description: Operation".
-std::string errorMessage(const Error& error);
+VELTRO_API std::string errorMessage(const Error& error);
 // The "(DOS Error n)" text, or "" when the operating-system code is 0.
-std::string errorAdditional(const Error& error);
+VELTRO_API std::string errorAdditional(const Error& error);
 
 // The console that the default handling shows its alert on, one for the
 // process. The program installs its screen; without one, the alert is written
 // to the error output and answered "Quit". Errors of several threads are
 // shown one after another, never at once.
-class AlertConsole {
+class VELTRO_API AlertConsole {
  public:
   virtual ~AlertConsole() = default;
   // Shows a modal alert; ';' separates lines. Returns the chosen position from 1, or 0 for Esc.
@@ -99,22 +90,18 @@ class AlertConsole {
   // Restores the terminal before the program ends; what was shown must stay readable.
   virtual void shutdown() {}
 };
-void setAlertConsole(AlertConsole* console);  // nullptr: the plain error-output console
+VELTRO_API void setAlertConsole(AlertConsole* console);  // nullptr: the plain error-output console
 // The console now installed (the plain one when none is).
-AlertConsole& alertConsole();
+VELTRO_API AlertConsole& alertConsole();
 
 // The default handling: silent cases, then the alert, then Quit (error output,
 // "Called from" lines, exit code 1), Retry (true) or Default (false).
-Value defaultErrorHandling(const ErrorPtr& error);
+VELTRO_API Value defaultErrorHandling(const ErrorPtr& error);
 
 // The calling thread's network-error flag: set when the default handling
 // resolves a failed file open (sharing violation) or append lock of this
 // thread by using the default.
-bool networkError();
-void setNetworkError(bool on);
-
-// Builds the report written on Quit: a line break and the message, then one
-// "Called from NAME(LINE)  " line per caller. Exposed for tests.
-std::string quitReport(const Error& error, const std::vector<std::string>& callers);
+VELTRO_API bool networkError();
+VELTRO_API void setNetworkError(bool on);
 
 }  // namespace veltro

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "veltro/export.h"
 #include "veltro/value.h"
 
 namespace veltro {
@@ -25,7 +26,7 @@ inline const Value& argAt(Args args, std::size_t i) {
 }
 
 // One table per class: message name -> handler. Built once, shared by every instance.
-class MessageTable {
+class VELTRO_API MessageTable {
  public:
   using Handler = Value (*)(Object& self, Args args);
 
@@ -101,7 +102,7 @@ class MessageTable {
 
 // The root of the library's objects: made in a shared_ptr, answering messages
 // by name through its class's table.
-class Object : public std::enable_shared_from_this<Object> {
+class VELTRO_API Object : public std::enable_shared_from_this<Object> {
  public:
   virtual ~Object() = default;
 

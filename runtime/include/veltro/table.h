@@ -10,12 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "veltro/export.h"
 #include "veltro/value.h"
 
 namespace veltro {
 
 // A table of entries in insertion order, each a key (a text) and a Value.
-class Table {
+class VELTRO_API Table {
  public:
   struct Entry {
     std::string key;

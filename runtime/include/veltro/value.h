@@ -18,6 +18,8 @@
 #include <variant>
 #include <vector>
 
+#include "veltro/export.h"
+
 namespace veltro {
 
 class Value;
@@ -71,7 +73,7 @@ __extension__ typedef __int128 Mantissa;
 // A number: an exact decimal (up to 38 significant digits, with its number of
 // decimals) or, when a caller gives one or exact digits run out, a double that
 // carries its number of decimals.
-class Number {
+class VELTRO_API Number {
  public:
   Number() = default;
   // Exact whole numbers.
@@ -106,11 +108,11 @@ class Number {
   // Same number with another count of decimals (rounded half away from zero).
   Number withDecimals(int decimals) const;
 
-  friend int compare(const Number& a, const Number& b);
+  friend VELTRO_API int compare(const Number& a, const Number& b);
   friend bool operator==(const Number& a, const Number& b) { return compare(a, b) == 0; }
-  friend Number operator+(const Number& a, const Number& b);
-  friend Number operator-(const Number& a, const Number& b);
-  friend Number operator*(const Number& a, const Number& b);
+  friend VELTRO_API Number operator+(const Number& a, const Number& b);
+  friend VELTRO_API Number operator-(const Number& a, const Number& b);
+  friend VELTRO_API Number operator*(const Number& a, const Number& b);
 
  private:
   static Number addExact(const Number& a, const Number& b, bool subtract);
@@ -152,7 +154,7 @@ class Number {
 };
 
 // A date as a day number; 0 is the empty date.
-struct Date {
+struct VELTRO_API Date {
   std::int32_t day = 0;
   static Date fromYMD(int year, int month, int day);  // empty date when not a valid date
   bool empty() const { return day == 0; }
@@ -173,12 +175,12 @@ struct Timestamp {
 };
 
 // The date display format used by Date::display ("dd/mm/yyyy", "mm/dd/yyyy", "yyyy-mm-dd", ...).
-void setDateFormat(std::string_view format);
-const std::string& dateFormat();
+VELTRO_API void setDateFormat(std::string_view format);
+VELTRO_API const std::string& dateFormat();
 
 // One value of any Kind. Copies share what arrays, tables, blocks and objects
 // hold; texts, numbers and dates are copied.
-class Value {
+class VELTRO_API Value {
  public:
   // Nil by default; each C++ type makes its kind: whole numbers and doubles a
   // Number, texts a text (never a memo), a callable a block, an object's
@@ -327,7 +329,7 @@ class Value {
   std::string toString() const;
 
   // Exact equality: same kind and same value (texts byte for byte, arrays by identity).
-  friend bool operator==(const Value& a, const Value& b);
+  friend VELTRO_API bool operator==(const Value& a, const Value& b);
 
  private:
   struct Str {
@@ -366,20 +368,20 @@ inline void Value::assign(const Value& other) {
 }
 
 // Blanks for the empty-value rule: space, tab, CR, LF.
-bool isBlankText(std::string_view s);
+VELTRO_API bool isBlankText(std::string_view s);
 // Removes leading spaces, tabs, CRs and LFs and trailing spaces (a trailing tab stays).
-std::string_view trimValueText(std::string_view s);
+VELTRO_API std::string_view trimValueText(std::string_view s);
 // Removes spaces from both ends only.
-std::string_view trimBlanks(std::string_view s);
+VELTRO_API std::string_view trimBlanks(std::string_view s);
 // Removes trailing spaces only.
-std::string_view trimRight(std::string_view s);
+VELTRO_API std::string_view trimRight(std::string_view s);
 // ASCII case folding.
-std::string lower(std::string_view s);
-std::string upper(std::string_view s);
+VELTRO_API std::string lower(std::string_view s);
+VELTRO_API std::string upper(std::string_view s);
 inline char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 // A hash of the bytes, case-folded when fold is set, so that lookups that
 // ignore case never build a lower-cased copy of the key.
-std::size_t keyHash(std::string_view s, bool fold);
+VELTRO_API std::size_t keyHash(std::string_view s, bool fold);
 // Inline: per-field lookups by name run through it.
 inline bool equalsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "veltro/export.h"
 #include "veltro/object.h"
 #include "veltro/server.h"
 #include "veltro/value.h"
@@ -26,7 +27,7 @@ namespace veltro {
 class TQuillonRow;
 using RowPtr = std::shared_ptr<TQuillonRow>;
 
-class TQuillonQry : public Object {
+class VELTRO_API TQuillonQry : public Object {
   struct Key {};
 
  public:

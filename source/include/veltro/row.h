@@ -7,13 +7,14 @@
 #include <memory>
 #include <string>
 
+#include "veltro/export.h"
 #include "veltro/object.h"
 #include "veltro/query.h"
 #include "veltro/value.h"
 
 namespace veltro {
 
-class TQuillonRow : public Object {
+class VELTRO_API TQuillonRow : public Object {
   struct Key {};
 
  public:

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "veltro/export.h"
 #include "veltro/object.h"
 #include "veltro/value.h"
 
@@ -84,7 +85,7 @@ enum InternalError : int {
   kErrTransactionOpen = 9035,  // Backup: a transaction is open on the connection (its dump reads a moment of its own)
 };
 
-class TQuillonSrv : public Object {
+class VELTRO_API TQuillonSrv : public Object {
   struct Key {};
 
  public:
@@ -414,6 +415,7 @@ class TQuillonSrv : public Object {
 
 // The library's default reporting: builds the error object and hands it to the
 // process's current error handler.
-void QUILLON_DEFERROR(const ServerPtr& server, const Value& nError, const Value& lInternal, const Value& cExtra);
+VELTRO_API void QUILLON_DEFERROR(const ServerPtr& server, const Value& nError, const Value& lInternal,
+                                 const Value& cExtra);
 
 }  // namespace veltro

@@ -41,6 +41,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "veltro/export.h"
 #include "veltro/value.h"
 
 namespace veltro {
@@ -63,7 +64,7 @@ enum SessionError : unsigned {
 };
 
 // An error of a statement or of the session; what() is the message.
-class SqlError : public std::runtime_error {
+class VELTRO_API SqlError : public std::runtime_error {
  public:
   SqlError(unsigned number, std::string sqlstate, const std::string& message);
   unsigned number() const noexcept { return number_; }
@@ -76,7 +77,7 @@ class SqlError : public std::runtime_error {
 
 // The connection was lost while the statement ran: it may or may not have
 // been applied. It is never sent again unless Settings::repeatable says so.
-class UnknownOutcome : public SqlError {
+class VELTRO_API UnknownOutcome : public SqlError {
  public:
   using SqlError::SqlError;
 };
@@ -86,7 +87,7 @@ class UnknownOutcome : public SqlError {
 // its own (a batch is one statement, applied whole or not at all), and 0
 // inside a transaction, where none of the call's rows stays. number() and
 // sqlstate() are the server's (1062 for a duplicate key, ...).
-class BulkError : public SqlError {
+class VELTRO_API BulkError : public SqlError {
  public:
   BulkError(unsigned number, std::string sqlstate, const std::string& message, std::size_t row, std::size_t applied);
   std::size_t row() const noexcept { return row_; }
@@ -98,7 +99,7 @@ class BulkError : public SqlError {
 
 // A value read into a type that cannot hold it (out of range, not a number,
 // NULL into a non-optional): number kErrConversion or kErrNullValue.
-class ConversionError : public SqlError {
+class VELTRO_API ConversionError : public SqlError {
  public:
   using SqlError::SqlError;
 };
@@ -172,7 +173,7 @@ template <class T>
 Param toParam(const T& v);
 template <class T>
 T read(const Cell& c);
-[[noreturn]] void throwNull(const Cell& c);
+[[noreturn]] VELTRO_API void throwNull(const Cell& c);
 
 // executeMany's rows: fills out with the arguments of row i of rows.
 using RowFill = void (*)(const void* rows, std::size_t i, Param* out);
@@ -195,7 +196,7 @@ void callBody(void* body) {
 
 // One row of a result: valid while its Rows lives, or, in a stream, until
 // the stream moves to the next row.
-class Row {
+class VELTRO_API Row {
  public:
   // Fields in the row.
   std::size_t size() const noexcept { return width_; }
@@ -247,7 +248,7 @@ class Row {
 };
 
 // A whole result, held in memory. Copies share it.
-class Rows {
+class VELTRO_API Rows {
  public:
   Rows();
   std::size_t size() const noexcept;
@@ -296,7 +297,7 @@ class Rows {
 // result's size. An input range, walked once. Until it is finished (walked
 // to its end) or destroyed, its session refuses other statements
 // (kErrStreamOpen); destroying it early reads and drops the rest.
-class Stream {
+class VELTRO_API Stream {
  public:
   Stream(Stream&&) noexcept;
   Stream& operator=(Stream&&) noexcept;
@@ -338,7 +339,7 @@ class Stream {
 // A statement prepared on the server: arguments bound in the binary protocol,
 // never pasted into SQL. Closed on the server when destroyed. Holds its
 // session's connection.
-class Statement {
+class VELTRO_API Statement {
  public:
   Statement(Statement&&) noexcept;
   Statement& operator=(Statement&&) noexcept;
@@ -400,7 +401,7 @@ class Statement {
   std::unique_ptr<detail::PreparedCore> core_;
 };
 
-class Session {
+class VELTRO_API Session {
  public:
   // Connects (the first ready host of a host list); SqlError when it cannot.
   static Session open(const Settings& settings);
@@ -501,7 +502,7 @@ class Session {
 //   session.execute("UPDATE accounts SET balance = balance - ? WHERE id = ?", 10, 1);
 //   session.execute("UPDATE accounts SET balance = balance + ? WHERE id = ?", 10, 2);
 //   tx.commit();
-class Transaction {
+class VELTRO_API Transaction {
  public:
   // Begins; SqlError kErrNestedTransaction when the session has a
   // transaction open (nothing sent), or the server's refusal.
@@ -545,7 +546,7 @@ class Lease;
 //   veltro::Pool pool(settings, 4);
 //   veltro::Lease db = pool.acquire(std::chrono::seconds(2));
 //   db->execute("UPDATE stock SET n = n - 1 WHERE id = ?", id);
-class Pool {
+class VELTRO_API Pool {
  public:
   // Up to size connections (at least one), opened when first needed with
   // settings (a host list fails over as a session's does). A connection
@@ -578,7 +579,7 @@ class Pool {
 // changes session variables from a SELECT is not seen.) Statements and
 // streams made through it must not outlive it. A connection found broken is
 // closed, and a new one opened when next needed.
-class Lease {
+class VELTRO_API Lease {
  public:
   Lease(Lease&& other) noexcept;
   Lease& operator=(Lease&& other) noexcept;
@@ -659,15 +660,15 @@ Param toParam(const T& v) {
 
 // Conversions of a field that is not NULL; each throws ConversionError for a
 // value that does not fit.
-bool readBool(const Cell& c);
-std::int64_t readInt(const Cell& c, std::int64_t min, std::int64_t max);
-std::uint64_t readUInt(const Cell& c, std::uint64_t max);
-float readFloat(const Cell& c);
-double readDouble(const Cell& c);
-Number readNumber(const Cell& c);
-std::chrono::year_month_day readDate(const Cell& c);
-std::chrono::sys_time<std::chrono::microseconds> readDateTime(const Cell& c);
-std::chrono::microseconds readTime(const Cell& c);
+VELTRO_API bool readBool(const Cell& c);
+VELTRO_API std::int64_t readInt(const Cell& c, std::int64_t min, std::int64_t max);
+VELTRO_API std::uint64_t readUInt(const Cell& c, std::uint64_t max);
+VELTRO_API float readFloat(const Cell& c);
+VELTRO_API double readDouble(const Cell& c);
+VELTRO_API Number readNumber(const Cell& c);
+VELTRO_API std::chrono::year_month_day readDate(const Cell& c);
+VELTRO_API std::chrono::sys_time<std::chrono::microseconds> readDateTime(const Cell& c);
+VELTRO_API std::chrono::microseconds readTime(const Cell& c);
 
 template <class T>
 T read(const Cell& c) {

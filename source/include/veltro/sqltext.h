@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "veltro/export.h"
 #include "veltro/value.h"
 
 namespace veltro {
@@ -17,10 +18,10 @@ namespace veltro {
 // code "B" escapes, by the backslash rules. That is not safe for a server in
 // NO_BACKSLASH_ESCAPES mode or a connection in a multi-byte character set
 // such as gbk, big5 or sjis: for values in statements, use sqlLiteral.
-std::string CLIPVALUE2SQL(const Value& value, const Value& kind = {}, const Value& quote = {},
+VELTRO_API std::string CLIPVALUE2SQL(const Value& value, const Value& kind = {}, const Value& quote = {},
                           const Value& notNull = {});
 // Appends CLIPVALUE2SQL's literal to out, with the same caveat.
-void appendSqlLiteral(std::string& out, const Value& value, char kind, bool quote, bool notNull);
+VELTRO_API void appendSqlLiteral(std::string& out, const Value& value, char kind, bool quote, bool notNull);
 
 // The literal of a value for a statement sent on the connection conn (a
 // server's handle()): CLIPVALUE2SQL's rules for kinds and empty values, always
@@ -28,8 +29,8 @@ void appendSqlLiteral(std::string& out, const Value& value, char kind, bool quot
 // backslash mode. Texts lose spaces and tabs in front and spaces behind.
 // kind '\0': the value's own kind letter. Every statement the library builds
 // writes its values through here.
-std::string sqlLiteral(const Value& value, long long conn, char kind = '\0', bool notNull = false);
-void appendLiteral(std::string& out, const Value& value, char kind, bool notNull, long long conn);
+VELTRO_API std::string sqlLiteral(const Value& value, long long conn, char kind = '\0', bool notNull = false);
+VELTRO_API void appendLiteral(std::string& out, const Value& value, char kind, bool notNull, long long conn);
 
 // Names. A caller's name is accepted when it is an identifier: letters,
 // digits, "_" and "$" (and non-ASCII characters), or any text between
@@ -39,22 +40,22 @@ void appendLiteral(std::string& out, const Value& value, char kind, bool notNull
 // name is for (a server's handle()); its character set is walked character by
 // character, and a name that is not valid in it is refused. Without one (0),
 // UTF-8 where valid and any other byte as a character of its own.
-bool isSqlName(std::string_view text, int parts = 2, long long conn = 0);
+VELTRO_API bool isSqlName(std::string_view text, int parts = 2, long long conn = 0);
 // Appends a name read from the server: as it is when it is a plain
 // identifier that is not a reserved word, else between backquotes with
 // backquotes inside doubled (by character of conn's set).
-void appendQuotedName(std::string& out, std::string_view name, long long conn = 0);
+VELTRO_API void appendQuotedName(std::string& out, std::string_view name, long long conn = 0);
 // Appends a name between backquotes, whatever it is, backquotes inside doubled.
-void appendBackquoted(std::string& out, std::string_view name, long long conn = 0);
-std::string quotedName(std::string_view name, long long conn = 0);
+VELTRO_API void appendBackquoted(std::string& out, std::string_view name, long long conn = 0);
+VELTRO_API std::string quotedName(std::string_view name, long long conn = 0);
 
 // "YYYY-MM-DD" (characters 1-4, 6-7 and the last two) to a date; the empty date when not valid.
-Date SQLDATE2CLIP(const Value& text);
+VELTRO_API Date SQLDATE2CLIP(const Value& text);
 
 // The normalised texts joined by ", ".
-std::string SQLSTRINGFROMARRAY(const Value& names);
+VELTRO_API std::string SQLSTRINGFROMARRAY(const Value& names);
 // The pieces between commas, exactly as they stand.
-Value ARRAYFROMSQLSTRING(const Value& text);
+VELTRO_API Value ARRAYFROMSQLSTRING(const Value& text);
 
 // Positions (from 1) in a column of a table definition (CreateTable).
 enum DefinitionField : std::size_t {
@@ -67,35 +68,35 @@ enum DefinitionField : std::size_t {
 };
 // nil when the table definition is sound, else 9001 (fewer than 6 elements) or
 // 9002 (element kDefNotNull neither nil nor logical) for the first failing column.
-Value VERIFYSTRUCTURE(const Value& definition);
+VELTRO_API Value VERIFYSTRUCTURE(const Value& definition);
 // " NOT NULL " or "".
-std::string FNOTNULL(const Value& column, const Value& primaryKey, const Value& autoIncrement);
+VELTRO_API std::string FNOTNULL(const Value& column, const Value& primaryKey, const Value& autoIncrement);
 
 // The two process-wide settings; each returns its value before the call and
 // changes it only when given exactly one logical argument.
-bool Q_SETCASESENSITIVE();
-bool Q_SETCASESENSITIVE(const Value& on);
-bool Q_SETPADRIGHT();
-bool Q_SETPADRIGHT(const Value& on);
+VELTRO_API bool Q_SETCASESENSITIVE();
+VELTRO_API bool Q_SETCASESENSITIVE(const Value& on);
+VELTRO_API bool Q_SETPADRIGHT();
+VELTRO_API bool Q_SETPADRIGHT(const Value& on);
 // Current settings without the call form.
-bool caseSensitiveNames();
-bool padRight();
+VELTRO_API bool caseSensitiveNames();
+VELTRO_API bool padRight();
 
 // Trims leading white space and trailing spaces, and lower-cases unless
 // case-sensitive names are on: the letters of words and backquoted names,
 // never those of a quoted text or a comment, nor a byte of a multi-byte
 // character of conn's set (0: no connection, as for isSqlName).
-std::string Q_LOWERCASE(const Value& name);
-std::string lowerCaseName(std::string_view name, long long conn = 0);
-void appendLowerCaseName(std::string& out, std::string_view name, long long conn = 0);
+VELTRO_API std::string Q_LOWERCASE(const Value& name);
+VELTRO_API std::string lowerCaseName(std::string_view name, long long conn = 0);
+VELTRO_API void appendLowerCaseName(std::string& out, std::string_view name, long long conn = 0);
 
 // "SELECT cols FROM tables WHERE .. GROUP BY .. [WITH ROLLUP] HAVING .. ORDER BY .. LIMIT ..".
-std::string BUILDQUERY(const Value& columns = {}, const Value& tables = {}, const Value& where = {},
+VELTRO_API std::string BUILDQUERY(const Value& columns = {}, const Value& tables = {}, const Value& where = {},
                        const Value& group = {}, const Value& having = {}, const Value& order = {},
                        const Value& limit = {}, const Value& withRollup = {});
 // "INSERT INTO table ( c1,c2) VALUES ( v1,v2)" with text values escaped
 // without a connection, as CLIPVALUE2SQL's code "B" does (see its caveat). The
 // server's Insert writes the same statement with its connection's escaping.
-std::string BUILDINSERT(const Value& table, const Value& columns, const Value& values);
+VELTRO_API std::string BUILDINSERT(const Value& table, const Value& columns, const Value& values);
 
 }  // namespace veltro

@@ -1,11 +1,7 @@
-// The thin binding over the MySQL/MariaDB client library.
-//
-// Two faces of the same functions:
-//  - veltro::db: typed calls for the library's own hot paths (no Value boxing,
-//    rows read in place);
-//  - the MYSQL* free functions: Values in, Values out, with the binding's
-//    argument rules (a missing or wrongly-kinded argument reads as a null text,
-//    0 or false and never fails).
+// The binding's typed calls over the MySQL/MariaDB client library, for the
+// library's own hot paths: no Value boxing, rows read in place. The MYSQL*
+// functions (veltro/client.h, the installed face) stand on them. Internal:
+// the package does not install this header.
 // Handles are numbers: 0 is none, a positive number stands for one live
 // connection or result; a handle that was closed reads as none afterwards.
 // No client-library type appears here.
@@ -17,31 +13,12 @@
 #include <string_view>
 #include <vector>
 
+#include "veltro/client.h"
 #include "veltro/value.h"
 
 namespace veltro::db {
 
 using Handle = std::int64_t;
-
-// The protocol's type numbers of a column (FieldInfo::type), named once.
-enum class FieldType : int {
-  Decimal = 0, Tiny = 1, Short = 2, Long = 3, Float = 4, Double = 5, Null = 6, Timestamp = 7, LongLong = 8,
-  Int24 = 9, Date = 10, Time = 11, DateTime = 12, Year = 13, NewDate = 14, VarChar = 15, Bit = 16,
-  Json = 245, NewDecimal = 246, Enum = 247, Set = 248, TinyBlob = 249, MediumBlob = 250, LongBlob = 251,
-  Blob = 252, VarString = 253, String = 254, Geometry = 255,
-};
-
-// Whether the server sends a column of this type as a plain numeral.
-constexpr bool isNumeralType(int type) {
-  switch (static_cast<FieldType>(type)) {
-    case FieldType::Decimal: case FieldType::Tiny: case FieldType::Short: case FieldType::Long:
-    case FieldType::Float: case FieldType::Double: case FieldType::LongLong: case FieldType::Int24:
-    case FieldType::Year: case FieldType::NewDecimal:
-      return true;
-    default:
-      return false;
-  }
-}
 
 // One column description in the binding's own terms.
 struct FieldInfo {
@@ -100,10 +77,6 @@ struct ConnectOptions {
   std::string socket;  // the Unix socket, used when the host is "localhost" (or null)
 };
 
-// The error number of a connection setting refused before anything is sent
-// (the server object reports the same number as kErrBadSetting).
-inline constexpr unsigned kBadSettingError = 9029;
-
 // The port a number names: a whole number from 0 to 65535 (0: the client
 // library's default); false for any other number (negative, fractional, not a
 // number, beyond 65535) and for a value that is not a number.
@@ -140,10 +113,6 @@ bool adoptCharset(Handle conn, const char* name);
 // restart), so a failed connect leaves it running.
 Handle embedded(const char* database, const std::vector<std::string>& options,
                 const std::vector<std::string>& groups);
-// The server argv that runs the embedded server on datadir (an empty directory
-// will do): the program name, no option files, no grant tables, the system's
-// error messages, utf8mb4, and an InnoDB that needs no native AIO.
-std::vector<std::string> embeddedOptions(const std::string& datadir);
 void close(Handle conn);
 bool isConnection(Handle conn);
 int query(Handle conn, const char* sql, std::size_t length);
@@ -214,7 +183,7 @@ std::vector<std::string> listTables(Handle conn, const char* wild);
 // soft: the value begins with text; otherwise text begins with the whole value. ASCII
 // letters compare without case; empty values never match.
 long seek(Handle res, unsigned col, std::string_view text, long first, long last, bool soft);
-// The comparison of seek on one value, exposed for tests and fuzzing.
+// The comparison of seek on one value.
 bool seekMatches(std::string_view value, std::string_view text, bool soft);
 // As seek, for a column whose value the server sends as raw bytes (BIT): the
 // first row whose value is exactly bytes.
@@ -229,92 +198,9 @@ struct LiveHandles {
 // How many of each are live now.
 LiveHandles liveHandles();
 
-// Where the embedded module is looked for: $VELTRO_EMBEDDED_MODULE, then
-// veltro/libveltro_embedded.so beside the library that holds the binding (an
-// installed libveltro.so, wherever its prefix), then the build tree, then the
-// configured install location.
-std::string embeddedModulePath();
-
-}  // namespace veltro
+}  // namespace veltro::db
 
 namespace veltro {
-
-// --- Connection-level wrappers -------------------------------------------------
-// options: a keyed table of connection settings, each optional: "charset",
-// "tls", "ssl-ca", "ssl-cert", "ssl-key", "socket" (texts) and
-// "connect-timeout", "read-timeout", "write-timeout" (seconds). A "tls" text
-// that tlsModeOf does not know asks for the strictest mode, verify-identity,
-// so that a misspelt setting never connects unencrypted. A host, user,
-// password or database text, or an option text, that holds a zero byte, and a
-// port number that portOf refuses, connect nowhere: 0, with errnum(0)
-// kBadSettingError and the reason in error(0). A port that is not a number
-// means 3306.
-Value MYSQLCONNECT(const Value& host = {}, const Value& user = {}, const Value& password = {},
-                   const Value& port = {}, const Value& flags = {}, const Value& database = {},
-                   const Value& options = {});
-// options: array of texts, the server's argv (first element the program name,
-// e.g. db::embeddedOptions(dir)); groups: array of option-file group names.
-Value MYSQLEMBEDDED(const Value& database = {}, const Value& options = {}, const Value& groups = {});
-
-// The db:: calls of the same names with Values: a handle argument that is
-// not a number is handle 0, which answers as the db:: call does for it.
-// MYSQLQUERY sends at most length bytes of sql; MYSQLSELECTDB, MYSQLPING,
-// MYSQLCOMMIT and MYSQLROLLBACK give the client library's status (0: done).
-Value MYSQLCLOSE(const Value& conn = {});
-Value MYSQLQUERY(const Value& conn = {}, const Value& sql = {}, const Value& length = {});
-Value MYSQLSELECTDB(const Value& conn = {}, const Value& database = {});
-Value MYSQLPING(const Value& conn = {});
-Value MYSQLCOMMIT(const Value& conn = {});
-Value MYSQLROLLBACK(const Value& conn = {});
-Value MYSQLERROR(const Value& conn = {});
-Value MYSQLGETERRNO(const Value& conn = {});
-// Escapes a text for a quoted literal: for the connection conn when it is a
-// number, else (and always for VAL2ESCAPE) by the connection-less rules.
-Value MYSQLESCAPE(const Value& text = {}, const Value& conn = {});
-Value VAL2ESCAPE(const Value& text = {});
-// The bitwise AND of two numbers taken as 32-bit integers (column flags).
-Value MYAND(const Value& a = {}, const Value& b = {});
-// The whole content of a file as a text; "" when it is missing, empty or unreadable.
-Value Q_READFILE(const Value& fileName = {});
-
-// --- Result-set wrappers -----------------------------------------------------
-// The db:: result calls with Values: a result handle (0: none), the columns
-// of a connection's last statement, the rows of a result, a move to a row
-// (from 0), and freeing.
-Value MYSQLSTORERESULT(const Value& conn = {});
-Value MYSQLFIELDCOUNT(const Value& conn = {});
-Value MYSQLNUMROWS(const Value& res = {});
-Value MYSQLDATASEEK(const Value& res = {}, const Value& row = {});
-// The next row as an array of texts (an SQL NULL reads as ""), of every
-// column or of the first count; past the end an array of nils of that length.
-Value MYSQLFETCHROW(const Value& res);
-Value MYSQLFETCHROW(const Value& res, const Value& count);
-Value MYSQLFREERESULT(const Value& res = {});
-// Positions (from 1) in a column description of MYSQLRESULTSTRUCTURE.
-enum DescriptionField : std::size_t {
-  kDescName = 1,       // lower case
-  kDescTable = 2,
-  kDescDefault = 3,
-  kDescType = 4,       // protocol type number (db::FieldType)
-  kDescLength = 5,     // in bytes
-  kDescMaxLength = 6,  // of the values in the result
-  kDescFlags = 7,
-  kDescDecimals = 8,
-  kDescKind = 9,       // kind letter
-};
-// The description of every column of a result (an empty array for none);
-// table names lower-cased unless keepTableCase is true.
-Value MYSQLRESULTSTRUCTURE(const Value& res = {}, const Value& keepTableCase = {});
-// A result of the table's columns matching wild (0 on failure), and the names
-// of the databases and of the current database's tables (an empty array on
-// failure); wild a LIKE pattern, nil for all.
-Value MYSQLLISTFIELDS(const Value& conn = {}, const Value& table = {}, const Value& wild = {});
-Value MYSQLLISTDBS(const Value& conn = {}, const Value& wild = {});
-Value MYSQLLISTTBLS(const Value& conn = {}, const Value& wild = {});
-// db::seek with Values: col from 1 (0 below 1), first and last default to
-// the whole result; 0 when no row matches.
-Value MYSEEK(const Value& res = {}, const Value& col = {}, const Value& text = {}, const Value& first = {},
-             const Value& last = {}, const Value& soft = {});
 
 // The nine-element column description of one field.
 Value columnDescription(const db::FieldInfo& field, bool keepTableCase);
