@@ -28,6 +28,7 @@ fail() { echo "FAIL $*" >&2; exit 1; }
 # A sanitized library needs sanitized programs around it.
 flags=()
 if grep -q '^VELTRO_SANITIZE:BOOL=ON' "$build/CMakeCache.txt"; then
+  # shellcheck disable=SC2054  # the comma belongs to the option
   flags=(-fsanitize=address,undefined -fno-omit-frame-pointer)
 fi
 
@@ -38,7 +39,9 @@ for f in include/veltro/server.h include/veltro/query.h include/veltro/session.h
          lib/cmake/Veltro/VeltroConfigVersion.cmake lib/cmake/Veltro/VeltroTargets.cmake lib/pkgconfig/veltro.pc; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
-if ls "$prefix/include/veltro" | grep -Ei 'console|detail|impl'; then fail "internal headers are installed"; fi
+for header in "$prefix"/include/veltro/*; do
+  if [[ ${header##*/} =~ console|detail|impl ]]; then fail "internal header ${header##*/} is installed"; fi
+done
 [ -z "$(find "$prefix/lib" -name '*.a')" ] || fail "static libraries are installed"
 
 step "installed headers"

@@ -20,7 +20,9 @@
 #   scripts/cluster.sh wait DIR         wait until every running node is Synced
 #                                       in one cluster of them all
 #
-# Node N listens on 127.0.0.1:331N and DIR/nodeN/mysqld.sock; its data, log
+# Node N listens on 127.0.0.1:331N (first_port below, the one place that
+# names it; DIR/env.sh gives it as VELTRO_CLUSTER_PORT) and
+# DIR/nodeN/mysqld.sock; its data, log
 # (DIR/nodeN/error.log) and settings (DIR/nodeN/my.cnf) live in DIR/nodeN.
 # Group communication uses 4567/4577/4587, IST the port above, SST the one
 # above that. The cluster holds the database veltro_test and the account
@@ -42,8 +44,9 @@ mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 timeout=${VELTRO_CLUSTER_TIMEOUT:-60}
 nodes=(1 2 3)
+first_port=3311
 
-port() { echo $((3310 + $1)); }
+port() { echo $((first_port + $1 - 1)); }
 gcomm_port() { echo $((4557 + 10 * $1)); }
 home() { echo "$dir/node$1"; }
 cnf() { echo "$dir/node$1/my.cnf"; }
@@ -145,10 +148,11 @@ sql() {
   mariadb --no-defaults -uroot -S "$(sock "$n")" --connect-timeout=2 -N -B "$@"
 }
 
-# Sets the globals state, ready, comment and size from node N's wsrep status.
-read_status() {
-  local n=$1 name value
-  state='' ready='' comment='' size=''
+# Node N's wsrep state, readiness, cluster size and state comment, on one
+# line in that order ("-" for what it does not say); read it with
+#   read -r state ready size comment < <(node_status N)
+node_status() {
+  local n=$1 name value state=- ready=- comment=- size=-
   while IFS=$'\t' read -r name value; do
     case "$name" in
       wsrep_local_state) state=$value ;;
@@ -158,6 +162,7 @@ read_status() {
     esac
   done < <(sql "$n" -e "SHOW GLOBAL STATUS WHERE Variable_name IN
     ('wsrep_local_state','wsrep_ready','wsrep_local_state_comment','wsrep_cluster_size')" 2>/dev/null || true)
+  echo "$state $ready $size $comment"
 }
 
 grastate() { sed -n "s/^$2:[[:space:]]*//p" "$(home "$1")/data/grastate.dat" 2>/dev/null || true; }
@@ -180,26 +185,27 @@ recover() {
     "$out" 2>/dev/null | tail -1)
 }
 
-# Sets pos to where node N has to start from, empty when grastate.dat knows.
+# Where node N has to start from, by the position recover found for it;
+# nothing when grastate.dat knows.
 start_position() {
   local n=$1
-  pos=''
   [ -f "$(home "$n")/data/grastate.dat" ] || return 0
   [ "$(grastate "$n" seqno)" = -1 ] || return 0
-  [ -n "${recovered[$n]+set}" ] || recover "$n"
   case "${recovered[$n]}" in
     *:-1 | 00000000-0000-0000-0000-000000000000:* | '') ;;
-    *) pos=${recovered[$n]} ;;
+    *) echo "${recovered[$n]}" ;;
   esac
 }
 
 # Starts node N in the background; "bootstrap" makes it a new cluster of its own.
 launch() {
-  local n=$1 mode=${2:-join} pos='' opts=()
+  local n=$1 mode=${2:-join} pos opts=()
   write_cnf "$n"
   mkdir -p "$(home "$n")/data"
   [ "$mode" = bootstrap ] && opts+=(--wsrep-new-cluster)
-  start_position "$n"
+  # Recovered here, not inside $(...), so that recovered[] keeps what it found.
+  [ -n "${recovered[$n]+set}" ] || [ "$(grastate "$n" seqno)" != -1 ] || recover "$n"
+  pos=$(start_position "$n")
   if [ -n "$pos" ]; then
     opts+=(--wsrep-start-position="$pos")
     echo "cluster.sh: starting at the recovered position $pos (see recover.log)" >>"$(log "$n")"
@@ -217,26 +223,26 @@ launch() {
 }
 
 wait_synced() {
-  local n=$1 end=$((SECONDS + timeout))
+  local n=$1 end=$((SECONDS + timeout)) state ready size comment
   while :; do
     running "$n" || fail_node "$n" "mariadbd ended while starting"
-    read_status "$n"
+    read -r state ready size comment < <(node_status "$n")
     [ "$state" = 4 ] && [ "$ready" = ON ] && return 0
     [ $SECONDS -lt $end ] || fail_node "$n" "not Synced after ${timeout}s (state ${comment:-unknown})"
     sleep 0.2
   done
 }
 
-# Every running node Synced, and all of them in one cluster.
+# Every running node Synced, and all of them in one cluster of the size given.
 wait_cluster() {
-  local end=$((SECONDS + timeout)) n up ok
+  local expected=$1 end=$((SECONDS + timeout)) n up ok state ready size comment
   while :; do
     up=0 ok=0
     for n in "${nodes[@]}"; do
       running "$n" || continue
       up=$((up + 1))
-      read_status "$n"
-      [ "$state" = 4 ] && [ "$ready" = ON ] && [ "$size" = "$up_expected" ] && ok=$((ok + 1))
+      read -r state ready size comment < <(node_status "$n")
+      [ "$state" = 4 ] && [ "$ready" = ON ] && [ "$size" = "$expected" ] && ok=$((ok + 1))
     done
     [ "$up" -gt 0 ] && [ "$ok" = "$up" ] && return 0
     if [ $SECONDS -ge $end ]; then
@@ -255,9 +261,10 @@ count_running() {
 }
 
 settle() {
-  up_expected=$(count_running)
-  [ "$up_expected" -gt 0 ] || return 0
-  wait_cluster
+  local up
+  up=$(count_running)
+  [ "$up" -gt 0 ] || return 0
+  wait_cluster "$up"
 }
 
 stop_node() {
@@ -299,7 +306,7 @@ kill_node() {
 
 # With nothing running, the cluster restarts from the node marked safe to
 # bootstrap; after a crash of all of them, from the one that got furthest.
-# Sets boot.
+# Sets boot (a global: what it recovers stays in recovered[] for the launch).
 bootstrap_node() {
   local n seqno best_seqno=-2
   boot=1
@@ -357,8 +364,9 @@ initialize() {
 
 write_env() {
   cat >"$dir/env.sh" <<ENV
-export VELTRO_CLUSTER_HOSTS=127.0.0.1:3311,127.0.0.1:3312,127.0.0.1:3313
-export VELTRO_CLUSTER_PORTS="3311 3312 3313"
+export VELTRO_CLUSTER_HOSTS=127.0.0.1:$(port 1),127.0.0.1:$(port 2),127.0.0.1:$(port 3)
+export VELTRO_CLUSTER_PORTS="$(port 1) $(port 2) $(port 3)"
+export VELTRO_CLUSTER_PORT=$(port 1)
 export VELTRO_CLUSTER_USER=veltro
 export VELTRO_CLUSTER_PASSWORD=$1
 export VELTRO_CLUSTER_DB=veltro_test
@@ -389,8 +397,9 @@ start() {
   if [ -z "$pw" ]; then
     pw=veltro-$RANDOM$RANDOM
     accounts 1 "$pw"
-    write_env "$pw"
   fi
+  # Written on every start, so that an older cluster directory gets every variable.
+  write_env "$pw"
   cat "$dir/env.sh"
 }
 
@@ -434,11 +443,11 @@ resume() {
 }
 
 status() {
-  local n
+  local n state ready size comment
   for n in "${nodes[@]}"; do
     if running "$n"; then
-      read_status "$n"
-      echo "node$n $(port "$n") running ${comment:--} ${size:--}"
+      read -r state ready size comment < <(node_status "$n")
+      echo "node$n $(port "$n") running $comment $size"
     else
       echo "node$n $(port "$n") stopped - -"
     fi

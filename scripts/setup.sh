@@ -8,6 +8,8 @@ packages=(
   libmariadb-dev libmariadbd-dev mariadb-server mariadb-client
   libncurses-dev libgtest-dev tmux procps
 )
+# The format and shell-script checks of ./test (scripts/check-format.sh, check-shell.sh).
+packages+=(clang-format shellcheck)
 # The test server's certificates (scripts/testserver.sh).
 packages+=(openssl)
 # The Galera cluster of the cluster tests (scripts/cluster.sh).

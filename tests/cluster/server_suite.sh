@@ -6,7 +6,7 @@
 set -euo pipefail
 : "${VELTRO_CLUSTER_HOSTS:?run through ./test: the cluster is missing}"
 dir=$VELTRO_CLUSTER_DIR
-export VELTRO_TEST_HOST=$VELTRO_CLUSTER_HOSTS VELTRO_TEST_PORT=3311 VELTRO_TEST_USER=$VELTRO_CLUSTER_USER \
+export VELTRO_TEST_HOST=$VELTRO_CLUSTER_HOSTS VELTRO_TEST_PORT=$VELTRO_CLUSTER_PORT VELTRO_TEST_USER=$VELTRO_CLUSTER_USER \
   VELTRO_TEST_PASSWORD=$VELTRO_CLUSTER_PASSWORD VELTRO_TEST_DB=$VELTRO_CLUSTER_DB \
   VELTRO_TEST_SOCKET=$dir/node1/mysqld.sock VELTRO_TEST_TMP=$dir/tmp
 mkdir -p "$VELTRO_TEST_TMP"
@@ -28,7 +28,7 @@ trap 'sync_wait 0' EXIT
 #    and socket; Registry: numbering from a fresh process.
 exclude=Query.BlankRowInsertDeleteZap:Query.CursorRules:Query.NullsByColumnTypeAndPadding
 exclude+=:Query.RowTablesRearrangedByTheCaller:Query.SaveUpdatesChangedColumnsByKey:Query.UndoAndFillArray
-exclude+=:Server.AffectedRowsAndInsertId:Modes/Hostile.BenchmarkFilterMatchesOnlyItsNotes/*
+exclude+=':Server.AffectedRowsAndInsertId:Modes/Hostile.BenchmarkFilterMatchesOnlyItsNotes/*'
 exclude+=:Query.FieldPutKindsAndEscaping:Server.MultiQueryRunsALostListAgainWhole
 exclude+=:Server.LostConnectionOutsideATransactionResendsTheStatement:Server.MultiQueryCommitLostAndConflicts
 "$1" --gtest_filter="Backup.*:DumpRoundTrip.*:Escape.*:Query.*:Row.*:Schema.*:Server.*:Users.*:Modes/Hostile.*:Threads.*-$exclude"

@@ -38,7 +38,7 @@ cat >"$work/connect.ini" <<INI
 host = $VELTRO_CLUSTER_HOSTS
 user = $VELTRO_CLUSTER_USER
 psw = $VELTRO_CLUSTER_PASSWORD
-port = 3311
+port = $VELTRO_CLUSTER_PORT
 dbname = $db
 flags = 0
 INI

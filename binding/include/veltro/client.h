@@ -18,18 +18,49 @@ namespace veltro::db {
 
 // The protocol's type numbers of a column (the kDescType of a column description), named once.
 enum class FieldType : int {
-  Decimal = 0, Tiny = 1, Short = 2, Long = 3, Float = 4, Double = 5, Null = 6, Timestamp = 7, LongLong = 8,
-  Int24 = 9, Date = 10, Time = 11, DateTime = 12, Year = 13, NewDate = 14, VarChar = 15, Bit = 16,
-  Json = 245, NewDecimal = 246, Enum = 247, Set = 248, TinyBlob = 249, MediumBlob = 250, LongBlob = 251,
-  Blob = 252, VarString = 253, String = 254, Geometry = 255,
+  Decimal = 0,
+  Tiny = 1,
+  Short = 2,
+  Long = 3,
+  Float = 4,
+  Double = 5,
+  Null = 6,
+  Timestamp = 7,
+  LongLong = 8,
+  Int24 = 9,
+  Date = 10,
+  Time = 11,
+  DateTime = 12,
+  Year = 13,
+  NewDate = 14,
+  VarChar = 15,
+  Bit = 16,
+  Json = 245,
+  NewDecimal = 246,
+  Enum = 247,
+  Set = 248,
+  TinyBlob = 249,
+  MediumBlob = 250,
+  LongBlob = 251,
+  Blob = 252,
+  VarString = 253,
+  String = 254,
+  Geometry = 255,
 };
 
 // Whether the server sends a column of this type as a plain numeral.
 constexpr bool isNumeralType(int type) {
   switch (static_cast<FieldType>(type)) {
-    case FieldType::Decimal: case FieldType::Tiny: case FieldType::Short: case FieldType::Long:
-    case FieldType::Float: case FieldType::Double: case FieldType::LongLong: case FieldType::Int24:
-    case FieldType::Year: case FieldType::NewDecimal:
+    case FieldType::Decimal:
+    case FieldType::Tiny:
+    case FieldType::Short:
+    case FieldType::Long:
+    case FieldType::Float:
+    case FieldType::Double:
+    case FieldType::LongLong:
+    case FieldType::Int24:
+    case FieldType::Year:
+    case FieldType::NewDecimal:
       return true;
     default:
       return false;
@@ -112,7 +143,7 @@ VELTRO_API Value MYSQLFETCHROW(const Value& res, const Value& count);
 VELTRO_API Value MYSQLFREERESULT(const Value& res = {});
 // Positions (from 1) in a column description of MYSQLRESULTSTRUCTURE.
 enum DescriptionField : std::size_t {
-  kDescName = 1,       // lower case
+  kDescName = 1,  // lower case
   kDescTable = 2,
   kDescDefault = 3,
   kDescType = 4,       // protocol type number (db::FieldType)
@@ -120,7 +151,7 @@ enum DescriptionField : std::size_t {
   kDescMaxLength = 6,  // of the values in the result
   kDescFlags = 7,
   kDescDecimals = 8,
-  kDescKind = 9,       // kind letter
+  kDescKind = 9,  // kind letter
 };
 // The description of every column of a result (an empty array for none);
 // table names lower-cased unless keepTableCase is true.
@@ -135,7 +166,7 @@ VELTRO_API Value MYSQLLISTTBLS(const Value& conn = {}, const Value& wild = {});
 // matches text; first and last default to the whole result; 0 when no row
 // matches. soft: the value begins with text; otherwise text begins with the
 // whole value. ASCII letters compare without case; empty values never match.
-VELTRO_API Value MYSEEK(const Value& res = {}, const Value& col = {}, const Value& text = {},
-                        const Value& first = {}, const Value& last = {}, const Value& soft = {});
+VELTRO_API Value MYSEEK(const Value& res = {}, const Value& col = {}, const Value& text = {}, const Value& first = {},
+                        const Value& last = {}, const Value& soft = {});
 
 }  // namespace veltro
