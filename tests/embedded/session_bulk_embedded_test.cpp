@@ -6,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "../server/session_roundtrip.h"
+#include "session_roundtrip.h"
 #include "test_env.h"
 #include "veltro/session.h"
 

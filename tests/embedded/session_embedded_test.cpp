@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "../server/session_roundtrip.h"
+#include "session_roundtrip.h"
 #include "test_env.h"
 #include "veltro/binding.h"
 #include "veltro/query.h"

@@ -1,9 +1,12 @@
 // SQL literals, dates, name lists, structure checks, settings and builders.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 
 #include "veltro/sqltext.h"
+#include "veltro/value.h"
 
 namespace veltro {
 namespace {
@@ -291,6 +294,30 @@ TEST(Literal, WriterFollowsTheLiteralRules) {
   EXPECT_EQ(sqlLiteral(Value("   "), 0, '\0', true), "''");
   EXPECT_EQ(sqlLiteral(Value("x'"), 0, 'B'), "'x\\''");
   EXPECT_EQ(sqlLiteral(Value(5), 0, 'C'), "5");  // another kind is written by its own letter
+}
+
+// Found by fuzzing: numbers beyond the range of doubles.
+TEST(ClipValue, NumbersBeyondDoublesNeverReachSql) {
+  Number n;
+  // A numeral beyond the range of doubles is no number (its text was "inf").
+  EXPECT_FALSE(Number::parse("12354666612145678e90121", n));
+  EXPECT_FALSE(Number::parse("-1e400", n));
+  EXPECT_FALSE(Number::parse("1" + std::string(400, '0'), n));
+  ASSERT_TRUE(Number::parse("1e-400", n));  // below the range it is zero
+  EXPECT_TRUE(n.isZero());
+  ASSERT_TRUE(Number::parse("1e308", n));  // the largest ones stay: the double's 309 digits
+  EXPECT_EQ(n.text().size(), 309u);
+  EXPECT_EQ(Number::leading("7e400").text(), "7");
+
+  // An infinite or undefined double from a caller is written as NULL, never
+  // as a word that the server would read as a column name.
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const Value& v : {Value(inf), Value(-inf), Value(std::nan("")), Value::number(inf, 2)}) {
+    EXPECT_EQ(CLIPVALUE2SQL(v), "NULL");
+    EXPECT_EQ(CLIPVALUE2SQL(v, "I", false, true), "NULL");
+    EXPECT_EQ(CLIPVALUE2SQL(v, "T"), "NULL");
+  }
+  EXPECT_EQ(CLIPVALUE2SQL(Value(1e308), "N"), n.text());
 }
 
 }  // namespace

@@ -89,4 +89,26 @@ class PadSetting {
   bool before_;
 };
 
+// Element n (from 1) of an array of texts.
+inline std::string item(const Value& array, std::size_t n) { return array.at(n).asString(); }
+
+// The query tests' fixture (query_*_test.cpp): a people table and parsed statements.
+class Query : public QueryFixture {
+ protected:
+  // Parses one statement on a fresh, unloaded query.
+  QueryPtr parsed(const std::string& sql) {
+    QueryPtr q = TQuillonQry::New(Value(), srv);
+    q->BuildDatas(sql);
+    return q;
+  }
+  // id, name CHAR(10), age, married TINYINT, born DATE, notes TEXT; three rows.
+  void people() {
+    table("qt_people",
+          "id INT NOT NULL AUTO_INCREMENT PRIMARY KEY, name CHAR(10), age INT, married TINYINT, born DATE, "
+          "notes TEXT NULL", "CHARACTER SET latin1");
+    exec("INSERT INTO qt_people (name, age, married, born, notes) VALUES "
+         "('Ann', 39, 1, '2010-05-17', 'first'), ('Bob', 25, 0, NULL, NULL), ('Cid', 61, 5, '1999-12-31', '')");
+  }
+};
+
 }  // namespace veltro::testing

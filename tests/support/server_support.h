@@ -179,4 +179,19 @@ class LoggedServerTest : public ::testing::Test {
   std::unique_ptr<StatementLog> log;
 };
 
+
+// The first column of the first row of a statement as a whole number (-1 for no row).
+inline long long scalarOf(const ServerPtr& s, const std::string& sql) {
+  EXPECT_TRUE(s->SqlQuery(sql));
+  long long res = db::storeResult(s->handle());
+  db::RowView row;
+  long long v = -1;
+  if (db::fetchRow(res, row)) v = std::stoll(std::string(row.at(0)));
+  db::freeResult(res);
+  return v;
+}
+
+// A loopback port no server is on: one the throwaway server does not use.
+inline unsigned closedPort() { return serverEnv().port == 1 ? 2 : 1; }
+
 }  // namespace veltro::testing
