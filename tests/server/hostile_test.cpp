@@ -205,6 +205,7 @@ TEST_P(Hostile, GetAutoIncrementReadsOnlyTheNamedTable) {
 // The benchmark finds each row by its notes: with hostile notes every method
 // updates exactly the rows whose notes they are, and the notes stay as they were.
 TEST_P(Hostile, BenchmarkFilterMatchesOnlyItsNotes) {
+  VELTRO_SKIP_ON_CLUSTER("ids 1, 2, 3 expected from AUTO_INCREMENT, which steps by the cluster size");
   side.exec(
       "CREATE TABLE vtb_hostile.clientes (id int NOT NULL AUTO_INCREMENT, married tinyint(1) NOT NULL DEFAULT 0, "
       "age int NOT NULL DEFAULT 0, salary decimal(12,2) NOT NULL DEFAULT 0, notes varchar(120) NOT NULL DEFAULT '', "

@@ -64,6 +64,7 @@ TEST_F(Query, PaddingCountsCharacters) {
 }
 
 TEST_F(Query, NullsByColumnTypeAndPadding) {
+  VELTRO_SKIP_ON_CLUSTER("ids 1, 2, 3 expected from AUTO_INCREMENT, which steps by the cluster size");
   people();
   exec("UPDATE qt_people SET name = NULL, age = NULL WHERE id = 2");
   {
@@ -120,6 +121,7 @@ TEST_F(Query, NullsByColumnTypeAndPadding) {
 }
 
 TEST_F(Query, FieldPutKindsAndEscaping) {
+  VELTRO_SKIP_ON_CLUSTER("ids 1, 2, 3 expected from AUTO_INCREMENT, which steps by the cluster size");
   people();
   auto q = srv->Query("SELECT * FROM qt_people ORDER BY id");
   EXPECT_TRUE(q->FieldPut("age", "40").isNil());

@@ -15,6 +15,7 @@
 namespace veltro::testing {
 
 TEST_F(Query, CursorRules) {
+  VELTRO_SKIP_ON_CLUSTER("ids 1, 2, 3 expected from AUTO_INCREMENT, which steps by the cluster size");
   people();
   std::string calls;
   auto hook = [&](QueryPtr& q) {

@@ -15,6 +15,7 @@
 namespace veltro::testing {
 
 TEST_F(Query, UndoAndFillArray) {
+  VELTRO_SKIP_ON_CLUSTER("ids 1, 2, 3 expected from AUTO_INCREMENT, which steps by the cluster size");
   people();
   auto q = srv->Query("SELECT * FROM qt_people ORDER BY id");
   q->FieldPut("age", 1);
@@ -51,6 +52,7 @@ TEST_F(Query, UndoAndFillArray) {
 }
 
 TEST_F(Query, SaveUpdatesChangedColumnsByKey) {
+  VELTRO_SKIP_ON_CLUSTER("ids 1, 2, 3 expected from AUTO_INCREMENT, which steps by the cluster size");
   people();
   auto q = srv->Query("SELECT * FROM qt_people ORDER BY id");
   EXPECT_EQ(q->Save(), Value(false));  // nothing edited: nothing sent
@@ -83,6 +85,7 @@ TEST_F(Query, SaveUpdatesChangedColumnsByKey) {
 // replaces, reorders or empties the row tables must still read and write the
 // right columns, and the next row must land in the right keys.
 TEST_F(Query, RowTablesRearrangedByTheCaller) {
+  VELTRO_SKIP_ON_CLUSTER("ids 1, 2, 3 expected from AUTO_INCREMENT, which steps by the cluster size");
   people();
   auto q = srv->Query("SELECT id, name, age FROM qt_people ORDER BY id");
   EXPECT_EQ(q->FieldGet("age").asInt(), 39);
@@ -148,6 +151,7 @@ TEST_F(Query, SaveByWholeRowCondition) {
 }
 
 TEST_F(Query, BlankRowInsertDeleteZap) {
+  VELTRO_SKIP_ON_CLUSTER("ids 1, 2, 3 expected from AUTO_INCREMENT, which steps by the cluster size");
   people();
   auto q = srv->Query("SELECT * FROM qt_people ORDER BY id");
   EXPECT_FALSE(q->GetBlankRow(false));

@@ -20,12 +20,15 @@
 using namespace veltro;
 using veltro::testing::serverEnv;
 
-using veltro::testing::closedPort;
 using veltro::testing::Recorder;
 
 namespace {
 
 ServerPtr connectTo(const Value& onError = {}) { return veltro::testing::connectServer(onError); }
+
+// A free loopback port: one the throwaway server is not on.
+unsigned closedPort() { return serverEnv().port == 1 ? 2 : 1; }
+
 long long scalar(const ServerPtr& s, const std::string& sql) { return veltro::testing::scalarOf(s, sql); }
 
 }  // namespace
@@ -97,6 +100,7 @@ TEST(Server, SelectDBKeepsTheCurrentDatabase) {
 }
 
 TEST(Server, LostConnectionOutsideATransactionResendsTheStatement) {
+  VELTRO_SKIP_ON_CLUSTER("a single server's fault (a KILL, a deadlock) whose checks read on another node");
   Recorder rec;
   ServerPtr s = connectTo(rec.block());
   ServerPtr killer = connectTo();

@@ -19,7 +19,6 @@
 using namespace veltro;
 using veltro::testing::serverEnv;
 
-using veltro::testing::closedPort;
 using veltro::testing::Recorder;
 
 namespace {

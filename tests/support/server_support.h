@@ -191,7 +191,4 @@ inline long long scalarOf(const ServerPtr& s, const std::string& sql) {
   return v;
 }
 
-// A loopback port no server is on: one the throwaway server does not use.
-inline unsigned closedPort() { return serverEnv().port == 1 ? 2 : 1; }
-
 }  // namespace veltro::testing

@@ -66,4 +66,9 @@ unsigned closedPort() {
   return ntohs(addr.sin_port);
 }
 
+bool onCluster() {
+  const char* on = std::getenv("VELTRO_TEST_ON_CLUSTER");
+  return on && std::string(on) == "1";
+}
+
 }  // namespace veltro::testing

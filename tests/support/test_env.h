@@ -6,10 +6,10 @@
 namespace veltro::testing {
 
 struct ServerEnv {
-  std::string host;      // 127.0.0.1
-  unsigned port = 0;     // loopback TCP port
-  std::string socket;    // unix socket path
-  std::string user;      // password account with every privilege
+  std::string host;    // 127.0.0.1
+  unsigned port = 0;   // loopback TCP port
+  std::string socket;  // unix socket path
+  std::string user;    // password account with every privilege
   std::string password;
   std::string database;  // test database
   std::string tmpdir;    // scratch space under the build tree
@@ -32,4 +32,14 @@ unsigned closedPort();
 // A fresh empty directory under the scratch space.
 std::string makeTempDir(const std::string& prefix);
 
+// Whether this run is against a cluster: tests/cluster/server_suite.sh sets
+// VELTRO_TEST_ON_CLUSTER=1 when it runs the server tests there.
+bool onCluster();
+
 }  // namespace veltro::testing
+
+// Skips the calling test on a cluster run, saying why it does not apply there.
+#define VELTRO_SKIP_ON_CLUSTER(reason)                                                    \
+  do {                                                                                    \
+    if (::veltro::testing::onCluster()) GTEST_SKIP() << "not on a cluster: " << (reason); \
+  } while (0)
