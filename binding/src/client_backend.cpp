@@ -14,27 +14,48 @@
 namespace veltro_client_ops {
 namespace {
 
+// What a connection object knows, read through the client library's API
+// rather than from its MYSQL struct, whose layout is the library's own. An
+// escape asks for the status and the set: about 11 ns, against the tens of
+// microseconds of a statement's round trip.
+unsigned serverStatus(MYSQL* m) {
+  unsigned status = 0;
+  mariadb_get_infov(m, MARIADB_CONNECTION_SERVER_STATUS, &status);
+  return status;
+}
+MY_CHARSET_INFO charsetOf(MYSQL* m) {
+  MY_CHARSET_INFO info{};
+  mariadb_get_infov(m, MARIADB_CONNECTION_MARIADB_CHARSET_INFO, &info);
+  return info;
+}
+unsigned long serverCapabilities(MYSQL* m) {
+  unsigned long capabilities = 0;
+  mariadb_get_infov(m, MARIADB_CONNECTION_SERVER_CAPABILITIES, &capabilities);
+  return capabilities;
+}
+
 // Whether the client library escapes the connection's character set byte by
 // byte: single-byte sets, and UTF-8, whose multi-byte characters hold no ASCII
 // byte. (It escapes a stray lead byte of the EUC family, so those take its path.)
-bool plainCharset(const MARIADB_CHARSET_INFO* cs) {
-  if (!cs) return false;
-  if (cs->char_maxlen <= 1) return true;
+bool plainCharset(const MY_CHARSET_INFO& cs) {
+  if (!cs.csname) return false;
+  if (cs.mbmaxlen <= 1) return true;
   static const char* const kSafe[] = {"utf8", "utf8mb3", "utf8mb4"};
   for (const char* name : kSafe)
-    if (cs->csname && std::strcmp(cs->csname, name) == 0) return true;
+    if (std::strcmp(cs.csname, name) == 0) return true;
   return false;
 }
 
 int opPlainEscaping(void* conn) {
-  const MYSQL* m = asConn(conn);
-  if (m->server_status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) return 0;
-  // The character set objects are the library's static tables: one answer each.
-  thread_local const MARIADB_CHARSET_INFO* known = nullptr;
+  MYSQL* m = asConn(conn);
+  if (serverStatus(m) & SERVER_STATUS_NO_BACKSLASH_ESCAPES) return 0;
+  // One answer per character set: its name is compared once.
+  const MY_CHARSET_INFO cs = charsetOf(m);
+  thread_local unsigned known = ~0u;
   thread_local int answer = 0;
-  if (m->charset != known) {
-    answer = plainCharset(m->charset) ? 1 : 0;
-    known = m->charset;
+  if (cs.number != known) {
+    answer = plainCharset(cs) ? 1 : 0;
+    known = cs.number;
   }
   return answer;
 }
@@ -45,6 +66,8 @@ int opPlainEscaping(void* conn) {
 int opAdoptCharset(void* conn, const char* name) {
   const MARIADB_CHARSET_INFO* cs = name ? mariadb_get_charset_by_name(name) : nullptr;
   if (!cs) return 0;
+  // The one write into the connection object: the client library has no call
+  // that changes the set it escapes with without sending SET NAMES.
   asConn(conn)->charset = cs;
   return 1;
 }
@@ -75,7 +98,7 @@ constexpr const char kNoPluginAuth[] =
 constexpr const char kGuardName[] = "veltro_tls_required";
 
 int guardAuthenticate(MYSQL_PLUGIN_VIO* vio, MYSQL* m) {
-  if (!(m->server_capabilities & CLIENT_SSL)) {
+  if (!(serverCapabilities(m) & CLIENT_SSL)) {
     SET_CLIENT_ERROR(m, CR_SSL_CONNECTION_ERROR, "HY000", kNoTls);
     return CR_ERROR;
   }
@@ -148,8 +171,9 @@ int opApplyOptions(void* conn, const VeltroConnectOptions* o) {
 // protection it stands for.
 void opExplainTlsRefusal(void* conn) {
   MYSQL* m = asConn(conn);
-  if (m->net.last_errno != CR_PLUGIN_NOT_ALLOWED || m->server_capabilities == 0) return;
-  SET_CLIENT_ERROR(m, CR_SSL_CONNECTION_ERROR, "HY000", (m->server_capabilities & CLIENT_SSL) ? kNoPluginAuth : kNoTls);
+  const unsigned long capabilities = serverCapabilities(m);
+  if (mysql_errno(m) != CR_PLUGIN_NOT_ALLOWED || capabilities == 0) return;
+  SET_CLIENT_ERROR(m, CR_SSL_CONNECTION_ERROR, "HY000", (capabilities & CLIENT_SSL) ? kNoPluginAuth : kNoTls);
 }
 
 const char* opSslCipher(void* conn) { return mysql_get_ssl_cipher(asConn(conn)); }
