@@ -11,6 +11,8 @@
 #   scripts/cluster.sh freeze DIR N     stop node N's process (SIGSTOP): its
 #                                       sockets stay open and nothing answers,
 #                                       as on a paused machine
+#   scripts/cluster.sh thaw DIR N       continue a frozen node (SIGCONT) without
+#                                       waiting for it
 #   scripts/cluster.sh resume DIR N     start (or thaw) node N again and wait
 #                                       until it is Synced; a killed node
 #                                       rejoins by IST
@@ -34,10 +36,10 @@ set -euo pipefail
 cmd=${1:-}
 dir=${2:-}
 arg=${3:-}
-usage="usage: $0 start|stop|status|wait DIR | $0 kill|freeze|resume|stop-node DIR N"
+usage="usage: $0 start|stop|status|wait DIR | $0 kill|freeze|thaw|resume|stop-node DIR N"
 [ -n "$cmd" ] && [ -n "$dir" ] || { echo "$usage" >&2; exit 2; }
 case "$cmd" in
-  kill | freeze | resume | stop-node)
+  kill | freeze | thaw | resume | stop-node)
     [[ "$arg" =~ ^[123]$ ]] || { echo "$usage (N is 1, 2 or 3)" >&2; exit 2; } ;;
 esac
 mkdir -p "$dir"
@@ -295,6 +297,12 @@ freeze_node() {
   kill -STOP "$pid"
 }
 
+thaw_node() {
+  local n=$1 pid
+  pid=$(node_pid "$n") || { echo "node $n is not running" >&2; exit 1; }
+  kill -CONT "$pid"
+}
+
 kill_node() {
   local n=$1 pid
   if pid=$(node_pid "$n"); then
@@ -459,6 +467,7 @@ case "$cmd" in
   stop) stop_all ;;
   kill) kill_node "$arg" ;;
   freeze) freeze_node "$arg" ;;
+  thaw) thaw_node "$arg" ;;
   resume) resume "$arg" ;;
   stop-node) stop_node "$arg" ;;
   status) status ;;

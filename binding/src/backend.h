@@ -113,6 +113,8 @@ typedef struct VeltroBackendOps {
   // server that could not be made to encrypt before the login in those words
   // (error 2026); any other error stays as it is.
   void (*explainTlsRefusal)(void* conn);
+  // The connection's socket (-1 when it has none).
+  int (*socketOf)(void* conn);
 
   void* (*storeResult)(void* conn);
   // A result read row by row from the server (nothing held in memory); the

@@ -178,6 +178,8 @@ void opExplainTlsRefusal(void* conn) {
 
 const char* opSslCipher(void* conn) { return mysql_get_ssl_cipher(asConn(conn)); }
 
+int opSocketOf(void* conn) { return static_cast<int>(mysql_get_socket(asConn(conn))); }
+
 }  // namespace
 }  // namespace veltro_client_ops
 
@@ -212,6 +214,7 @@ const VeltroBackendOps* clientBackend() {
     o.applyOptions = veltro_client_ops::opApplyOptions;
     o.sslCipher = veltro_client_ops::opSslCipher;
     o.explainTlsRefusal = veltro_client_ops::opExplainTlsRefusal;
+    o.socketOf = veltro_client_ops::opSocketOf;
     return o;
   }();
   thread_local ClientThread clientThread;

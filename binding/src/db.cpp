@@ -1,6 +1,9 @@
 // The typed face of the binding: handles in, plain C++ values out. Here:
 // connections, their statements and errors, results, fields and listings.
+#include <chrono>
 #include <cstring>
+#include <memory>
+#include <string_view>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,8 +31,8 @@ void setLastFailure(unsigned number, std::string message) {
 const detail::Entry* connEntry(Handle conn) { return detail::connections().find(conn); }
 const detail::Entry* resEntry(Handle res) { return detail::results().find(res); }
 
-Handle adopt(const VeltroBackendOps* ops, void* conn) {
-  Handle h = detail::connections().add(ops, conn);
+Handle adopt(const VeltroBackendOps* ops, void* conn, std::shared_ptr<NodeWatch> watch) {
+  Handle h = detail::connections().add(ops, conn, std::move(watch));
   if (!h) {
     ops->close(conn);
     setLastFailure(kOutOfMemoryError, "Too many open connections");
@@ -46,6 +49,21 @@ using detail::kUnknownError;
 using detail::lastFailure;
 using detail::resEntry;
 using detail::setLastFailure;
+
+namespace {
+// A watch over a host list's connection; none for a socket on this machine,
+// whose server cannot be probed apart from it.
+std::shared_ptr<detail::NodeWatch> watchFor(const VeltroBackendOps* ops, void* conn, const char* host, unsigned port,
+                                            const ConnectOptions& options) {
+  using std::chrono::milliseconds;
+  constexpr unsigned kProbeDefaultMs = 5000;
+  const int socket = ops->socketOf ? ops->socketOf(conn) : -1;
+  if (socket < 0 || !host || !*host || std::string_view(host) == "localhost") return nullptr;
+  const unsigned probe = options.connectTimeout ? options.connectTimeout * 1000 : kProbeDefaultMs;
+  return std::make_shared<detail::NodeWatch>(host, port ? port : 3306, socket, milliseconds(options.nodeWatchMs),
+                                             milliseconds(probe));
+}
+}  // namespace
 
 LiveHandles liveHandles() { return {detail::connections().liveCount(), detail::results().liveCount()}; }
 
@@ -106,7 +124,11 @@ Handle connect(const char* host, const char* user, const char* password, unsigne
     setLastFailure(kSslConnectionError, "TLS is required, but the server does not offer it");
     return 0;
   }
-  return adopt(ops, conn);
+  std::shared_ptr<detail::NodeWatch> watch;
+  if (connected && options.nodeWatchMs > 0) watch = watchFor(ops, conn, host, port, options);
+  const Handle h = adopt(ops, conn, watch);
+  if (h && watch) detail::NodeWatch::start(watch);
+  return h;
 }
 
 void close(Handle conn) { detail::connections().release(conn); }
@@ -116,26 +138,35 @@ bool isConnection(Handle conn) { return connEntry(conn) != nullptr; }
 int query(Handle conn, const char* sql, std::size_t length) {
   const detail::Entry* e = connEntry(conn);
   if (!e) return 1;
+  detail::NodeWatch* w = e->watch.get();
+  // A node that closed the idle connection never sees the statement: the
+  // client library is made to say so (2006) instead of losing it in flight.
+  if (w && w->closedWhileIdle()) w->refuseNextSend();
+  detail::WatchedCall call(w);
   return e->ops->realQuery(e->object, sql ? sql : "", sql ? static_cast<unsigned long>(length) : 0);
 }
 
 int selectDb(Handle conn, const char* database) {
   const detail::Entry* e = connEntry(conn);
+  detail::WatchedCall call(e ? e->watch.get() : nullptr);
   return e ? e->ops->selectDb(e->object, database) : 1;
 }
 
 int ping(Handle conn) {
   const detail::Entry* e = connEntry(conn);
+  detail::WatchedCall call(e ? e->watch.get() : nullptr);
   return e ? e->ops->ping(e->object) : 1;
 }
 
 int commit(Handle conn) {
   const detail::Entry* e = connEntry(conn);
+  detail::WatchedCall call(e ? e->watch.get() : nullptr);
   return e ? e->ops->commit(e->object) : 1;
 }
 
 int rollback(Handle conn) {
   const detail::Entry* e = connEntry(conn);
+  detail::WatchedCall call(e ? e->watch.get() : nullptr);
   return e ? e->ops->rollback(e->object) : 1;
 }
 
@@ -172,7 +203,12 @@ std::string error(Handle conn) {
   const detail::Entry* e = connEntry(conn);
   if (!e) return lastFailure().message;
   const char* text = e->ops->error(e->object);
-  return text ? text : "";
+  std::string message = text ? text : "";
+  if (e->watch && e->ops->errnum(e->object) != 0) {
+    const std::string why = e->watch->cutReason();
+    if (!why.empty()) message += " (" + why + ")";
+  }
+  return message;
 }
 
 std::string sqlstate(Handle conn) {
@@ -187,9 +223,14 @@ namespace {
 Handle takeResult(Handle conn, void* (*VeltroBackendOps::*take)(void*)) {
   const detail::Entry* e = connEntry(conn);
   if (!e) return 0;
-  void* res = (e->ops->*take)(e->object);
+  void* res;
+  {
+    detail::WatchedCall call(e->watch.get());
+    res = (e->ops->*take)(e->object);
+  }
   if (!res) return 0;
-  Handle h = detail::results().add(e->ops, res);
+  // A streamed result's rows still come from the node.
+  Handle h = detail::results().add(e->ops, res, take == &VeltroBackendOps::useResult ? e->watch : nullptr);
   if (!h) e->ops->freeResult(res);
   return h;
 }
@@ -209,6 +250,8 @@ unsigned discardResults(Handle conn) {
   if (!e) return 0;
   const VeltroBackendOps* ops = e->ops;
   void* m = e->object;
+  if (!ops->resultWaiting(m) && !ops->moreResults(m)) return 0;
+  detail::WatchedCall call(e->watch.get());
   // Read row by row and dropped: an unread result may be large. Freeing a
   // result in use reads the rest of its rows.
   if (ops->resultWaiting(m))
@@ -243,6 +286,7 @@ bool fetchRow(Handle res, RowView& row) {
   const detail::Entry* e = resEntry(res);
   if (!e) return false;
   unsigned long* lengths = nullptr;
+  detail::WatchedCall call(e->watch.get());
   char** values = e->ops->fetchRow(e->object, &lengths);
   if (!values) return false;
   row.values = values;
@@ -279,7 +323,11 @@ Handle listFields(Handle conn, const char* table, const char* wild) {
   // The client library copies both into a buffer of 128 bytes but sends the
   // length they would have taken: longer names would send what lies beyond.
   if (std::strlen(table ? table : "") + 1 + std::strlen(wild ? wild : "") >= 128) return 0;
-  void* res = e->ops->listFields(e->object, table, wild);
+  void* res;
+  {
+    detail::WatchedCall call(e->watch.get());
+    res = e->ops->listFields(e->object, table, wild);
+  }
   if (!res) return 0;
   Handle h = detail::results().add(e->ops, res);
   if (!h) e->ops->freeResult(res);
@@ -312,6 +360,7 @@ std::vector<std::string> listLike(Handle conn, const char* what, const char* wil
   sql += " LIKE '";
   escapeAppend(sql, wild ? std::string_view(wild) : std::string_view("%"), conn);
   sql += '\'';
+  detail::WatchedCall call(e->watch.get());
   if (e->ops->realQuery(e->object, sql.data(), static_cast<unsigned long>(sql.size())) != 0) return {};
   return firstColumn(e->ops, e->ops->storeResult(e->object));
 }

@@ -2,6 +2,7 @@
 #include "handles.h"
 
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace veltro::db::detail {
@@ -27,7 +28,7 @@ HandleTable::Slot* HandleTable::slotAt(std::uint32_t index) {
   return &slots[index & (kChunkSize - 1)];
 }
 
-Handle HandleTable::add(const VeltroBackendOps* ops, void* object) {
+Handle HandleTable::add(const VeltroBackendOps* ops, void* object, std::shared_ptr<NodeWatch> watch) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::uint32_t index;
   Slot* slot;
@@ -40,7 +41,7 @@ Handle HandleTable::add(const VeltroBackendOps* ops, void* object) {
   } else {
     return 0;
   }
-  slot->entry = Entry{ops, object};
+  slot->entry = Entry{ops, object, std::move(watch)};
   const Handle h = encode(kind_, index, slot->generation);
   // The entry first, then the word that makes it reachable.
   slot->live.store(static_cast<std::uint32_t>(h), std::memory_order_release);
@@ -53,7 +54,8 @@ Entry HandleTable::retire(Slot& slot, std::uint32_t index) {
   slot.generation = slot.generation == kGenerationMask ? 1 : slot.generation + 1;
   free_.push_back(index);
   --live_;
-  return slot.entry;
+  // Moved out: a watch held by a free slot would outlive its connection.
+  return std::exchange(slot.entry, Entry{});
 }
 
 void HandleTable::release(Handle h) {

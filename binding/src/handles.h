@@ -17,9 +17,11 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 
 #include "backend.h"
+#include "node_watch.h"
 #include "veltro/binding.h"
 
 namespace veltro::db::detail {
@@ -38,6 +40,7 @@ static_assert(kKindBits + kSlotBits + kGenerationBits == 31, "handles must fit a
 struct Entry {
   const VeltroBackendOps* ops = nullptr;
   void* object = nullptr;
+  std::shared_ptr<NodeWatch> watch;  // a host list's connection, and a result streamed from it
 };
 
 class HandleTable {
@@ -48,7 +51,7 @@ class HandleTable {
 
   // Takes ownership of object; 0 when every slot is in use (object is then
   // left to the caller).
-  Handle add(const VeltroBackendOps* ops, void* object);
+  Handle add(const VeltroBackendOps* ops, void* object, std::shared_ptr<NodeWatch> watch = nullptr);
   // The live entry of h, or null for 0, a stale handle or a handle of the other kind.
   // Inline: every call of the binding looks its handle up. The entry stays
   // valid until h is released, which only h's user does.

@@ -15,6 +15,7 @@ PreparedStatement::PreparedStatement(Handle conn, std::string_view sql) : conn_(
   const detail::Entry* e = detail::connEntry(conn);
   if (!e) return;
   ops_ = e->ops;
+  detail::WatchedCall call(e->watch.get());
   stmt_ = ops_->stmtPrepare(e->object, sql.data(), static_cast<unsigned long>(sql.size()));
   prepared_ = stmt_ && ops_->stmtErrnum(stmt_) == 0;
 }
@@ -38,6 +39,7 @@ bool PreparedStatement::execute(const StmtParam* params, bool store) {
                          static_cast<unsigned long>(p.text.size()), p.negative ? 1 : 0, p.year, p.month, p.day,
                          p.hour, p.minute, p.second, p.microsecond};
   }
+  detail::WatchedCall call(detail::watchOf(conn_));
   return ops_->stmtExecute(stmt_, out, store ? 1 : 0) == 0;
 }
 
@@ -56,6 +58,7 @@ bool PreparedStatement::fetch(RowView& row) {
   if (!prepared_) return false;
   char** values = nullptr;
   unsigned long* lengths = nullptr;
+  detail::WatchedCall call(detail::watchOf(conn_));
   if (ops_->stmtFetch(stmt_, &values, &lengths) != 1) return false;
   row.values = values;
   row.lengths = lengths;
@@ -63,7 +66,11 @@ bool PreparedStatement::fetch(RowView& row) {
   return true;
 }
 
-bool PreparedStatement::discard() { return !prepared_ || ops_->stmtDiscard(stmt_) == 0; }
+bool PreparedStatement::discard() {
+  if (!prepared_) return true;
+  detail::WatchedCall call(detail::watchOf(conn_));
+  return ops_->stmtDiscard(stmt_) == 0;
+}
 
 std::uint64_t PreparedStatement::affectedRows() const { return prepared_ ? ops_->stmtAffectedRows(stmt_) : 0; }
 std::uint64_t PreparedStatement::insertId() const { return prepared_ ? ops_->stmtInsertId(stmt_) : 0; }
@@ -106,12 +113,14 @@ bool PreparedStatement::executeBulk(const StmtParam* params, std::size_t rows) {
                          static_cast<unsigned long>(p.text.size()), p.negative ? 1 : 0, p.year, p.month, p.day,
                          p.hour, p.minute, p.second, p.microsecond};
   }
+  detail::WatchedCall call(detail::watchOf(conn_));
   return ops_->stmtExecuteBulk(stmt_, out, static_cast<unsigned long>(rows)) == 0;
 }
 
 bool resetConnection(Handle conn) {
   const detail::Entry* e = detail::connEntry(conn);
   if (!e || !e->ops->resetConnection) return false;
+  detail::WatchedCall call(e->watch.get());
   return e->ops->resetConnection(e->object) == 0;
 }
 

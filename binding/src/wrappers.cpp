@@ -93,6 +93,8 @@ db::ConnectOptions connectOptions(const Value& options) {
   o.readTimeout = seconds("read-timeout");
   o.writeTimeout = seconds("write-timeout");
   o.socket = text("socket");
+  if (const Value* watch = table->find("node-watch-ms"); watch && watch->isNumber())
+    o.nodeWatchMs = static_cast<unsigned>(std::max<std::int32_t>(numArg(*watch), 0));
   return o;
 }
 

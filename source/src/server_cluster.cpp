@@ -117,7 +117,8 @@ Value TQuillonSrv::connectFirstReady(const Value& host, const Value& user, const
     if (!failures.empty()) failures += "; ";
     failures += where + ": " + failure;
   }
-  // While reconnecting the caller reports the loss it met; a connect asked for reports why none was used.
+  // While reconnecting the caller reports the loss it met, with why no host was used.
+  reconnectWhy_ = failures;
   if (!reconnecting_) RaiseInternal(kErrNoReadyNode, Value(failures));
   return Value(0);
 }

@@ -10,7 +10,9 @@
 #include "veltro/server.h"
 #include "veltro/table.h"
 #include "flag_scope.h"
+#include "server_codes.h"
 #include "host_list.h"
+#include "server_session.h"
 
 namespace veltro {
 
@@ -93,12 +95,26 @@ std::string badStored(const TQuillonSrv& srv) {
   return bad.empty() ? badLogin(srv.cHost, srv.cUser, srv.cPassword, srv.nPort, srv.cDBName) : bad;
 }
 
-// The settings as MYSQLCONNECT's keyed table.
-Value connectOptions(const TQuillonSrv& srv) {
+// A host list never waits on one host without bound: a connect gives up after
+// kListConnectTimeout seconds, and a call that waits kListWatchMs has its node
+// probed (cut when the node does not answer within the connect timeout).
+// Fixed read and write timeouts would cut a long statement on a healthy node
+// as well; the probe tells the two apart.
+constexpr long long kListConnectTimeout = 5;
+constexpr long long kListWatchMs = 1000;
+
+// The settings as MYSQLCONNECT's keyed table; list: the connection is to a
+// host of a host list.
+Value connectOptions(const TQuillonSrv& srv, bool list) {
   Value options = Value::table();
   Table& table = *options.asTable();
   for (const Setting& s : kSettings)
     if (!(srv.*s.value).isNil()) table.set(s.key, srv.*s.value);
+  if (!list) return options;
+  if (srv.nConnectTimeout.isNil()) table.set("connect-timeout", Value(kListConnectTimeout));
+  // A timeout of 0 set by the caller: no bound at all, no probe either.
+  const auto zero = [](const Value& v) { return v.isNumber() && v.asNumber().isZero(); };
+  if (!zero(srv.nReadTimeout) && !zero(srv.nWriteTimeout)) table.set("node-watch-ms", Value(kListWatchMs));
   return options;
 }
 
@@ -108,7 +124,7 @@ std::span<const TQuillonSrv::ConnectionSetting> TQuillonSrv::ConnectionSettings(
 
 ServerPtr TQuillonSrv::create() { return std::make_shared<TQuillonSrv>(Key{}); }
 
-TQuillonSrv::TQuillonSrv(Key) {}
+TQuillonSrv::TQuillonSrv(Key) : session_(std::make_unique<detail::SessionLog>()) {}
 
 TQuillonSrv::~TQuillonSrv() {
   // Last resort for an object dropped without End: the registry holds no
@@ -132,6 +148,8 @@ TQuillonSrv& TQuillonSrv::New(const Value& host, const Value& user, const Value&
   queries_.clear();
   lReConnect = true;
   embedded_ = false;
+  lost_ = false;
+  session_->clear();
   // A bad setting is reported before anything is sent; the object stays
   // unconnected, as after a refused connect.
   hMysql = 0;
@@ -155,14 +173,15 @@ Value TQuillonSrv::Connect(const Value& host, const Value& user, const Value& pa
   const Value& schema = database.isNil() ? cDBName : database;
   if (!reportedGood(*this, badLogin(target, login, secret, portNumber, schema))) return Value(0);
   // One host without cluster options is connected as given, with no question asked of it.
-  if ((target.isString() && detail::isHostList(target.str())) || lReadYourWrites.asBool())
-    return connectFirstReady(target, login, secret, portNumber, flagBits, schema, connectOptions(*this));
+  const bool list = target.isString() && detail::isHostList(target.str());
+  if (list || lReadYourWrites.asBool())
+    return connectFirstReady(target, login, secret, portNumber, flagBits, schema, connectOptions(*this, list));
   std::vector<detail::HostEntry> hosts;
   std::string why;
   const bool split = target.isString() && detail::parseHostList(target.str(), hosts, why) && hosts.front().port != 0;
   return MYSQLCONNECT(split ? Value(hosts.front().host) : target, login, secret,
                       split ? Value(static_cast<long long>(hosts.front().port)) : portNumber, flagBits, schema,
-                      connectOptions(*this));
+                      connectOptions(*this, false));
 }
 
 void TQuillonSrv::ReConnect() {
@@ -170,6 +189,7 @@ void TQuillonSrv::ReConnect() {
   if (reconnecting_) return;
   detail::FlagScope guard(reconnecting_);
   inTransaction_ = false;
+  sessionDropped_ = false;
   ++lostConnections_;
   if (!embedded_ && !badStored(*this).empty()) {
     // Settings changed since the connect: reported once, not on each attempt.
@@ -187,7 +207,15 @@ void TQuillonSrv::ReConnect() {
     hMysql = embedded_ ? MYSQLEMBEDDED(cDBName, embeddedOptions_, embeddedGroups_) : Connect();
     if (connected()) break;
   }
-  if (connected()) {
+  // Without a connection the next statement tries again, and reports why it could not.
+  lost_ = !connected();
+  if (lost_) {
+    if (!hostList()) reconnectWhy_ = std::to_string(db::errnum(hMysql.asInt())) + " " + db::error(hMysql.asInt());
+    return;
+  }
+  std::string why;
+  const bool restored = replaySession(why);
+  {
     ServerPtr me = self();
     for (const QueryPtr& q : queries()) {
       q->oServer = me;
@@ -203,6 +231,34 @@ void TQuillonSrv::ReConnect() {
         q->Refresh();
     }
   }
+  if (!restored) {
+    sessionDropped_ = true;
+    RaiseInternal(kErrSessionLost, Value("reconnected, but " + why));
+  }
+}
+
+bool TQuillonSrv::linkUp() const {
+  const long long h = hMysql.asInt();
+  return h > 0 && db::isConnection(h) && !detail::connectionGone(db::errnum(h));
+}
+
+bool TQuillonSrv::revive() {
+  if (lReConnect.asBool()) ReConnect();
+  if (connected()) return !sessionDropped_;
+  reportUnreachable("the connection was lost earlier");
+  return false;
+}
+
+void TQuillonSrv::reportUnreachable(const std::string& cause) {
+  const long long h = hMysql.asInt();
+  if (h > 0 && db::errnum(h) != 0) {
+    // The refused connect carries its own error (2002, 2003, 2026 ...): reported as the client's.
+    detail::FlagScope retry(retrying_);
+    CheckError();
+    return;
+  }
+  RaiseInternal(hostList() ? kErrNoReadyNode : kErrNoConnection,
+                Value(cause + "; no reconnect found a connection: " + reconnectWhy_));
 }
 
 bool TQuillonSrv::connected() const {
@@ -211,10 +267,12 @@ bool TQuillonSrv::connected() const {
 }
 
 void TQuillonSrv::End() {
+  lost_ = false;  // ended by the caller: no statement reconnects it
   if (hMysql.asInt() <= 0) return;
   db::close(hMysql.asInt());
   hMysql = 0;
   inTransaction_ = false;
+  session_->clear();
   // Each End leaves the registry, so walk a snapshot taken before the first.
   for (const QueryPtr& q : queries()) q->End();
   queries_.clear();
@@ -229,6 +287,8 @@ TQuillonSrv& TQuillonSrv::Embedded(const Value& database, const Value& options, 
   if (lReConnect.isNil()) lReConnect = true;
   cDBName = database;
   embedded_ = true;
+  lost_ = false;
+  session_->clear();
   embeddedOptions_ = options.isNil() ? Value::array() : options;
   embeddedGroups_ = groups.isNil() ? Value::array() : groups;
   hMysql = MYSQLEMBEDDED(database, embeddedOptions_, embeddedGroups_);

@@ -61,7 +61,8 @@ void TQuillonSrv::CheckError(const Value& nErrorIn, const Value& cExtra) {
   if (!lError.asBool() || nError.asInt() == 0) return;
   const bool lost = !internal && detail::connectionGone(nError.asInt());
   if (lost) ++lostConnections_;
-  if (listRun_ && !internal && (lost || nError.asInt() == kNodeNotReady || nError.asInt() == kDeadlock)) {
+  if (listRun_ && !internal &&
+      (lost || nError.asInt() == kNodeNotReady || nError.asInt() == kDeadlock || detail::lostInFlight(nError.asInt()))) {
     // A transaction list that met a loss or a conflict is run again by
     // MultiQuery, which reports only when its last run fails.
     listLoss_ = nError.asInt();

@@ -11,6 +11,7 @@
 #include "veltro/server.h"
 #include "flag_scope.h"
 #include "server_codes.h"
+#include "server_session.h"
 #include "query_id_lock.h"
 #include "sql_dialect.h"
 #include "sql_lexer.h"
@@ -22,6 +23,7 @@ using detail::kClientErrorsFrom;
 using detail::kDeadlock;
 using detail::kNodeNotReady;
 using detail::kServerGone;
+using detail::kShutdown;
 constexpr int kDefaultMultiRetries = 3;
 constexpr int kConflictPauseMs = 20;
 
@@ -40,6 +42,7 @@ enum class TxEffect { None, Begin, End };
 struct StatementKind {
   TxEffect tx = TxEffect::None;
   bool keepsCharset = false;
+  bool session = false;  // SET, USE or CREATE: may leave something in the session
 };
 StatementKind kindOf(std::string_view sql, const sql::Dialect& d) {
   static constexpr std::string_view kKeep[] = {
@@ -70,6 +73,7 @@ StatementKind kindOf(std::string_view sql, const sql::Dialect& d) {
   }
   for (std::string_view kind : kKeep)
     if (sql::isKeyword(sql, t, kind)) k.keepsCharset = true;
+  k.session = sql::isKeyword(sql, t, "SET") || sql::isKeyword(sql, t, "USE") || sql::isKeyword(sql, t, "CREATE");
   if (sql::isKeyword(sql, t, "START")) {
     if (sql::isKeyword(sql, next(), "TRANSACTION")) k.tx = TxEffect::Begin;
     return k;
@@ -148,6 +152,8 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
     RaiseInternal(kErrEmptyStatement);
     return false;
   }
+  // A connection lost earlier, with no reconnect then, is tried again now.
+  if (lost_ && !revive()) return false;
   // The connection takes no statement while an earlier one has results left
   // (a CALL's further result sets): they are read and dropped first.
   settleResults();
@@ -160,17 +166,25 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
   }
   if (status != 0 && !inTransaction_ && !reconnecting_) {
     // Outside a transaction a statement that certainly did not run is sent
-    // once more: on a new connection after 2006 (it never reached the server)
-    // or 1047 from a node of a host list (refused before running), and at
-    // once after a conflict (1213: rolled back whole). One lost while it ran
-    // (2013) may have been applied, so it is sent again only when the caller
-    // said that its statements may run twice.
+    // once more: on a new connection after 2006 (it never reached the server),
+    // 1047 from a node of a host list (refused before running) or 1053 (stopped
+    // by a server shutting down), and at once after a conflict (1213: rolled
+    // back whole). One that may have been applied (2013: lost while it ran;
+    // 1180) is sent again only when the caller said that its statements may
+    // run twice.
     const long long code = db::errnum(hMysql.asInt());
     bool resent = false;
-    if (lReConnect.asBool() && (code == kServerGone || (code == kNodeNotReady && hostList()) ||
+    if (lReConnect.asBool() && (code == kServerGone || code == kShutdown || (code == kNodeNotReady && hostList()) ||
                                 (detail::lostInFlight(code) && lRepeatable.asBool()))) {
+      const std::string cause = std::to_string(code) + " " + db::error(hMysql.asInt());
       ReConnect();
-      if (connected()) status = db::query(hMysql.asInt(), sql.data(), sql.size());
+      if (!connected()) {
+        reportUnreachable(cause);
+        return false;
+      }
+      // The new session lacks what the caller set: reported, and the statement not sent.
+      if (sessionDropped_) return false;
+      status = db::query(hMysql.asInt(), sql.data(), sql.size());
       resent = true;
     } else if (code == kDeadlock && !listRun_) {
       status = db::query(hMysql.asInt(), sql.data(), sql.size());
@@ -206,6 +220,7 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
     case TxEffect::End: inTransaction_ = false; break;
     case TxEffect::None: break;
   }
+  if (kind.session) session_->keep(sql, detail::sessionStep(sql, dialect));
   if (db::fieldCount(hMysql.asInt()) != 0) {
     // A result set waits for the caller (a query object takes it, then
     // settles the rest): asking now would find the connection busy.
@@ -225,6 +240,7 @@ bool TQuillonSrv::MultiQuery(const Value& aQuery, const Value& lTransaction, con
     RaiseInternal(kErrEmptyList);
     return false;
   }
+  if (lost_ && !revive()) return false;
   if (!db::isConnection(hMysql.asInt())) {
     // Nothing can run; with a callback installed the loop would go on and report success.
     RaiseInternal(kErrNoConnection);
@@ -239,7 +255,7 @@ bool TQuillonSrv::MultiQuery(const Value& aQuery, const Value& lTransaction, con
   for (int attempt = 0; outcome == ListRun::Retry; ++attempt) {
     // The list certainly did not commit: nothing of it stays on the server.
     const long long cause = listLoss_;
-    if (connected()) RollBack();
+    if (linkUp()) RollBack();
     if (attempt >= retries) {
       // Only the last run's failure is reported: the cause, then the list.
       if (!connected() && lReConnect.asBool()) ReConnect();
@@ -247,11 +263,16 @@ bool TQuillonSrv::MultiQuery(const Value& aQuery, const Value& lTransaction, con
       RaiseInternal(kErrMultiQuery, last);
       return false;
     }
-    if (cause == kDeadlock && connected()) {
-      // Conflicting writers back off a little longer on each run.
+    if (cause == kDeadlock && linkUp()) {
+      // Conflicting writers back off a little longer on each run, in the same session.
       std::this_thread::sleep_for(std::chrono::milliseconds(kConflictPauseMs * (attempt + 1)));
     } else if (lReConnect.asBool()) {
       ReConnect();  // the next ready host of the list
+      if (sessionDropped_) return false;
+      if (!connected()) {
+        reportUnreachable(std::to_string(cause) + " (a transaction list)");
+        return false;
+      }
     }
     outcome = runList(statements, transaction, last);
   }
@@ -407,6 +428,7 @@ bool TQuillonSrv::SelectDB(const Value& name) {
     return false;
   }
   cDBName = name;
+  session_->forgetDatabase();
   lError = false;
   return true;
 }

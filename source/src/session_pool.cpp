@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "server_codes.h"
+#include "server_session.h"
 #include "session_impl.h"
 #include "veltro/binding.h"
 #include "veltro/prepared.h"
@@ -34,6 +35,7 @@ bool SessionCore::resetForReuse(const Settings& settings) noexcept {
     // The reset rolls back an open transaction and drops the session's state.
     if (!db::resetConnection(h)) return false;
     srv->inTransaction_ = false;
+    srv->session_->clear();  // a failover must not bring back the last lease's settings
     touched = false;
     // The server reads the connect's character set again: so must the escaping.
     if (!settings.charset.empty() && !db::adoptCharset(h, settings.charset.c_str())) return false;

@@ -75,6 +75,9 @@ struct ConnectOptions {
   std::string sslCa, sslCert, sslKey;  // certificate files (PEM)
   unsigned connectTimeout = 0, readTimeout = 0, writeTimeout = 0;  // seconds
   std::string socket;  // the Unix socket, used when the host is "localhost" (or null)
+  // A call waiting this long has its node probed, and is cut when the node
+  // does not answer within connectTimeout (5 s when 0); 0: not watched.
+  unsigned nodeWatchMs = 0;
 };
 
 // The port a number names: a whole number from 0 to 65535 (0: the client

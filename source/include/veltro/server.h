@@ -41,6 +41,7 @@ using QueryPtr = std::shared_ptr<TQuillonQry>;
 class Session;
 namespace detail {
 struct SessionCore;
+struct SessionLog;
 }
 class TQuillonSrv;
 using ServerPtr = std::shared_ptr<TQuillonSrv>;
@@ -83,6 +84,7 @@ enum InternalError : int {
   kErrDumpIncomplete = 9033,   // Restore: the dump was cut short or altered (its closing line missing or not matching)
   kErrRestoreStopped = 9034,   // Restore: the connection was lost; the rest of the dump was not loaded
   kErrTransactionOpen = 9035,  // Backup: a transaction is open on the connection (its dump reads a moment of its own)
+  kErrSessionLost = 9036,      // a reconnect could not bring back the session's settings; the statement was not sent
 };
 
 class VELTRO_API TQuillonSrv : public Object {
@@ -141,7 +143,16 @@ class VELTRO_API TQuillonSrv : public Object {
   //   cHost may be a host list "h1[:port],h2[:port],...": the first host that
   //   answers and is ready is used (a Galera node that is not Synced, or
   //   refuses statements with 1047, is skipped), and a reconnect moves on to
-  //   the next ready host. A single host is used as given.
+  //   the next ready host. A single host is used as given. A host list never
+  //   waits on a host without bound: nConnectTimeout defaults to 5 s, and a
+  //   call that waits 1 s has its node probed (a new connection that must
+  //   bring the server's greeting within the connect timeout); a node that
+  //   does not answer has the call cut (2013: unknown outcome), one that
+  //   answers lets a long statement run on. nReadTimeout or nWriteTimeout 0
+  //   turns the probe off. After a reconnect the session statements sent
+  //   (session SETs, USE) are sent again; a session that cannot be brought
+  //   back is reported (kErrSessionLost). A lost connection that no
+  //   reconnect replaced is tried again by the next statement.
   //   lRepeatable   the caller's statements may run twice: a statement whose
   //                 connection was lost while it ran (2013, outcome unknown)
   //                 is sent again on a new connection instead of reported.
@@ -379,6 +390,17 @@ class VELTRO_API TQuillonSrv : public Object {
   void report(const Value& nError, bool internal, const Value& cExtra);
   void forgetQuery(const TQuillonQry* query);
   bool connected() const;
+  // Connected, and the connection not lost (it may carry a statement's error).
+  bool linkUp() const;
+  // Reconnects an object whose connection was lost and not brought back, as
+  // its next statement comes; false, reported, when it stays without one.
+  bool revive();
+  // Reports why a statement lost with its connection was not sent again: no
+  // host could be reached (cause: the statement's own error).
+  void reportUnreachable(const std::string& cause);
+  // Sends the session statements of the old connection on the new one; false,
+  // with why, when the session cannot be brought back.
+  bool replaySession(std::string& why);
   bool hostList() const;  // cHost names more than one host
   // SqlQuery's work on a statement built by the library (no copy into a Value).
   bool sendStatement(std::string_view sql);
@@ -411,6 +433,10 @@ class VELTRO_API TQuillonSrv : public Object {
   bool listRun_ = false;       // a MultiQuery list runs: losses and conflicts go to listLoss_
   long long listLoss_ = 0;     // what ended the list's run early (0: nothing)
   Value embeddedOptions_, embeddedGroups_;
+  std::unique_ptr<detail::SessionLog> session_;  // what a reconnect brings back
+  bool lost_ = false;            // the connection was lost and no reconnect found one: the next statement tries
+  bool sessionDropped_ = false;  // the last reconnect could not bring the session back (reported)
+  std::string reconnectWhy_;     // why the last reconnect found no connection
 };
 
 // The library's default reporting: builds the error object and hands it to the
