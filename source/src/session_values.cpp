@@ -94,11 +94,17 @@ bool datePart(std::string_view t, std::chrono::year_month_day& out) {
 
 }  // namespace
 
-void throwNull(const Cell& c) {
+}  // namespace veltro::detail
+
+namespace veltro {
+
+using namespace detail;  // the field and its helpers above
+
+void Row::throwNull(const Cell& c) {
   fail(kErrNullValue, "22002", columnOf(c) + " is NULL: read it as a std::optional");
 }
 
-std::int64_t readInt(const Cell& c, std::int64_t min, std::int64_t max) {
+std::int64_t Row::readInt(const Cell& c, std::int64_t min, std::int64_t max) {
   __int128 v;
   if (isBit(c)) {
     v = bitValue(c);
@@ -110,7 +116,7 @@ std::int64_t readInt(const Cell& c, std::int64_t min, std::int64_t max) {
   return static_cast<std::int64_t>(v);
 }
 
-std::uint64_t readUInt(const Cell& c, std::uint64_t max) {
+std::uint64_t Row::readUInt(const Cell& c, std::uint64_t max) {
   __int128 v;
   if (isBit(c)) {
     v = bitValue(c);
@@ -121,7 +127,7 @@ std::uint64_t readUInt(const Cell& c, std::uint64_t max) {
   return static_cast<std::uint64_t>(v);
 }
 
-bool readBool(const Cell& c) {
+bool Row::readBool(const Cell& c) {
   if (isBit(c)) return bitValue(c) != 0;
   __int128 v;
   if (!wholeNumber(c.text(), v)) doesNotFit(c, "is not a whole number");
@@ -141,10 +147,10 @@ F readFloating(const Cell& c) {
 }
 }  // namespace
 
-float readFloat(const Cell& c) { return readFloating<float>(c); }
-double readDouble(const Cell& c) { return readFloating<double>(c); }
+float Row::readFloat(const Cell& c) { return readFloating<float>(c); }
+double Row::readDouble(const Cell& c) { return readFloating<double>(c); }
 
-Number readNumber(const Cell& c) {
+Number Row::readNumber(const Cell& c) {
   if (isBit(c)) return Number::fromUInt(bitValue(c));
   Number n;
   if (!Number::parse(c.text(), n)) doesNotFit(c, "is not a number");
@@ -152,13 +158,13 @@ Number readNumber(const Cell& c) {
   return n;
 }
 
-std::chrono::year_month_day readDate(const Cell& c) {
+std::chrono::year_month_day Row::readDate(const Cell& c) {
   std::chrono::year_month_day ymd;
   if (c.size != 10 || !datePart(c.text(), ymd)) doesNotFit(c, "is not a date (YYYY-MM-DD)");
   return ymd;
 }
 
-std::chrono::sys_time<microseconds> readDateTime(const Cell& c) {
+std::chrono::sys_time<microseconds> Row::readDateTime(const Cell& c) {
   const std::string_view t = c.text();
   std::chrono::year_month_day ymd;
   if (!datePart(t, ymd)) doesNotFit(c, "is not a date and time");
@@ -172,7 +178,7 @@ std::chrono::sys_time<microseconds> readDateTime(const Cell& c) {
   return at + std::chrono::hours(h) + std::chrono::minutes(m) + std::chrono::seconds(s) + microseconds(micro);
 }
 
-microseconds readTime(const Cell& c) {
+microseconds Row::readTime(const Cell& c) {
   const std::string_view t = c.text();
   const bool negative = !t.empty() && t[0] == '-';
   std::size_t p = negative ? 1 : 0;
@@ -187,4 +193,4 @@ microseconds readTime(const Cell& c) {
   return negative ? -v : v;
 }
 
-}  // namespace veltro::detail
+}  // namespace veltro

@@ -168,12 +168,9 @@ struct Cell {
   std::string_view text() const { return {data, size}; }
 };
 
-// How arguments and fields are converted: at the end of this header.
+// How arguments are written: at the end of this header.
 template <class T>
 Param toParam(const T& v);
-template <class T>
-T read(const Cell& c);
-[[noreturn]] VELTRO_API void throwNull(const Cell& c);
 
 // executeMany's rows: fills out with the arguments of row i of rows.
 using RowFill = void (*)(const void* rows, std::size_t i, Param* out);
@@ -228,12 +225,27 @@ class VELTRO_API Row {
   static T convert(const detail::Cell& c) {
     if constexpr (detail::IsOptional<T>::value) {
       if (!c.data) return std::nullopt;
-      return detail::read<typename T::value_type>(c);
+      return read<typename T::value_type>(c);
     } else {
-      if (!c.data) detail::throwNull(c);
-      return detail::read<T>(c);
+      if (!c.data) throwNull(c);
+      return read<T>(c);
     }
   }
+  // The conversions of a field that is not NULL (read<T> picks one, at the
+  // end of this header); each throws ConversionError for a value that does
+  // not fit. Members, so that the caller's instantiations reach them in the library.
+  template <class T>
+  static T read(const detail::Cell& c);
+  [[noreturn]] static void throwNull(const detail::Cell& c);
+  static bool readBool(const detail::Cell& c);
+  static std::int64_t readInt(const detail::Cell& c, std::int64_t min, std::int64_t max);
+  static std::uint64_t readUInt(const detail::Cell& c, std::uint64_t max);
+  static float readFloat(const detail::Cell& c);
+  static double readDouble(const detail::Cell& c);
+  static Number readNumber(const detail::Cell& c);
+  static std::chrono::year_month_day readDate(const detail::Cell& c);
+  static std::chrono::sys_time<std::chrono::microseconds> readDateTime(const detail::Cell& c);
+  static std::chrono::microseconds readTime(const detail::Cell& c);
   // Read once per field: inline, its failure out of line.
   detail::Cell cell(std::size_t i) const {
     if (!values_ || i >= width_) noField(i);
@@ -658,20 +670,11 @@ Param toParam(const T& v) {
   return p;
 }
 
-// Conversions of a field that is not NULL; each throws ConversionError for a
-// value that does not fit.
-VELTRO_API bool readBool(const Cell& c);
-VELTRO_API std::int64_t readInt(const Cell& c, std::int64_t min, std::int64_t max);
-VELTRO_API std::uint64_t readUInt(const Cell& c, std::uint64_t max);
-VELTRO_API float readFloat(const Cell& c);
-VELTRO_API double readDouble(const Cell& c);
-VELTRO_API Number readNumber(const Cell& c);
-VELTRO_API std::chrono::year_month_day readDate(const Cell& c);
-VELTRO_API std::chrono::sys_time<std::chrono::microseconds> readDateTime(const Cell& c);
-VELTRO_API std::chrono::microseconds readTime(const Cell& c);
+}  // namespace detail
 
+// The conversion that get<T> takes for each T.
 template <class T>
-T read(const Cell& c) {
+T Row::read(const detail::Cell& c) {
   if constexpr (std::is_same_v<T, bool>) {
     return readBool(c);
   } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {
@@ -698,7 +701,5 @@ T read(const Cell& c) {
     static_assert(sizeof(T) == 0, "not a type the library reads");
   }
 }
-
-}  // namespace detail
 
 }  // namespace veltro
