@@ -7,9 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <cerrno>
 #include <condition_variable>
-#include <fcntl.h>
 #include <map>
 #include <thread>
 #include <utility>

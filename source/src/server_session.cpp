@@ -6,11 +6,11 @@
 #include <string_view>
 #include <utility>
 
-#include "veltro/binding.h"
-#include "veltro/server.h"
 #include "server_session.h"
 #include "sql_dialect.h"
 #include "sql_lexer.h"
+#include "veltro/binding.h"
+#include "veltro/server.h"
 
 namespace veltro {
 
@@ -41,8 +41,10 @@ SessionStep setStep(std::string_view sql, sql::Lexer& lex) {
       for (char c : text) target += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
   }
-  if (step.use == SessionUse::Lost) step.key = "a SET whose value is computed";
-  else if (!list) step.key = target;
+  if (step.use == SessionUse::Lost)
+    step.key = "a SET whose value is computed";
+  else if (!list)
+    step.key = target;
   return step;
 }
 
@@ -52,7 +54,8 @@ SessionStep sessionStep(std::string_view sql, const sql::Dialect& d) {
   sql::Lexer lex(sql, d);
   auto next = [&] {
     sql::Token t;
-    do t = lex.next(); while (t.kind != sql::Tok::End && !sql::isCode(t));
+    do t = lex.next();
+    while (t.kind != sql::Tok::End && !sql::isCode(t));
     return t;
   };
   const sql::Token first = next();
@@ -91,8 +94,7 @@ bool SessionLog::keep(std::string_view sql, const SessionStep& step) {
     lost = step.key;
     return false;
   }
-  if (!step.key.empty())
-    std::erase_if(statements, [&](const Kept& k) { return k.key == step.key; });
+  if (!step.key.empty()) std::erase_if(statements, [&](const Kept& k) { return k.key == step.key; });
   if (statements.size() >= kReplayLimit) {
     lost = "more than " + std::to_string(kReplayLimit) + " session statements";
     return false;
@@ -123,8 +125,8 @@ bool TQuillonSrv::replaySession(std::string& why) {
       continue;
     }
     if (why.empty())
-      why = "\"" + sql::maskPasswords(it->sql, sql::dialectOf(h)) + "\" failed: " + std::to_string(db::errnum(h)) + " " +
-            db::error(h);
+      why = "\"" + sql::maskPasswords(it->sql, sql::dialectOf(h)) + "\" failed: " + std::to_string(db::errnum(h)) +
+            " " + db::error(h);
     it = session_->statements.erase(it);
   }
   // A SET NAMES among them changes what the connection escapes with.

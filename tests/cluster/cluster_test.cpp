@@ -91,7 +91,8 @@ TEST_F(Cluster, TransactionListsSurviveTheLossOfTheirNode) {
   Recorder rec;
   ServerPtr s = connect(rec.block());
   const int victim = nodeOf(s);
-  const Value list = Value::array({"UPDATE counts SET n = n + 1 WHERE id = 1", "UPDATE counts SET n = n + 1 WHERE id = 2"});
+  const Value list =
+      Value::array({"UPDATE counts SET n = n + 1 WHERE id = 1", "UPDATE counts SET n = n + 1 WHERE id = 2"});
   std::atomic<int> sent{0};
   std::thread killer([&] {
     while (sent.load() < 60) std::this_thread::sleep_for(std::chrono::milliseconds(1));

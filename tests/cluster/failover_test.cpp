@@ -194,7 +194,8 @@ TEST_F(Cluster, APartitionIsReportedAndOutlived) {
 TEST_F(Cluster, AFailoverBringsTheSessionBackOrSaysItCannot) {
   Recorder rec;
   ServerPtr s = connect(rec.block());
-  for (const char* set : {"SET time_zone = '+05:00'", "SET @tenant = 42", "SET @tenant = 43", "SET @@session.sql_mode = 'ANSI_QUOTES'"})
+  for (const char* set :
+       {"SET time_zone = '+05:00'", "SET @tenant = 42", "SET @tenant = 43", "SET @@session.sql_mode = 'ANSI_QUOTES'"})
     ASSERT_TRUE(s->SqlQuery(set)) << set;
   int victim = nodeOf(s);
   ASSERT_TRUE(clusterCommand("kill", victim));

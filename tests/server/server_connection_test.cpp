@@ -122,6 +122,7 @@ TEST(Server, LostConnectionOutsideATransactionResendsTheStatement) {
 // or a chained commit, a lost connection inside it is reported, never hidden
 // by sending the statement again on a new connection.
 TEST(Server, LostConnectionInsideATransactionIsReported) {
+  VELTRO_SKIP_ON_CLUSTER("on a host list a killed idle connection is found before sending (2006), not lost in flight");
   const std::vector<std::vector<std::string>> opens = {
       {"BEGIN"},
       {"/* opened */ start transaction"},
@@ -174,6 +175,7 @@ TEST(Server, ServerGoneForGoodIsReportedOnce) {
 // unless the caller said its statements may run twice; then it is sent again
 // on a new connection and nothing is reported.
 TEST(Server, RepeatableStatementsAreSentAgainAfterALoss) {
+  VELTRO_SKIP_ON_CLUSTER("on a host list a killed idle connection is found before sending (2006), not lost in flight");
   ServerPtr killer = connectTo();
   ASSERT_TRUE(killer->SqlQuery("CREATE OR REPLACE TABLE lost6 (id INT PRIMARY KEY, v INT) ENGINE=InnoDB"));
   ASSERT_TRUE(killer->SqlQuery("INSERT INTO lost6 VALUES (1, 0)"));
