@@ -94,4 +94,9 @@ class Cluster : public ::testing::Test {
   ServerPtr admin;
 };
 
+// Codes that say a call's outcome is unknown: it may have been applied.
+inline bool unknownOutcome(long long code) {
+  return code == 2013 || code == 2055 || code == 1180 || code == kErrUnknownOutcome;
+}
+
 }  // namespace veltro::cluster_test

@@ -26,11 +26,6 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
-// Codes that say a call's outcome is unknown: it may have been applied.
-bool unknownOutcome(long long code) {
-  return code == 2013 || code == 2055 || code == 1180 || code == kErrUnknownOutcome;
-}
-
 // A status variable of one node, asked on a connection of its own.
 std::string statusOf(int node, const std::string& name) {
   ServerPtr s = TQuillonSrv::create();
@@ -51,48 +46,6 @@ bool waitForStatus(int node, const std::string& name, const std::string& want, i
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   return false;
-}
-
-// The node a server object is on is frozen under single statements, then
-// under transaction lists: every call returns (the cut comes from the probe
-// of the frozen node, not from a fixed timeout), at most the call in flight
-// is reported, and only as of unknown outcome; the counts match.
-TEST_F(Cluster, AFrozenNodeCostsOneCallOfUnknownOutcome) {
-  for (const bool lists : {false, true}) {
-    SCOPED_TRACE(lists ? "lists" : "statements");
-    ASSERT_TRUE(admin->SqlQuery("UPDATE counts SET n = 0"));
-    Recorder rec;
-    ServerPtr s = connect(rec.block());
-    const int victim = nodeOf(s);
-    const Value list =
-        Value::array({"UPDATE counts SET n = n + 1 WHERE id = 1", "UPDATE counts SET n = n + 1 WHERE id = 2"});
-    std::atomic<int> sent{0};
-    std::thread freezer([&] {
-      while (sent.load() < 40) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      EXPECT_TRUE(clusterCommand("freeze", victim));
-    });
-    int applied = 0;
-    double longest = 0;
-    for (int i = 0; i < 120; ++i) {
-      const auto t0 = Clock::now();
-      if (lists ? s->MultiQuery(list) : s->SqlQuery("UPDATE counts SET n = n + 1 WHERE id = 1")) ++applied;
-      longest = std::max(longest, secondsSince(t0));
-      ++sent;
-    }
-    freezer.join();
-    std::printf("frozen node under %s: the longest call took %.1f s\n", lists ? "lists" : "statements", longest);
-    ASSERT_LE(rec.calls->size(), 1u);
-    for (const auto& r : *rec.calls) EXPECT_TRUE(unknownOutcome(r.number)) << r.number << " " << r.extra.toString();
-    EXPECT_NE(nodeOf(s), victim);
-    ASSERT_TRUE(clusterCommand("resume", victim));
-    const std::string both = readOn(victim % 3 + 1, "SELECT CONCAT(MAX(n), '/', MIN(n)) FROM counts");
-    const int n = std::atoi(both.c_str());
-    if (lists) {
-      EXPECT_EQ(both, std::to_string(n) + "/" + std::to_string(n)) << "a list applied in part";
-    }
-    EXPECT_TRUE(n == applied || (rec.calls->size() == 1 && n == applied + 1)) << n << " applied " << applied;
-    s->End();
-  }
 }
 
 // A long statement on a node that answers is not cut, however long it waits.
