@@ -88,10 +88,12 @@ TEST_F(SessionCluster, TransactSurvivesTheLossOfItsNode) {
   int applied = 0, unknown = 0;
   for (int i = 0; i < 200; ++i) {
     try {
-      s.transact([](Session& tx) {
-        tx.execute("UPDATE vs_counts SET n = n + 1 WHERE id = 1");
-        tx.execute("UPDATE vs_counts SET n = n + 1 WHERE id = 2");
-      }, 10);
+      s.transact(
+          [](Session& tx) {
+            tx.execute("UPDATE vs_counts SET n = n + 1 WHERE id = 1");
+            tx.execute("UPDATE vs_counts SET n = n + 1 WHERE id = 2");
+          },
+          10);
       ++applied;
     } catch (const UnknownOutcome&) {
       ++unknown;
