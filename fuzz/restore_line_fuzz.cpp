@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "restore_line.h"
+#include "dump_restore_line.h"
 
 using veltro::fuzz::check;
 namespace restore = veltro::restore;

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "builders.h"
+#include "sql_builders.h"
 #include "query_impl.h"
 #include "sql_dialect.h"
 #include "sql_lexer.h"

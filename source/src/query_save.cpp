@@ -3,7 +3,7 @@
 
 #include "query_impl.h"
 #include "sql_dialect.h"
-#include "statement_text.h"
+#include "sql_statement_text.h"
 #include "veltro/append.h"
 #include "veltro/binding.h"
 #include "veltro/query.h"

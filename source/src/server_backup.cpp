@@ -25,7 +25,7 @@
 #include "dump_format.h"
 #include "dump_table.h"
 #include "dump_values.h"
-#include "name_arg.h"
+#include "server_name_arg.h"
 #include "sql_lexer.h"
 #include "sql_names.h"
 #include "veltro/binding.h"

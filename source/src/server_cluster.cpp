@@ -6,7 +6,7 @@
 
 #include "veltro/binding.h"
 #include "veltro/server.h"
-#include "host_list.h"
+#include "server_host_list.h"
 
 namespace veltro {
 

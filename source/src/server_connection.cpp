@@ -9,9 +9,9 @@
 #include "veltro/query.h"
 #include "veltro/server.h"
 #include "veltro/table.h"
-#include "flag_scope.h"
+#include "server_flag_scope.h"
 #include "server_codes.h"
-#include "host_list.h"
+#include "server_host_list.h"
 #include "server_session.h"
 
 namespace veltro {

@@ -1,7 +1,7 @@
 // The server object's messages by name: every member and operation.
 #include "veltro/query.h"
 #include "veltro/server.h"
-#include "query_id_lock.h"
+#include "server_query_counter.h"
 
 namespace veltro {
 

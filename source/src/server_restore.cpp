@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "dump_format.h"
-#include "flag_scope.h"
-#include "restore_line.h"
+#include "server_flag_scope.h"
+#include "dump_restore_line.h"
 #include "sql_lexer.h"
 #include "veltro/binding.h"
 #include "veltro/server.h"

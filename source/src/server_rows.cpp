@@ -2,9 +2,9 @@
 // the last value of a column, and queries built from parts.
 #include <string>
 
-#include "builders.h"
-#include "name_arg.h"
-#include "statement_text.h"
+#include "sql_builders.h"
+#include "server_name_arg.h"
+#include "sql_statement_text.h"
 #include "veltro/append.h"
 #include "veltro/binding.h"
 #include "veltro/query.h"

@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "name_arg.h"
+#include "server_name_arg.h"
 #include "veltro/binding.h"
 #include "veltro/query.h"
 #include "veltro/server.h"

@@ -9,10 +9,10 @@
 #include "veltro/error.h"
 #include "veltro/query.h"
 #include "veltro/server.h"
-#include "flag_scope.h"
+#include "server_flag_scope.h"
 #include "server_codes.h"
 #include "server_session.h"
-#include "query_id_lock.h"
+#include "server_query_counter.h"
 #include "sql_dialect.h"
 #include "sql_lexer.h"
 

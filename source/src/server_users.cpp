@@ -1,7 +1,7 @@
 // User accounts and privileges: grant, drop, rename, list and revoke.
 #include <string>
 
-#include "name_arg.h"
+#include "server_name_arg.h"
 #include "veltro/binding.h"
 #include "veltro/query.h"
 #include "veltro/server.h"

@@ -9,7 +9,7 @@
 
 #include "server_codes.h"
 #include "session_impl.h"
-#include "typed_literal.h"
+#include "sql_typed_literal.h"
 #include "veltro/prepared.h"
 #include "veltro/session.h"
 

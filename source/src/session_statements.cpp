@@ -6,7 +6,7 @@
 #include "session_impl.h"
 #include "sql_dialect.h"
 #include "sql_lexer.h"
-#include "typed_literal.h"
+#include "sql_typed_literal.h"
 #include "veltro/binding.h"
 #include "veltro/session.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "host_list.h"
+#include "server_host_list.h"
 
 namespace veltro::detail {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "dump_format.h"
-#include "restore_line.h"
+#include "dump_restore_line.h"
 
 namespace veltro {
 namespace {

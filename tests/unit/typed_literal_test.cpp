@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "typed_literal.h"
+#include "sql_typed_literal.h"
 #include "veltro/session.h"
 
 namespace veltro {

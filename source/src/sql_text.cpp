@@ -10,7 +10,7 @@
 #include <chrono>
 #include <limits>
 
-#include "typed_literal.h"
+#include "sql_typed_literal.h"
 #include "veltro/append.h"
 #include "veltro/binding.h"
 

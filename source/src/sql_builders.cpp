@@ -1,5 +1,5 @@
 // Statement builders: SELECT from its parts, a one-row INSERT.
-#include "builders.h"
+#include "sql_builders.h"
 #include "sql_lexer.h"
 #include "sql_names.h"
 #include "veltro/binding.h"

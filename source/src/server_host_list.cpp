@@ -1,5 +1,5 @@
 // Splitting a host list into hosts and ports.
-#include "host_list.h"
+#include "server_host_list.h"
 
 namespace veltro::detail {
 
