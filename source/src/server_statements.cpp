@@ -147,6 +147,39 @@ bool TQuillonSrv::settleResults() {
   return !follow || followCharset(false);
 }
 
+// Outside a transaction a statement that certainly did not run is sent
+// once more: on a new connection after 2006 (it never reached the server),
+// 1047 from a node of a host list (refused before running) or 1053 (stopped
+// by a server shutting down), and at once after a conflict (1213: rolled
+// back whole). One that may have been applied (2013: lost while it ran;
+// 1180) is sent again only when the caller said that its statements may run
+// twice. The statement's status; reported: its failure has been reported.
+int TQuillonSrv::sendAgainIfUnrun(std::string_view sql, bool& reported) {
+  const long long code = db::errnum(hMysql.asInt());
+  const bool reconnect = lReConnect.asBool() && (code == kServerGone || code == kShutdown ||
+                                                  (code == kNodeNotReady && hostList()) ||
+                                                  (detail::lostInFlight(code) && lRepeatable.asBool()));
+  if (!reconnect && (code != kDeadlock || listRun_)) return 1;
+  if (reconnect) {
+    const std::string cause = std::to_string(code) + " " + db::error(hMysql.asInt());
+    ReConnect();
+    reported = true;
+    if (!connected()) {
+      reportUnreachable(cause);
+      return 1;
+    }
+    // The new session lacks what the caller set: reported, and the statement not sent.
+    if (sessionDropped_) return 1;
+  }
+  const int status = db::query(hMysql.asInt(), sql.data(), sql.size());
+  reported = status != 0;
+  if (reported) {
+    detail::FlagScope retry(retrying_);
+    CheckError();
+  }
+  return status;
+}
+
 bool TQuillonSrv::sendStatement(std::string_view sql) {
   if (isBlankText(sql)) {
     RaiseInternal(kErrEmptyStatement);
@@ -165,36 +198,9 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
     return false;
   }
   if (status != 0 && !inTransaction_ && !reconnecting_) {
-    // Outside a transaction a statement that certainly did not run is sent
-    // once more: on a new connection after 2006 (it never reached the server),
-    // 1047 from a node of a host list (refused before running) or 1053 (stopped
-    // by a server shutting down), and at once after a conflict (1213: rolled
-    // back whole). One that may have been applied (2013: lost while it ran;
-    // 1180) is sent again only when the caller said that its statements may
-    // run twice.
-    const long long code = db::errnum(hMysql.asInt());
-    bool resent = false;
-    if (lReConnect.asBool() && (code == kServerGone || code == kShutdown || (code == kNodeNotReady && hostList()) ||
-                                (detail::lostInFlight(code) && lRepeatable.asBool()))) {
-      const std::string cause = std::to_string(code) + " " + db::error(hMysql.asInt());
-      ReConnect();
-      if (!connected()) {
-        reportUnreachable(cause);
-        return false;
-      }
-      // The new session lacks what the caller set: reported, and the statement not sent.
-      if (sessionDropped_) return false;
-      status = db::query(hMysql.asInt(), sql.data(), sql.size());
-      resent = true;
-    } else if (code == kDeadlock && !listRun_) {
-      status = db::query(hMysql.asInt(), sql.data(), sql.size());
-      resent = true;
-    }
-    if (status != 0 && resent) {
-      detail::FlagScope retry(retrying_);
-      CheckError();
-      return false;
-    }
+    bool reported = false;
+    status = sendAgainIfUnrun(sql, reported);
+    if (reported) return false;
   }
   const sql::Dialect dialect = sql::dialectOf(hMysql.asInt());
   // Values of later statements are escaped as the server then reads them.

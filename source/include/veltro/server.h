@@ -404,6 +404,8 @@ class VELTRO_API TQuillonSrv : public Object {
   bool hostList() const;  // cHost names more than one host
   // SqlQuery's work on a statement built by the library (no copy into a Value).
   bool sendStatement(std::string_view sql);
+  // Sends a failed statement once more when it certainly did not run.
+  int sendAgainIfUnrun(std::string_view sql, bool& reported);
   // Makes the connection escape with the character set the server now reads.
   bool followCharset(bool quiet);
   // Drops what the last statement left unread (the further results of a
