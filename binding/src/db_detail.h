@@ -35,12 +35,6 @@ const Entry* resEntry(Handle res);
 // and the failure recorded, when the table is full.
 Handle adopt(const VeltroBackendOps* ops, void* conn, std::shared_ptr<NodeWatch> watch = nullptr);
 
-// The watch over conn's node (null: not watched, or no connection).
-inline NodeWatch* watchOf(Handle conn) {
-  const Entry* e = connEntry(conn);
-  return e ? e->watch.get() : nullptr;
-}
-
 // A field's description as the backend filled it.
 inline FieldInfo fieldInfoOf(const VeltroField& f) {
   FieldInfo info;

@@ -15,7 +15,8 @@ PreparedStatement::PreparedStatement(Handle conn, std::string_view sql) : conn_(
   const detail::Entry* e = detail::connEntry(conn);
   if (!e) return;
   ops_ = e->ops;
-  detail::WatchedCall call(e->watch.get());
+  watch_ = e->watch;
+  detail::WatchedCall call(watch_.get());
   stmt_ = ops_->stmtPrepare(e->object, sql.data(), static_cast<unsigned long>(sql.size()));
   prepared_ = stmt_ && ops_->stmtErrnum(stmt_) == 0;
 }
@@ -39,7 +40,7 @@ bool PreparedStatement::execute(const StmtParam* params, bool store) {
                          static_cast<unsigned long>(p.text.size()), p.negative ? 1 : 0, p.year, p.month, p.day,
                          p.hour, p.minute, p.second, p.microsecond};
   }
-  detail::WatchedCall call(detail::watchOf(conn_));
+  detail::WatchedCall call(watch_.get());
   return ops_->stmtExecute(stmt_, out, store ? 1 : 0) == 0;
 }
 
@@ -58,7 +59,7 @@ bool PreparedStatement::fetch(RowView& row) {
   if (!prepared_) return false;
   char** values = nullptr;
   unsigned long* lengths = nullptr;
-  detail::WatchedCall call(detail::watchOf(conn_));
+  detail::WatchedCall call(watch_.get());
   if (ops_->stmtFetch(stmt_, &values, &lengths) != 1) return false;
   row.values = values;
   row.lengths = lengths;
@@ -68,7 +69,7 @@ bool PreparedStatement::fetch(RowView& row) {
 
 bool PreparedStatement::discard() {
   if (!prepared_) return true;
-  detail::WatchedCall call(detail::watchOf(conn_));
+  detail::WatchedCall call(watch_.get());
   return ops_->stmtDiscard(stmt_) == 0;
 }
 
@@ -113,7 +114,7 @@ bool PreparedStatement::executeBulk(const StmtParam* params, std::size_t rows) {
                          static_cast<unsigned long>(p.text.size()), p.negative ? 1 : 0, p.year, p.month, p.day,
                          p.hour, p.minute, p.second, p.microsecond};
   }
-  detail::WatchedCall call(detail::watchOf(conn_));
+  detail::WatchedCall call(watch_.get());
   return ops_->stmtExecuteBulk(stmt_, out, static_cast<unsigned long>(rows)) == 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,10 @@
 struct VeltroBackendOps;
 
 namespace veltro::db {
+
+namespace detail {
+class NodeWatch;
+}
 
 // One argument as the binding sends it.
 struct StmtParam {
@@ -70,6 +75,8 @@ class PreparedStatement {
   const VeltroBackendOps* ops_ = nullptr;
   void* stmt_ = nullptr;
   Handle conn_ = 0;
+  // The connection's node watch (host lists), taken once: its calls and every row's fetch are watched.
+  std::shared_ptr<detail::NodeWatch> watch_;
   bool prepared_ = false;
   std::vector<char> params_;  // the backend's form of the arguments, reused
 };
