@@ -227,11 +227,14 @@ Value columnDescription(const db::FieldInfo& field, bool keepTableCase) {
   return arrayValue(std::move(items));
 }
 
-Value MYSQLRESULTSTRUCTURE(const Value& res, const Value& keepTableCase) {
-  const bool keep = logicalArg(keepTableCase);
+Value resultStructure(db::Handle res, bool keepTableCase) {
   Array items;
-  for (const db::FieldInfo& f : db::fields(handleArg(res))) items.push_back(columnDescription(f, keep));
+  for (const db::FieldInfo& f : db::fields(res)) items.push_back(columnDescription(f, keepTableCase));
   return arrayValue(std::move(items));
+}
+
+Value MYSQLRESULTSTRUCTURE(const Value& res, const Value& keepTableCase) {
+  return resultStructure(handleArg(res), logicalArg(keepTableCase));
 }
 
 Value MYSQLLISTFIELDS(const Value& conn, const Value& table, const Value& wild) {

@@ -10,6 +10,7 @@
 #include "veltro/server.h"
 #include "veltro/sqltext.h"
 #include "veltro/table.h"
+#include "server_refuse.h"
 
 namespace veltro {
 
@@ -50,9 +51,8 @@ std::string TQuillonQry::FieldName(const Value& nField) {
   const std::int64_t n = nField.isNumber() ? nField.asInt() : 0;
   if (n < 1 || n > nFCount.asInt()) {
     if (auto srv = server())
-      srv->RaiseInternal(kErrFieldNumber, Value("no column " + nField.toString() + " (the query has " +
+      return detail::refuse(*srv, kErrFieldNumber, Value("no column " + nField.toString() + " (the query has " +
                                                 std::to_string(nFCount.asInt()) + ")"));
-    return std::string();
   }
   return aStructure.at(static_cast<std::size_t>(n)).at(kDescName).asString();
 }
@@ -63,8 +63,7 @@ long TQuillonQry::FieldPos(const Value& cName) {
   if (cName.isString() && !cName.isEmpty()) {
     if (long n = qdetail::columnOf(impl_->cols, cName.str())) return n;
   }
-  if (auto srv = server()) srv->RaiseInternal(kErrFieldName, Value("no column named " + cName.toString()));
-  return 0;
+  return detail::refuse(server(), kErrFieldName, Value("no column named " + cName.toString()));
 }
 
 long TQuillonQry::FieldToNum(const Value& uField) {
@@ -112,8 +111,7 @@ Value TQuillonQry::FieldGet(const Value& uField) {
   if (n == 0) n = FieldToNum(uField);
   if (n < 1 || static_cast<std::size_t>(n) > cols.size()) {
     if (!uField.isString()) FieldName(uField);
-    if (auto srv = server()) srv->RaiseInternal(kErrFieldValue, Value("no value for column " + uField.toString()));
-    return Value();
+    return detail::refuse(server(), kErrFieldValue, Value("no value for column " + uField.toString()));
   }
   return fieldAt(n);
 }
@@ -122,10 +120,8 @@ Value TQuillonQry::fieldAt(long n) {
   auto& c = impl_->cols[static_cast<std::size_t>(n - 1)];
   Table* row = hRow.tableOrNull();
   Value* v = row ? qdetail::slot(*row, c.rowSlot, c.key, false) : nullptr;
-  if (!v) {
-    if (auto srv = server()) srv->RaiseInternal(kErrFieldValue, Value("the row holds no value of column " + c.name));
-    return Value();
-  }
+  if (!v)
+    return detail::refuse(server(), kErrFieldValue, Value("the row holds no value of column " + c.name));
   // A value already of its column's kind needs no verifying: the walk over a
   // result reads most fields this way.
   if (qdetail::readsAsHeld(c, *v, false)) return *v;
@@ -147,9 +143,8 @@ Value TQuillonQry::putAt(long n, const Value& uValue) {
   Value* held = qdetail::slot(*row, c.rowSlot, c.key, false);
   if (held && !held->isNil() && !sameKind(*held, uValue)) {
     if (auto srv = server())
-      srv->RaiseInternal(kErrFieldKind, Value("column " + c.name + " holds " + kindName(*held) + ", given " +
+      return detail::refuse(*srv, kErrFieldKind, Value("column " + c.name + " holds " + kindName(*held) + ", given " +
                                               kindName(uValue)));
-    return Value();
   }
   Value* slotV = held ? held : qdetail::slot(*row, c.rowSlot, c.key, true);
   if (uValue.isString()) {
@@ -239,10 +234,8 @@ void TQuillonQry::Undo(const Value& uField) {
 // Starts a new row for insertion: every column blank from its default, append
 // mode on, and (by default) a row object of that row.
 RowPtr TQuillonQry::GetBlankRow(const Value& lObj) {
-  if (!IsSingleTable()) {
-    if (auto srv = server()) srv->RaiseInternal(kErrBlankRowTables, Value("a blank row needs a query of one table"));
-    return nullptr;
-  }
+  if (!IsSingleTable())
+    return detail::refuse(server(), kErrBlankRowTables, Value("a blank row needs a query of one table"));
   oRow = Value();
   lAppend = true;
   auto& cols = impl_->cols;

@@ -17,6 +17,7 @@
 #include "veltro/server.h"
 #include "veltro/sqltext.h"
 #include "veltro/table.h"
+#include "server_impl.h"
 
 namespace veltro {
 
@@ -150,7 +151,7 @@ TQuillonQry::~TQuillonQry() {
   // A query dropped without End must not leak its stored result, and must leave
   // the registry of a server that outlives it.
   if (liveHandle(hResult)) db::freeResult(hResult.asInt());
-  if (auto srv = server()) srv->forgetQuery(this);
+  if (auto srv = server()) srv->impl_->forgetQuery(this);
 }
 
 ServerPtr TQuillonQry::server() const { return oServer.asObjectOf<TQuillonSrv>(); }
@@ -224,9 +225,9 @@ void TQuillonQry::LoadQuery(const Value& lBuildData) {
   }
   // A CALL holds its first result set here; the rest is dropped, so that the
   // connection takes the next statement.
-  srv->settleResults();
+  srv->impl_->settleResults();
   impl_->nextRow = 0;
-  aStructure = MYSQLRESULTSTRUCTURE(hResult, keepCase);
+  aStructure = resultStructure(res, keepCase);
   nRecCount = static_cast<long long>(db::numRows(res));
   nRecNo = std::max<std::int64_t>(1, nRecNo.asInt());
   nFCount = static_cast<long long>(aStructure.len());

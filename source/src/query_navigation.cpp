@@ -8,6 +8,7 @@
 #include "veltro/server.h"
 #include "veltro/sqltext.h"
 #include "veltro/table.h"
+#include "server_refuse.h"
 
 namespace veltro {
 
@@ -57,8 +58,7 @@ long TQuillonQry::GetRow(const Value& nRow) {
   std::int64_t row = nRow.isNil() ? nRecNo.asInt() : nRow.asInt();
   if (hResult.isNil()) {
     nRecNo = 0;
-    if (auto srv = server()) srv->RaiseInternal(kErrNotLoaded, Value("the query has no loaded result"));
-    return 0;
+    return detail::refuse(server(), kErrNotLoaded, Value("the query has no loaded result"));
   }
   const std::int64_t count = nRecCount.asInt();
   std::int64_t recNo;

@@ -11,6 +11,8 @@
 #include "veltro/server.h"
 #include "veltro/sqltext.h"
 #include "veltro/table.h"
+#include "server_impl.h"
+#include "server_refuse.h"
 
 namespace veltro {
 
@@ -91,10 +93,8 @@ Value TQuillonQry::Save() {
   ServerPtr srv = server();
   const long long conn = srv ? srv->handle() : 0;
   const std::string table = IsSingleTable() ? qdetail::tableOfItem(aTables.at(1).asString(), sql::dialectOf(conn)) : "";
-  if (table.empty()) {
-    if (srv) srv->RaiseInternal(kErrSaveTables, Value("Save needs a query of one table"));
-    return Value();
-  }
+  if (table.empty())
+    return detail::refuse(srv, kErrSaveTables, Value("Save needs a query of one table"));
   if (auto row = oRow.asObjectOf<TQuillonRow>()) row->SetData();
   oRow = Value();
 
@@ -132,7 +132,7 @@ Value TQuillonQry::Save() {
       appendBytes(sql, " WHERE ");
       if (!appendKeyWhere(sql)) sql += BuildDataWhere();
     }
-    if (srv && srv->sendStatement(sql)) LoadQuery();
+    if (srv && srv->impl_->sendStatement(sql)) LoadQuery();
   }
   lAppend = false;
   return written > 0;
@@ -144,10 +144,8 @@ bool TQuillonQry::Delete(const Value& lAll) {
   ServerPtr srv = server();
   const std::string table =
       IsSingleTable() ? qdetail::tableOfItem(aTables.at(1).asString(), sql::dialectOf(srv ? srv->handle() : 0)) : "";
-  if (table.empty()) {
-    if (srv) srv->RaiseInternal(kErrDeleteTables, Value("Delete needs a query of one table"));
-    return false;
-  }
+  if (table.empty())
+    return detail::refuse(srv, kErrDeleteTables, Value("Delete needs a query of one table"));
   std::string sql = "DELETE FROM " + table;
   if (!lAll.asBool()) {
     sql += " WHERE ";

@@ -33,6 +33,8 @@
 #include "veltro/query.h"
 #include "veltro/server.h"
 #include "veltro/sqltext.h"
+#include "server_impl.h"
+#include "server_refuse.h"
 
 namespace veltro {
 
@@ -422,13 +424,11 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
   const std::optional<BackupNames> given = backupNames(*this, tables);
   if (!given) return false;
 
-  if (transactionOpen(*this, inTransaction_)) return false;
+  if (transactionOpen(*this, impl_->inTransaction_)) return false;
 
   DumpFile file(target);
-  if (!file.open()) {
-    RaiseInternal(kErrDumpWrite, file.error());
-    return false;
-  }
+  if (!file.open())
+    return detail::refuse(*this, kErrDumpWrite, file.error());
   if (!bOnBackUp.isNil()) bOnBackUp(1);
 
   lError = false;

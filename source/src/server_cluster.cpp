@@ -7,6 +7,7 @@
 #include "veltro/binding.h"
 #include "veltro/server.h"
 #include "server_host_list.h"
+#include "server_impl.h"
 
 namespace veltro {
 
@@ -71,16 +72,16 @@ NodeState probe(db::Handle h) {
 
 }  // namespace
 
-bool TQuillonSrv::hostList() const { return cHost.isString() && detail::isHostList(cHost.str()); }
+bool TQuillonSrv::Impl::hostList() const { return srv.cHost.isString() && detail::isHostList(srv.cHost.str()); }
 
-Value TQuillonSrv::connectFirstReady(const Value& host, const Value& user, const Value& password,
+Value TQuillonSrv::Impl::connectFirstReady(const Value& host, const Value& user, const Value& password,
                                      const Value& port, const Value& flags, const Value& database,
-                                     const Value& options) {
+                                     const db::ConnectOptions& options) {
   std::vector<detail::HostEntry> hosts;
   std::string why;
   const std::string text = host.isString() ? host.str() : std::string();
   if (!detail::parseHostList(text, hosts, why)) {
-    RaiseInternal(kErrBadSetting, Value("cHost = \"" + text + "\": " + why));
+    srv.RaiseInternal(kErrBadSetting, Value("cHost = \"" + text + "\": " + why));
     return Value(0);
   }
   std::string failures;
@@ -89,7 +90,7 @@ Value TQuillonSrv::connectFirstReady(const Value& host, const Value& user, const
     const std::size_t i = (nextNode_ + k) % n;
     const detail::HostEntry& entry = hosts[i];
     const Value nodePort = entry.port ? Value(static_cast<long long>(entry.port)) : port;
-    const Value h = MYSQLCONNECT(Value(entry.host), user, password, nodePort, flags, database, options);
+    const Value h = openConnection(Value(entry.host), user, password, nodePort, flags, database, options);
     const db::Handle handle = h.asInt();
     std::string where = entry.host;
     if (entry.port) {
@@ -103,7 +104,7 @@ Value TQuillonSrv::connectFirstReady(const Value& host, const Value& user, const
       const NodeState st = probe(handle);
       if (!st.ready) {
         failure = st.why;
-      } else if (st.cluster && lReadYourWrites.asBool()) {
+      } else if (st.cluster && srv.lReadYourWrites.asBool()) {
         static constexpr std::string_view kSyncReads = "SET SESSION wsrep_sync_wait = 1";
         if (db::query(handle, kSyncReads.data(), kSyncReads.size()) != 0)
           failure = std::to_string(db::errnum(handle)) + " " + db::error(handle);
@@ -119,7 +120,7 @@ Value TQuillonSrv::connectFirstReady(const Value& host, const Value& user, const
   }
   // While reconnecting the caller reports the loss it met, with why no host was used.
   reconnectWhy_ = failures;
-  if (!reconnecting_) RaiseInternal(kErrNoReadyNode, Value(failures));
+  if (!reconnecting_) srv.RaiseInternal(kErrNoReadyNode, Value(failures));
   return Value(0);
 }
 

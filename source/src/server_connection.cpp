@@ -1,5 +1,8 @@
 // Making, keeping and ending the connection of a server object.
+#include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <utility>
@@ -13,6 +16,8 @@
 #include "server_codes.h"
 #include "server_host_list.h"
 #include "server_session.h"
+#include "server_impl.h"
+#include "server_refuse.h"
 
 namespace veltro {
 
@@ -83,8 +88,7 @@ std::string badLogin(const Value& host, const Value& user, const Value& password
 // Reports a bad setting (kErrBadSetting); false when there is one.
 bool reportedGood(TQuillonSrv& srv, const std::string& bad) {
   if (bad.empty()) return true;
-  srv.RaiseInternal(kErrBadSetting, Value(bad));
-  return false;
+  return detail::refuse(srv, kErrBadSetting, Value(bad));
 }
 
 bool settingsGood(TQuillonSrv& srv) { return reportedGood(srv, badSetting(srv)); }
@@ -100,22 +104,40 @@ std::string badStored(const TQuillonSrv& srv) {
 // probed (cut when the node does not answer within the connect timeout).
 // Fixed read and write timeouts would cut a long statement on a healthy node
 // as well; the probe tells the two apart.
-constexpr long long kListConnectTimeout = 5;
-constexpr long long kListWatchMs = 1000;
+constexpr unsigned kListConnectTimeout = 5;
+constexpr unsigned kListWatchMs = 1000;
 
-// The settings as MYSQLCONNECT's keyed table; list: the connection is to a
-// host of a host list.
-Value connectOptions(const TQuillonSrv& srv, bool list) {
-  Value options = Value::table();
-  Table& table = *options.asTable();
-  for (const Setting& s : kSettings)
-    if (!(srv.*s.value).isNil()) table.set(s.key, srv.*s.value);
-  if (!list) return options;
-  if (srv.nConnectTimeout.isNil()) table.set("connect-timeout", Value(kListConnectTimeout));
+// The connection settings; list: the connection is to a host of a host list.
+// badSetting has checked them: texts are texts, timeouts numbers of seconds.
+db::ConnectOptions connectOptions(const TQuillonSrv& srv, bool list) {
+  const auto text = [](const Value& v) { return v.isString() ? v.str() : std::string(); };
+  const auto seconds = [](const Value& v) {
+    return v.isNumber() ? static_cast<unsigned>(std::clamp<long long>(v.asInt(), 0, UINT_MAX)) : 0u;
+  };
+  db::ConnectOptions o;
+  o.charset = text(srv.cCharset);
+  if (srv.cTls.isString() && !srv.cTls.str().empty()) db::tlsModeOf(srv.cTls.str(), o.tls);
+  o.sslCa = text(srv.cSslCa);
+  o.sslCert = text(srv.cSslCert);
+  o.sslKey = text(srv.cSslKey);
+  o.connectTimeout = seconds(srv.nConnectTimeout);
+  o.readTimeout = seconds(srv.nReadTimeout);
+  o.writeTimeout = seconds(srv.nWriteTimeout);
+  o.socket = text(srv.cSocket);
+  if (!list) return o;
+  if (srv.nConnectTimeout.isNil()) o.connectTimeout = kListConnectTimeout;
   // A timeout of 0 set by the caller: no bound at all, no probe either.
   const auto zero = [](const Value& v) { return v.isNumber() && v.asNumber().isZero(); };
-  if (!zero(srv.nReadTimeout) && !zero(srv.nWriteTimeout)) table.set("node-watch-ms", Value(kListWatchMs));
-  return options;
+  if (!zero(srv.nReadTimeout) && !zero(srv.nWriteTimeout)) o.nodeWatchMs = kListWatchMs;
+  return o;
+}
+
+// The texts of an embedded server's option list ("" for an element that is not a text).
+std::vector<std::string> texts(const Value& list) {
+  std::vector<std::string> out;
+  if (list.isArray())
+    for (const Value& item : list.items()) out.push_back(item.isString() ? item.str() : std::string());
+  return out;
 }
 
 }  // namespace
@@ -124,7 +146,22 @@ std::span<const TQuillonSrv::ConnectionSetting> TQuillonSrv::ConnectionSettings(
 
 ServerPtr TQuillonSrv::create() { return std::make_shared<TQuillonSrv>(Key{}); }
 
-TQuillonSrv::TQuillonSrv(Key) : session_(std::make_unique<detail::SessionLog>()) {}
+TQuillonSrv::TQuillonSrv(Key) : impl_(std::make_unique<Impl>(*this)) {}
+
+Value TQuillonSrv::Impl::openEmbedded(const Value& database) {
+  return Value(db::embedded(database.isString() ? database.str().c_str() : nullptr, embeddedOptions_, embeddedGroups_));
+}
+
+Value TQuillonSrv::Impl::openConnection(const Value& host, const Value& user, const Value& password,
+                                        const Value& port, const Value& flags, const Value& database,
+                                        const db::ConnectOptions& options) {
+  const auto text = [](const Value& v) { return v.isString() ? v.str().c_str() : nullptr; };
+  unsigned portNumber = 3306;
+  db::portOf(port, portNumber);
+  // Client flags are 32 bits; a larger number keeps its low ones.
+  const unsigned long flagBits = flags.isNumber() ? static_cast<std::uint32_t>(flags.asInt()) : 0ul;
+  return Value(db::connect(text(host), text(user), text(password), portNumber, flagBits, text(database), options));
+}
 
 TQuillonSrv::~TQuillonSrv() {
   // Last resort for an object dropped without End: the registry holds no
@@ -142,23 +179,24 @@ TQuillonSrv& TQuillonSrv::New(const Value& host, const Value& user, const Value&
   lError = false;
   bOnError = onError;
   nInternalError = 0;
-  internalPending_ = false;
-  inTransaction_ = false;
+  impl_->internalPending_ = false;
+  impl_->inTransaction_ = false;
   cDBName = database;
-  queries_.clear();
+  impl_->queries_.clear();
   lReConnect = true;
-  embedded_ = false;
-  lost_ = false;
-  session_->clear();
+  impl_->embedded_ = false;
+  impl_->lost_ = false;
+  impl_->session_.clear();
   // A bad setting is reported before anything is sent; the object stays
   // unconnected, as after a refused connect.
   hMysql = 0;
-  nextNode_ = 0;
+  impl_->nextNode_ = 0;
   if (!settingsGood(*this)) return *this;
+  const unsigned long errorsBefore = impl_->errors_;
   hMysql = Connect();
-  // A host list that gave no connection has reported why for each host.
-  if (!lError.asBool()) CheckError();
-  if (lError.asBool()) End();
+  // A refused setting, or a host list that gave no connection, has been reported.
+  if (impl_->errors_ == errorsBefore) CheckError();
+  if (!impl_->connected()) End();
   return *this;
 }
 
@@ -175,23 +213,23 @@ Value TQuillonSrv::Connect(const Value& host, const Value& user, const Value& pa
   // One host without cluster options is connected as given, with no question asked of it.
   const bool list = target.isString() && detail::isHostList(target.str());
   if (list || lReadYourWrites.asBool())
-    return connectFirstReady(target, login, secret, portNumber, flagBits, schema, connectOptions(*this, list));
+    return impl_->connectFirstReady(target, login, secret, portNumber, flagBits, schema, connectOptions(*this, list));
   std::vector<detail::HostEntry> hosts;
   std::string why;
   const bool split = target.isString() && detail::parseHostList(target.str(), hosts, why) && hosts.front().port != 0;
-  return MYSQLCONNECT(split ? Value(hosts.front().host) : target, login, secret,
-                      split ? Value(static_cast<long long>(hosts.front().port)) : portNumber, flagBits, schema,
-                      connectOptions(*this, false));
+  return Impl::openConnection(split ? Value(hosts.front().host) : target, login, secret,
+                              split ? Value(static_cast<long long>(hosts.front().port)) : portNumber, flagBits,
+                              schema, connectOptions(*this, false));
 }
 
 void TQuillonSrv::ReConnect() {
   // A reload inside a reconnect that meets 2006 again must not start another one.
-  if (reconnecting_) return;
-  detail::FlagScope guard(reconnecting_);
-  inTransaction_ = false;
-  sessionDropped_ = false;
-  ++lostConnections_;
-  if (!embedded_ && !badStored(*this).empty()) {
+  if (impl_->reconnecting_) return;
+  detail::FlagScope guard(impl_->reconnecting_);
+  impl_->inTransaction_ = false;
+  impl_->sessionDropped_ = false;
+  ++impl_->lostConnections_;
+  if (!impl_->embedded_ && !badStored(*this).empty()) {
     // Settings changed since the connect: reported once, not on each attempt.
     if (hMysql.asInt() > 0) db::close(hMysql.asInt());
     hMysql = 0;
@@ -199,22 +237,22 @@ void TQuillonSrv::ReConnect() {
     return;
   }
   // A node of a host list that lost its connection is tried last.
-  nextNode_ = node_ + 1;
+  impl_->nextNode_ = impl_->node_ + 1;
   for (int attempt = 1; attempt <= kReconnectAttempts; ++attempt) {
     if (attempt > 1) std::this_thread::sleep_for(std::chrono::milliseconds(kReconnectPauseMs * (attempt - 1)));
     // The old handle is useless after 2006; release it instead of leaking it.
     if (hMysql.asInt() > 0) db::close(hMysql.asInt());
-    hMysql = embedded_ ? MYSQLEMBEDDED(cDBName, embeddedOptions_, embeddedGroups_) : Connect();
-    if (connected()) break;
+    hMysql = impl_->embedded_ ? impl_->openEmbedded(cDBName) : Connect();
+    if (impl_->connected()) break;
   }
   // Without a connection the next statement tries again, and reports why it could not.
-  lost_ = !connected();
-  if (lost_) {
-    if (!hostList()) reconnectWhy_ = std::to_string(db::errnum(hMysql.asInt())) + " " + db::error(hMysql.asInt());
+  impl_->lost_ = !impl_->connected();
+  if (impl_->lost_) {
+    if (!impl_->hostList()) impl_->reconnectWhy_ = std::to_string(db::errnum(hMysql.asInt())) + " " + db::error(hMysql.asInt());
     return;
   }
   std::string why;
-  const bool restored = replaySession(why);
+  const bool restored = impl_->replaySession(why);
   {
     ServerPtr me = self();
     for (const QueryPtr& q : queries()) {
@@ -232,50 +270,50 @@ void TQuillonSrv::ReConnect() {
     }
   }
   if (!restored) {
-    sessionDropped_ = true;
+    impl_->sessionDropped_ = true;
     RaiseInternal(kErrSessionLost, Value("reconnected, but " + why));
   }
 }
 
-bool TQuillonSrv::linkUp() const {
-  const long long h = hMysql.asInt();
+bool TQuillonSrv::Impl::linkUp() const {
+  const long long h = srv.hMysql.asInt();
   return h > 0 && db::isConnection(h) && !detail::connectionGone(db::errnum(h));
 }
 
-bool TQuillonSrv::revive() {
-  if (lReConnect.asBool()) ReConnect();
+bool TQuillonSrv::Impl::revive() {
+  if (srv.lReConnect.asBool()) srv.ReConnect();
   if (connected()) return !sessionDropped_;
   reportUnreachable("the connection was lost earlier");
   return false;
 }
 
-void TQuillonSrv::reportUnreachable(const std::string& cause) {
-  const long long h = hMysql.asInt();
+void TQuillonSrv::Impl::reportUnreachable(const std::string& cause) {
+  const long long h = srv.hMysql.asInt();
   if (h > 0 && db::errnum(h) != 0) {
     // The refused connect carries its own error (2002, 2003, 2026 ...): reported as the client's.
     detail::FlagScope retry(retrying_);
-    CheckError();
+    srv.CheckError();
     return;
   }
-  RaiseInternal(hostList() ? kErrNoReadyNode : kErrNoConnection,
+  srv.RaiseInternal(hostList() ? kErrNoReadyNode : kErrNoConnection,
                 Value(cause + "; no reconnect found a connection: " + reconnectWhy_));
 }
 
-bool TQuillonSrv::connected() const {
-  long long h = hMysql.asInt();
+bool TQuillonSrv::Impl::connected() const {
+  long long h = srv.hMysql.asInt();
   return h > 0 && db::isConnection(h) && db::errnum(h) == 0;
 }
 
 void TQuillonSrv::End() {
-  lost_ = false;  // ended by the caller: no statement reconnects it
+  impl_->lost_ = false;  // ended by the caller: no statement reconnects it
   if (hMysql.asInt() <= 0) return;
   db::close(hMysql.asInt());
   hMysql = 0;
-  inTransaction_ = false;
-  session_->clear();
+  impl_->inTransaction_ = false;
+  impl_->session_.clear();
   // Each End leaves the registry, so walk a snapshot taken before the first.
   for (const QueryPtr& q : queries()) q->End();
-  queries_.clear();
+  impl_->queries_.clear();
 }
 
 TQuillonSrv& TQuillonSrv::Embedded(const Value& database, const Value& options, const Value& groups,
@@ -283,22 +321,22 @@ TQuillonSrv& TQuillonSrv::Embedded(const Value& database, const Value& options, 
   lError = false;
   bOnError = onError;
   if (!nInternalError.isNumber()) nInternalError = 0;
-  internalPending_ = false;
+  impl_->internalPending_ = false;
   if (lReConnect.isNil()) lReConnect = true;
   cDBName = database;
-  embedded_ = true;
-  lost_ = false;
-  session_->clear();
-  embeddedOptions_ = options.isNil() ? Value::array() : options;
-  embeddedGroups_ = groups.isNil() ? Value::array() : groups;
-  hMysql = MYSQLEMBEDDED(database, embeddedOptions_, embeddedGroups_);
+  impl_->embedded_ = true;
+  impl_->lost_ = false;
+  impl_->session_.clear();
+  impl_->embeddedOptions_ = texts(options);
+  impl_->embeddedGroups_ = texts(groups);
+  hMysql = impl_->openEmbedded(database);
   CheckError();
-  if (lError.asBool()) End();
+  if (!impl_->connected()) End();
   return *this;
 }
 
 bool TQuillonSrv::Ping() {
-  if (MYSQLPING(hMysql).asInt() > 0) {
+  if (db::ping(hMysql.asInt()) > 0) {
     CheckError();
     return false;
   }

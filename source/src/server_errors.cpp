@@ -8,6 +8,7 @@
 #include "server_codes.h"
 #include "sql_dialect.h"
 #include "sql_lexer.h"
+#include "server_impl.h"
 
 namespace veltro {
 
@@ -17,13 +18,13 @@ using detail::kServerGone;
 
 Value TQuillonSrv::ErrorNo() {
   lError = false;
-  return MYSQLGETERRNO(hMysql);
+  return Value(db::errnum(handle()));
 }
 
 // The server's messages may quote the statement ("near '...'"): password
 // literals in them are masked, as in every text the library reports.
 std::string TQuillonSrv::ErrorTxt() {
-  if (hMysql.asInt() != 0) return sql::maskPasswords(MYSQLERROR(hMysql).asString(), sql::dialectOf(hMysql.asInt()));
+  if (handle() != 0) return sql::maskPasswords(db::error(handle()), sql::dialectOf(handle()));
   // Handle 0: the binding still knows why an embedded start failed.
   return db::error(0);
 }
@@ -32,14 +33,15 @@ void TQuillonSrv::RaiseInternal(int code, const Value& cExtra) {
   // The internal code is this operation's error: an error that an earlier call
   // left on the connection must not be reported in its place.
   nInternalError = code;
-  internalPending_ = false;
+  impl_->internalPending_ = false;
   lError = true;
-  report(code, true, cExtra);
+  ++impl_->errors_;
+  impl_->report(code, true, cExtra);
 }
 
 void TQuillonSrv::SetInternalError(const Value& code) {
   nInternalError = code;
-  internalPending_ = code.asInt() > 0;
+  impl_->internalPending_ = code.asInt() > 0;
 }
 
 void TQuillonSrv::CheckError(const Value& nErrorIn, const Value& cExtra) {
@@ -49,7 +51,7 @@ void TQuillonSrv::CheckError(const Value& nErrorIn, const Value& cExtra) {
   if (nError.asInt() == 0) {
     // An internal code is reported only by the check of the operation that
     // set it; a later successful call must not report it again.
-    if (internalPending_ && nInternalError.asInt() > 0) {
+    if (impl_->internalPending_ && nInternalError.asInt() > 0) {
       nError = nInternalError;
       internal = true;
       lError = true;
@@ -57,39 +59,40 @@ void TQuillonSrv::CheckError(const Value& nErrorIn, const Value& cExtra) {
   } else {
     lError = true;
   }
-  internalPending_ = false;
+  impl_->internalPending_ = false;
   if (!lError.asBool() || nError.asInt() == 0) return;
+  ++impl_->errors_;
   const bool lost = !internal && detail::connectionGone(nError.asInt());
-  if (lost) ++lostConnections_;
-  if (listRun_ && !internal &&
+  if (lost) ++impl_->lostConnections_;
+  if (impl_->listRun_ && !internal &&
       (lost || nError.asInt() == kNodeNotReady || nError.asInt() == kDeadlock || detail::lostInFlight(nError.asInt()))) {
     // A transaction list that met a loss or a conflict is run again by
     // MultiQuery, which reports only when its last run fails.
-    listLoss_ = nError.asInt();
+    impl_->listLoss_ = nError.asInt();
     return;
   }
 
-  if (!internal && nError.asInt() == kServerGone && lReConnect.asBool() && !reconnecting_ && !retrying_) {
+  if (!internal && nError.asInt() == kServerGone && lReConnect.asBool() && !impl_->reconnecting_ && !impl_->retrying_) {
     // The lost connection is replaced. Outside a transaction the failed call
     // never reached the server and nothing is lost beyond it; a transaction
     // is gone with its connection, and a server that stays away is an error.
-    bool lostTransaction = inTransaction_;
+    bool lostTransaction = impl_->inTransaction_;
     ReConnect();
-    if (connected() && !lostTransaction) return;
+    if (impl_->connected() && !lostTransaction) return;
   }
-  report(nError, internal, cExtra);
+  impl_->report(nError, internal, cExtra);
 }
 
-void TQuillonSrv::report(const Value& nError, bool internal, const Value& cExtraIn) {
+void TQuillonSrv::Impl::report(const Value& nError, bool internal, const Value& cExtraIn) {
   // Extras often hold a statement (the one that could not be sent, the last
   // of a failed list): its password literals never leave the library.
   const Value cExtra =
-      cExtraIn.isString() ? Value(sql::maskPasswords(cExtraIn.str(), sql::dialectOf(hMysql.asInt()))) : cExtraIn;
-  if (!bOnError.isNil()) {
-    bOnError(self(), nError, internal, cExtra);
+      cExtraIn.isString() ? Value(sql::maskPasswords(cExtraIn.str(), sql::dialectOf(srv.hMysql.asInt()))) : cExtraIn;
+  if (!srv.bOnError.isNil()) {
+    srv.bOnError(srv.self(), nError, internal, cExtra);
     return;
   }
-  QUILLON_DEFERROR(self(), nError, internal, cExtra);
+  QUILLON_DEFERROR(srv.self(), nError, internal, cExtra);
 }
 
 void QUILLON_DEFERROR(const ServerPtr& server, const Value& nError, const Value& lInternal, const Value& cExtra) {

@@ -18,6 +18,8 @@
 #include "sql_lexer.h"
 #include "veltro/binding.h"
 #include "veltro/server.h"
+#include "server_impl.h"
+#include "server_refuse.h"
 
 namespace veltro {
 
@@ -544,16 +546,14 @@ bool TQuillonSrv::Restore(const Value& fileName, const bool* cancel) {
   auto cancelled = [cancel] { return cancel && *cancel; };
   const std::string path = fileName.asString();
   struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
-    RaiseInternal(kErrFileExists);
-    return false;
-  }
+  if (path.empty() || ::stat(path.c_str(), &st) != 0)
+    return detail::refuse(*this, kErrFileExists);
   if (!bOnRestore.isNil()) bOnRestore(1);
   const long total = cancelled() ? 0 : lineCount(path);
 
   detail::Scoped<Value> noReconnect(lReConnect, Value(false));
-  const unsigned long lostBefore = lostConnections_;
-  auto lost = [this, lostBefore] { return lostConnections_ != lostBefore || !db::isConnection(hMysql.asInt()); };
+  const unsigned long lostBefore = impl_->lostConnections_;
+  auto lost = [this, lostBefore] { return impl_->lostConnections_ != lostBefore || !db::isConnection(hMysql.asInt()); };
 
   // Without its session no line is read (the failure is reported).
   if (!cancelled() && !restoreSession(*this)) return false;

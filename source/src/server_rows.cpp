@@ -10,6 +10,8 @@
 #include "veltro/query.h"
 #include "veltro/server.h"
 #include "veltro/sqltext.h"
+#include "server_impl.h"
+#include "server_refuse.h"
 
 namespace veltro {
 
@@ -57,36 +59,24 @@ bool columnNames(TQuillonSrv& srv, const Array& names, sql::Charset cs) {
 }  // namespace
 
 bool TQuillonSrv::Insert(const Value& table, const Value& columns, const Value& values) {
-  if (columns.isEmpty() && values.isEmpty()) {
-    RaiseInternal(kErrMissingLists);
-    return false;
-  }
-  if (table.isEmpty()) {
-    RaiseInternal(kErrNoTableName);
-    return false;
-  }
-  if (columns.len() != values.len() || !columns.isArray() || !values.isArray()) {
-    RaiseInternal(kErrListLengths);
-    return false;
-  }
+  if (columns.isEmpty() && values.isEmpty())
+    return detail::refuse(*this, kErrMissingLists);
+  if (table.isEmpty())
+    return detail::refuse(*this, kErrNoTableName);
+  if (columns.len() != values.len() || !columns.isArray() || !values.isArray())
+    return detail::refuse(*this, kErrListLengths);
   const auto tableName = detail::nameArg(*this, table, "table");
   if (!tableName || !columnNames(*this, columns.items(), sql::dialectOf(handle()).charset)) return false;
-  return sendStatement(insertStatement(*tableName, columns, values, handle()));
+  return impl_->sendStatement(insertStatement(*tableName, columns, values, handle()));
 }
 
 bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& values, const Value& where) {
-  if (columns.isEmpty() || values.isEmpty() || !columns.isArray() || !values.isArray()) {
-    RaiseInternal(kErrMissingLists);
-    return false;
-  }
-  if (table.isEmpty()) {
-    RaiseInternal(kErrNoTableName);
-    return false;
-  }
-  if (columns.len() != values.len()) {
-    RaiseInternal(kErrListLengths);
-    return false;
-  }
+  if (columns.isEmpty() || values.isEmpty() || !columns.isArray() || !values.isArray())
+    return detail::refuse(*this, kErrMissingLists);
+  if (table.isEmpty())
+    return detail::refuse(*this, kErrNoTableName);
+  if (columns.len() != values.len())
+    return detail::refuse(*this, kErrListLengths);
   const Array& names = columns.items();
   // The connection's set, asked once for the table and every column, row after row.
   const sql::Charset cs = sql::dialectOf(handle()).charset;
@@ -119,15 +109,13 @@ bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& 
     appendBytes(sql, " WHERE ");
     appendBytes(sql, where.str());
   }
-  return sendStatement(sql);
+  return impl_->sendStatement(sql);
 }
 
 Value TQuillonSrv::GetAutoIncrement(const Value& table) {
   if (table.isEmpty() || !table.isString()) return 0;
-  if (cDBName.isEmpty()) {
-    RaiseInternal(kErrNoCurrentDatabase);
-    return 0;
-  }
+  if (cDBName.isEmpty())
+    return detail::refuse(*this, kErrNoCurrentDatabase);
   Value database = cDBName;
   SelectDB("information_schema");
   std::string sql = "SELECT auto_increment FROM tables WHERE table_schema = " +
@@ -146,14 +134,8 @@ bool TQuillonSrv::IsAutoIncrement(const Value& column, const Value& table) {
   if (!tbl) return false;
   const auto col = detail::listedName(*this, column, "column", detail::kListingBytes - tbl->size());
   if (!col) return false;
-  Value res = MYSQLLISTFIELDS(hMysql, *tbl, *col);
-  if (res.asInt() == 0) {
-    CheckError();
-    return false;
-  }
-  Value structure = MYSQLRESULTSTRUCTURE(res, caseSensitiveNames());
-  MYSQLFREERESULT(res);
-  if (structure.len() == 0) return false;
+  const Value structure = impl_->listedColumns(*tbl, col->c_str());
+  if (structure.isNil() || structure.len() == 0) return false;
   Value flags = structure.at(1).at(kDescFlags);
   return MYAND(flags, db::kAutoIncrementFlag).asInt() == db::kAutoIncrementFlag;
 }
@@ -166,10 +148,8 @@ Value TQuillonSrv::GetRowsFromTable(const Value& table) {
 
 Value TQuillonSrv::GetRowsFromQry(const Value& query) {
   QueryPtr q = query.asObjectOf<TQuillonQry>();
-  if (!q) {
-    RaiseInternal(kErrNotAQuery);
-    return 0;
-  }
+  if (!q)
+    return detail::refuse(*this, kErrNotAQuery);
   ArrayPtr columns = q->aColumns.isArray() ? std::make_shared<Array>(q->aColumns.items()) : nullptr;
   Value savedColumns = columns ? Value(columns) : q->aColumns;
   Value tables = q->aTables, where = q->cWhere, group = q->cGroup, having = q->cHaving, order = q->cOrder,

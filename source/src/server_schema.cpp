@@ -8,6 +8,8 @@
 #include "veltro/query.h"
 #include "veltro/server.h"
 #include "veltro/sqltext.h"
+#include "server_impl.h"
+#include "server_refuse.h"
 
 namespace veltro {
 
@@ -165,14 +167,16 @@ bool TQuillonSrv::CreateTable(const Value& table, const Value& definition, const
     // again whatever the previous statement left behind.
     const Value code = VERIFYSTRUCTURE(definition);
     lError = false;
-    if (!code.isNil()) CheckError(code);
-    if (!lError.asBool() && !primary.str().empty() && !namesColumn(definition, primary.str(), conn))
-      RaiseInternal(kErrNoPrimaryColumn);
-    if (!lError.asBool() && !unique.str().empty() && !namesColumn(definition, unique.str(), conn))
-      RaiseInternal(kErrNoUniqueColumn);
-    if (!lError.asBool() && !autoInc.str().empty() && !namesColumn(definition, autoInc.str(), conn))
-      RaiseInternal(kErrNoAutoIncColumn);
-    if (lError.asBool()) return false;
+    if (!code.isNil()) {
+      CheckError(code);
+      return false;
+    }
+    if (!primary.str().empty() && !namesColumn(definition, primary.str(), conn))
+      return detail::refuse(*this, kErrNoPrimaryColumn);
+    if (!unique.str().empty() && !namesColumn(definition, unique.str(), conn))
+      return detail::refuse(*this, kErrNoUniqueColumn);
+    if (!autoInc.str().empty() && !namesColumn(definition, autoInc.str(), conn))
+      return detail::refuse(*this, kErrNoAutoIncColumn);
   }
 
   if (!definitionNames(*this, table, definition, primary, unique, autoInc)) return false;
@@ -316,19 +320,25 @@ void TQuillonSrv::Compact(const Value& table) {
   }
 }
 
+Value TQuillonSrv::Impl::listedColumns(const std::string& table, const char* column) {
+  const db::Handle res = db::listFields(srv.handle(), table.c_str(), column);
+  if (res == 0) {
+    srv.CheckError();
+    return Value();
+  }
+  const Value structure = resultStructure(res, caseSensitiveNames());
+  db::freeResult(res);
+  return structure;
+}
+
 // Column descriptions of every column of the table; an empty array on failure.
 Value TQuillonSrv::TableStructure(const Value& table) {
   const auto name = detail::listedName(*this, table, "table");
   if (!name) return Value::array();
-  Value res = MYSQLLISTFIELDS(hMysql, *name, Value());
-  if (res.asInt() == 0) {
-    CheckError();
-    return Value::array();
-  }
-  Value structure = MYSQLRESULTSTRUCTURE(res, caseSensitiveNames());
-  MYSQLFREERESULT(res);
+  const Value structure = impl_->listedColumns(*name, nullptr);
+  if (structure.isNil()) return Value::array();
   if (structure.len() == 0) CheckError();
-  return structure.isArray() ? structure : Value::array();
+  return structure;
 }
 
 }  // namespace veltro

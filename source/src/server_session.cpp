@@ -11,6 +11,7 @@
 #include "sql_lexer.h"
 #include "veltro/binding.h"
 #include "veltro/server.h"
+#include "server_impl.h"
 
 namespace veltro {
 
@@ -114,12 +115,12 @@ void SessionLog::clear() {
 
 }  // namespace detail
 
-bool TQuillonSrv::replaySession(std::string& why) {
-  const db::Handle h = hMysql.asInt();
+bool TQuillonSrv::Impl::replaySession(std::string& why) {
+  const db::Handle h = srv.hMysql.asInt();
   // The new session is what the statements bring back: the log keeps those
   // that ran, for the next reconnect, and forgets what none could bring back.
-  const std::string lost = std::exchange(session_->lost, std::string());
-  for (auto it = session_->statements.begin(); it != session_->statements.end();) {
+  const std::string lost = std::exchange(session_.lost, std::string());
+  for (auto it = session_.statements.begin(); it != session_.statements.end();) {
     if (db::query(h, it->sql.data(), it->sql.size()) == 0 && db::discardResults(h) == 0) {
       ++it;
       continue;
@@ -127,10 +128,10 @@ bool TQuillonSrv::replaySession(std::string& why) {
     if (why.empty())
       why = "\"" + sql::maskPasswords(it->sql, sql::dialectOf(h)) + "\" failed: " + std::to_string(db::errnum(h)) +
             " " + db::error(h);
-    it = session_->statements.erase(it);
+    it = session_.statements.erase(it);
   }
   // A SET NAMES among them changes what the connection escapes with.
-  if (!session_->statements.empty()) followCharset(true);
+  if (!session_.statements.empty()) followCharset(true);
   if (why.empty() && !lost.empty()) why = "the session held " + lost;
   return why.empty();
 }

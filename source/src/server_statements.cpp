@@ -15,6 +15,8 @@
 #include "server_query_counter.h"
 #include "sql_dialect.h"
 #include "sql_lexer.h"
+#include "server_impl.h"
+#include "server_refuse.h"
 
 namespace veltro {
 
@@ -95,24 +97,30 @@ StatementKind kindOf(std::string_view sql, const sql::Dialect& d) {
   k.tx = chain ? TxEffect::Begin : TxEffect::End;
   return k;
 }
+
+// A listing's names as an array of texts.
+Value namesOf(const std::vector<std::string>& names) {
+  Array items;
+  items.reserve(names.size());
+  for (const std::string& n : names) items.emplace_back(n);
+  return Value::arrayOf(std::move(items));
+}
 }  // namespace
 
 bool TQuillonSrv::SqlQuery(const Value& cQuery) {
-  if (!cQuery.isString()) {
-    RaiseInternal(kErrEmptyStatement);
-    return false;
-  }
-  return sendStatement(cQuery.str());
+  if (!cQuery.isString())
+    return detail::refuse(*this, kErrEmptyStatement);
+  return impl_->sendStatement(cQuery.str());
 }
 
 // Makes the connection escape with the character set the server now reads
 // from it: the client library learns a new set only from the server's session
 // tracking, which may be off. quiet: a failure to ask is not reported.
-bool TQuillonSrv::followCharset(bool quiet) {
-  const db::Handle h = hMysql.asInt();
+bool TQuillonSrv::Impl::followCharset(bool quiet) {
+  const db::Handle h = srv.hMysql.asInt();
   static constexpr std::string_view kAsk = "SELECT @@character_set_client";
   if (db::query(h, kAsk.data(), kAsk.size()) != 0) {
-    if (!quiet) CheckError();
+    if (!quiet) srv.CheckError();
     return false;
   }
   std::string name;
@@ -122,26 +130,25 @@ bool TQuillonSrv::followCharset(bool quiet) {
   db::freeResult(res);
   if (!db::adoptCharset(h, name.c_str())) {
     if (!quiet)
-      RaiseInternal(kErrBadSetting, Value("character set \"" + name + "\" of the connection, unknown to the client library"));
-    return false;
+      return detail::refuse(srv, kErrBadSetting, Value("character set \"" + name + "\" of the connection, unknown to the client library"));
   }
   return true;
 }
 
-bool TQuillonSrv::settleResults() {
-  const db::Handle h = hMysql.asInt();
+bool TQuillonSrv::Impl::settleResults() {
+  const db::Handle h = srv.hMysql.asInt();
   const bool follow = followPending_;
   followPending_ = false;
   if (db::discardResults(h) != 0) {
     // Asked after the report, which reads the error from the connection.
     struct FollowAfter {
-      TQuillonSrv* srv;
+      Impl* owner;
       bool on;
       ~FollowAfter() {
-        if (on) srv->followCharset(true);
+        if (on) owner->followCharset(true);
       }
     } after{this, follow};
-    CheckError();
+    srv.CheckError();
     return false;
   }
   return !follow || followCharset(false);
@@ -154,15 +161,15 @@ bool TQuillonSrv::settleResults() {
 // back whole). One that may have been applied (2013: lost while it ran;
 // 1180) is sent again only when the caller said that its statements may run
 // twice. The statement's status; reported: its failure has been reported.
-int TQuillonSrv::sendAgainIfUnrun(std::string_view sql, bool& reported) {
-  const long long code = db::errnum(hMysql.asInt());
-  const bool reconnect = lReConnect.asBool() && (code == kServerGone || code == kShutdown ||
+int TQuillonSrv::Impl::sendAgainIfUnrun(std::string_view sql, bool& reported) {
+  const long long code = db::errnum(srv.hMysql.asInt());
+  const bool reconnect = srv.lReConnect.asBool() && (code == kServerGone || code == kShutdown ||
                                                   (code == kNodeNotReady && hostList()) ||
-                                                  (detail::lostInFlight(code) && lRepeatable.asBool()));
+                                                  (detail::lostInFlight(code) && srv.lRepeatable.asBool()));
   if (!reconnect && (code != kDeadlock || listRun_)) return 1;
   if (reconnect) {
-    const std::string cause = std::to_string(code) + " " + db::error(hMysql.asInt());
-    ReConnect();
+    const std::string cause = std::to_string(code) + " " + db::error(srv.hMysql.asInt());
+    srv.ReConnect();
     reported = true;
     if (!connected()) {
       reportUnreachable(cause);
@@ -171,38 +178,35 @@ int TQuillonSrv::sendAgainIfUnrun(std::string_view sql, bool& reported) {
     // The new session lacks what the caller set: reported, and the statement not sent.
     if (sessionDropped_) return 1;
   }
-  const int status = db::query(hMysql.asInt(), sql.data(), sql.size());
+  const int status = db::query(srv.hMysql.asInt(), sql.data(), sql.size());
   reported = status != 0;
   if (reported) {
     detail::FlagScope retry(retrying_);
-    CheckError();
+    srv.CheckError();
   }
   return status;
 }
 
-bool TQuillonSrv::sendStatement(std::string_view sql) {
-  if (isBlankText(sql)) {
-    RaiseInternal(kErrEmptyStatement);
-    return false;
-  }
+bool TQuillonSrv::Impl::sendStatement(std::string_view sql) {
+  if (isBlankText(sql))
+    return detail::refuse(srv, kErrEmptyStatement);
   // A connection lost earlier, with no reconnect then, is tried again now.
   if (lost_ && !revive()) return false;
   // The connection takes no statement while an earlier one has results left
   // (a CALL's further result sets): they are read and dropped first.
   settleResults();
-  int status = db::query(hMysql.asInt(), sql.data(), sql.size());
-  if (status != 0 && !db::isConnection(hMysql.asInt())) {
+  int status = db::query(srv.hMysql.asInt(), sql.data(), sql.size());
+  if (status != 0 && !db::isConnection(srv.hMysql.asInt())) {
     // Refused at New, or ended: the client library has no connection to carry
     // an error, so the library reports it rather than failing silently.
-    RaiseInternal(kErrNoConnection, Value("no connection for: " + std::string(sql.substr(0, 200))));
-    return false;
+    return detail::refuse(srv, kErrNoConnection, Value("no connection for: " + std::string(sql.substr(0, 200))));
   }
   if (status != 0 && !inTransaction_ && !reconnecting_) {
     bool reported = false;
     status = sendAgainIfUnrun(sql, reported);
     if (reported) return false;
   }
-  const sql::Dialect dialect = sql::dialectOf(hMysql.asInt());
+  const sql::Dialect dialect = sql::dialectOf(srv.hMysql.asInt());
   // Values of later statements are escaped as the server then reads them.
   const StatementKind kind = kindOf(sql, dialect);
   const bool follow = !kind.keepsCharset;
@@ -212,13 +216,13 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
     // error from the connection, also when the report unwinds; quietly, as
     // nothing may be reported then.
     struct FollowAfter {
-      TQuillonSrv* srv;
+      Impl* owner;
       bool on;
       ~FollowAfter() {
-        if (on) srv->followCharset(true);
+        if (on) owner->followCharset(true);
       }
-    } after{this, follow && db::errnum(hMysql.asInt()) < kClientErrorsFrom};
-    CheckError();
+    } after{this, follow && db::errnum(srv.hMysql.asInt()) < kClientErrorsFrom};
+    srv.CheckError();
     return false;
   }
   switch (kind.tx) {
@@ -226,8 +230,8 @@ bool TQuillonSrv::sendStatement(std::string_view sql) {
     case TxEffect::End: inTransaction_ = false; break;
     case TxEffect::None: break;
   }
-  if (kind.session) session_->keep(sql, detail::sessionStep(sql, dialect));
-  if (db::fieldCount(hMysql.asInt()) != 0) {
+  if (kind.session) session_.keep(sql, detail::sessionStep(sql, dialect));
+  if (db::fieldCount(srv.hMysql.asInt()) != 0) {
     // A result set waits for the caller (a query object takes it, then
     // settles the rest): asking now would find the connection busy.
     followPending_ = follow;
@@ -242,46 +246,51 @@ bool TQuillonSrv::MultiQuery(const Value& aQuery, const Value& lTransaction, con
   bool transaction = lTransaction.isNil() ? true : lTransaction.asBool();
   Value callback = bOnMulti.isNil() ? bOnMultiQry : bOnMulti;
   bOnMultiQry = callback;
-  if (aQuery.isEmpty() || !aQuery.isArray()) {
-    RaiseInternal(kErrEmptyList);
-    return false;
-  }
-  if (lost_ && !revive()) return false;
+  if (aQuery.isEmpty() || !aQuery.isArray())
+    return detail::refuse(*this, kErrEmptyList);
+  if (impl_->lost_ && !impl_->revive()) return false;
   if (!db::isConnection(hMysql.asInt())) {
     // Nothing can run; with a callback installed the loop would go on and report success.
-    RaiseInternal(kErrNoConnection);
-    return false;
+    return detail::refuse(*this, kErrNoConnection);
   }
   // A copy: a callback may change the caller's array while the list runs.
   const Array statements = aQuery.items();
   const int retries = nMultiRetries.isNumber() ? static_cast<int>(std::max<long long>(nMultiRetries.asInt(), 0))
                                                : kDefaultMultiRetries;
   Value last;
-  ListRun outcome = runList(statements, transaction, last);
-  for (int attempt = 0; outcome == ListRun::Retry; ++attempt) {
-    // The list certainly did not commit: nothing of it stays on the server.
-    const long long cause = listLoss_;
-    if (linkUp()) RollBack();
-    if (attempt >= retries) {
-      // Only the last run's failure is reported: the cause, then the list.
-      if (!connected() && lReConnect.asBool()) ReConnect();
-      if (!bOnError.isNil()) report(Value(cause), false, Value());
-      RaiseInternal(kErrMultiQuery, last);
+  Impl::ListRun outcome = impl_->runList(statements, transaction, last);
+  for (int attempt = 0; outcome == Impl::ListRun::Retry; ++attempt) {
+    if (!impl_->readyToRerun(attempt, retries, last)) return false;
+    outcome = impl_->runList(statements, transaction, last);
+  }
+  return impl_->endList(outcome, last);
+}
+
+bool TQuillonSrv::Impl::readyToRerun(int attempt, int retries, const Value& last) {
+  // The list certainly did not commit: nothing of it stays on the server.
+  const long long cause = listLoss_;
+  if (linkUp()) srv.RollBack();
+  if (attempt >= retries) {
+    // Only the last run's failure is reported: the cause, then the list.
+    if (!connected() && srv.lReConnect.asBool()) srv.ReConnect();
+    if (!srv.bOnError.isNil()) report(Value(cause), false, Value());
+    return detail::refuse(srv, kErrMultiQuery, last);
+  }
+  if (cause == kDeadlock && linkUp()) {
+    // Conflicting writers back off a little longer on each run, in the same session.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kConflictPauseMs * (attempt + 1)));
+  } else if (srv.lReConnect.asBool()) {
+    srv.ReConnect();  // the next ready host of the list
+    if (sessionDropped_) return false;
+    if (!connected()) {
+      reportUnreachable(std::to_string(cause) + " (a transaction list)");
       return false;
     }
-    if (cause == kDeadlock && linkUp()) {
-      // Conflicting writers back off a little longer on each run, in the same session.
-      std::this_thread::sleep_for(std::chrono::milliseconds(kConflictPauseMs * (attempt + 1)));
-    } else if (lReConnect.asBool()) {
-      ReConnect();  // the next ready host of the list
-      if (sessionDropped_) return false;
-      if (!connected()) {
-        reportUnreachable(std::to_string(cause) + " (a transaction list)");
-        return false;
-      }
-    }
-    outcome = runList(statements, transaction, last);
   }
+  return true;
+}
+
+bool TQuillonSrv::Impl::endList(ListRun outcome, const Value& last) {
   switch (outcome) {
     case ListRun::Committed:
       return true;
@@ -289,20 +298,19 @@ bool TQuillonSrv::MultiQuery(const Value& aQuery, const Value& lTransaction, con
       // The COMMIT went out and its answer was lost: the list may or may not
       // be on the server, so it is neither run again nor reported as failed.
       inTransaction_ = false;
-      if (lReConnect.asBool()) ReConnect();
-      RaiseInternal(kErrUnknownOutcome, last);
-      return false;
+      if (srv.lReConnect.asBool()) srv.ReConnect();
+      return detail::refuse(srv, kErrUnknownOutcome, last);
     case ListRun::Failed:
     case ListRun::Retry:
       break;
   }
-  MYSQLROLLBACK(hMysql);
-  RollBack();
-  RaiseInternal(kErrMultiQuery, last);
-  return false;
+  // Rolled back twice in a row, as the system always has; the second finds nothing to undo.
+  db::rollback(srv.handle());
+  srv.RollBack();
+  return detail::refuse(srv, kErrMultiQuery, last);
 }
 
-TQuillonSrv::ListRun TQuillonSrv::runList(const Array& statements, bool transaction, Value& last) {
+TQuillonSrv::Impl::ListRun TQuillonSrv::Impl::runList(const Array& statements, bool transaction, Value& last) {
   // Without a transaction each statement is on its own: SqlQuery deals with its losses.
   detail::FlagScope running(listRun_, transaction);
   listLoss_ = 0;
@@ -311,7 +319,7 @@ TQuillonSrv::ListRun TQuillonSrv::runList(const Array& statements, bool transact
   ErrorPtr failure = guarded([&] {
     if (transaction) {
       last = Value("BEGIN");
-      if (!BeginTransaction()) {
+      if (!srv.BeginTransaction()) {
         // BEGIN itself refused: without a transaction the list must not run.
         stopped = true;
         return;
@@ -321,14 +329,14 @@ TQuillonSrv::ListRun TQuillonSrv::runList(const Array& statements, bool transact
     for (const Value& statement : statements) {
       ++n;
       last = statement;
-      SqlQuery(statement);
+      srv.SqlQuery(statement);
       // A loss or a conflict ended the transaction: the rest of the list
       // must not run in autocommit and be committed piecemeal.
       if (listLoss_ != 0) return;
-      if (!bOnMultiQry.isNil()) bOnMultiQry(n);
+      if (!srv.bOnMultiQry.isNil()) srv.bOnMultiQry(n);
     }
-    if (transaction && CommitTransaction() != 0) {
-      commitError = db::errnum(hMysql.asInt());
+    if (transaction && srv.CommitTransaction() != 0) {
+      commitError = db::errnum(srv.hMysql.asInt());
       if (commitError == 0) commitError = kServerGone;  // no connection left to carry an error
     }
   });
@@ -343,8 +351,8 @@ TQuillonSrv::ListRun TQuillonSrv::runList(const Array& statements, bool transact
   }
   // Refused at COMMIT for another reason: reported as the list's failure.
   last = Value("COMMIT");
-  lError = true;
-  if (!bOnError.isNil()) report(Value(commitError), false, Value());
+  srv.lError = true;
+  if (!srv.bOnError.isNil()) report(Value(commitError), false, Value());
   return ListRun::Failed;
 }
 
@@ -355,24 +363,24 @@ long long TQuillonSrv::InsertId() { return static_cast<long long>(db::insertId(h
 bool TQuillonSrv::BeginTransaction() { return SqlQuery("BEGIN"); }
 
 int TQuillonSrv::CommitTransaction() {
-  inTransaction_ = false;
-  return static_cast<int>(MYSQLCOMMIT(hMysql).asInt());
+  impl_->inTransaction_ = false;
+  return db::commit(handle());
 }
 
 int TQuillonSrv::RollBack() {
-  inTransaction_ = false;
-  return static_cast<int>(MYSQLROLLBACK(hMysql).asInt());
+  impl_->inTransaction_ = false;
+  return db::rollback(handle());
 }
 
 QueryPtr TQuillonSrv::AddQuery(const QueryPtr& query) {
-  if (query) queries_.push_back(query);
+  if (query) impl_->queries_.push_back(query);
   return query;
 }
 
 std::vector<QueryPtr> TQuillonSrv::queries() const {
   std::vector<QueryPtr> live;
-  live.reserve(queries_.size());
-  for (const auto& weak : queries_)
+  live.reserve(impl_->queries_.size());
+  for (const auto& weak : impl_->queries_)
     if (QueryPtr q = weak.lock()) live.push_back(std::move(q));
   return live;
 }
@@ -391,18 +399,18 @@ Value TQuillonSrv::GetQueryId() {
 }
 
 void TQuillonSrv::CloseQuery(const Value& nId) {
-  for (auto it = queries_.begin(); it != queries_.end(); ++it) {
+  for (auto it = impl_->queries_.begin(); it != impl_->queries_.end(); ++it) {
     QueryPtr q = it->lock();
     if (!q || q->nQryId.asInt() != nId.asInt() || !q->nQryId.isNumber()) continue;
     long long result = q->hResult.asInt();
-    if (result != 0) MYSQLFREERESULT(q->hResult);
+    if (result != 0) db::freeResult(result);
     q->hResult = Value();
-    queries_.erase(it);
+    impl_->queries_.erase(it);
     return;
   }
 }
 
-void TQuillonSrv::forgetQuery(const TQuillonQry* query) {
+void TQuillonSrv::Impl::forgetQuery(const TQuillonQry* query) {
   // Called from a query's destructor: its weak entry has already expired.
   std::erase_if(queries_, [query](const std::weak_ptr<TQuillonQry>& w) {
     QueryPtr q = w.lock();
@@ -416,37 +424,33 @@ void TQuillonSrv::CloseAllQuery() {
 
 bool TQuillonSrv::SelectDB(const Value& name) {
   lError = false;
-  if (name.isEmpty() || !name.isString()) {
-    RaiseInternal(kErrNoDatabaseName);
-    return false;
-  }
+  if (name.isEmpty() || !name.isString())
+    return detail::refuse(*this, kErrNoDatabaseName);
   // The client library takes the name up to its first zero byte: it would
   // select a database the caller did not name.
-  if (name.str().find('\0') != std::string::npos) {
-    RaiseInternal(kErrNotAName, Value("database name holds a zero byte"));
-    return false;
-  }
-  Value status = MYSQLSELECTDB(hMysql, name);
-  if (status.asInt() != 0) {
+  if (name.str().find('\0') != std::string::npos)
+    return detail::refuse(*this, kErrNotAName, Value("database name holds a zero byte"));
+  const int status = db::selectDb(handle(), name.str().c_str());
+  if (status != 0) {
     cDBName = "";
     lError = true;
-    CheckError(status);
+    CheckError(Value(status));
     return false;
   }
   cDBName = name;
-  session_->forgetDatabase();
+  impl_->session_.forgetDatabase();
   lError = false;
   return true;
 }
 
 Value TQuillonSrv::ListDBs(const Value& cWild) {
-  Value names = MYSQLLISTDBS(hMysql, cWild);
+  Value names = namesOf(db::listDbs(handle(), cWild.isString() ? cWild.str().c_str() : nullptr));
   CheckError();
   return names;
 }
 
 Value TQuillonSrv::ListTables(const Value& cWild) {
-  Value names = MYSQLLISTTBLS(hMysql, cWild);
+  Value names = namesOf(db::listTables(handle(), cWild.isString() ? cWild.str().c_str() : nullptr));
   CheckError();
   return names;
 }

@@ -6,6 +6,7 @@
 #include "veltro/query.h"
 #include "veltro/server.h"
 #include "veltro/sqltext.h"
+#include "server_refuse.h"
 
 namespace veltro {
 
@@ -44,8 +45,7 @@ bool databaseScope(TQuillonSrv& srv, const std::string& db) {
 
 bool checkWords(TQuillonSrv& srv, const std::string& text, const char* what) {
   if (privilegeWords(text)) return true;
-  srv.RaiseInternal(kErrNotAName, Value(std::string(what) + " is not a list of words: " + text.substr(0, 80)));
-  return false;
+  return detail::refuse(srv, kErrNotAName, Value(std::string(what) + " is not a list of words: " + text.substr(0, 80)));
 }
 
 // Length of one account part at the start of text: a quoted text (quotes
@@ -145,10 +145,8 @@ bool TQuillonSrv::AddUser(const Value& host, const Value& user, const Value& pas
 }
 
 bool TQuillonSrv::DropUser(const Value& account) {
-  if (!account.isString() || !accountList(account.str(), sql::dialectOf(handle()).charset)) {
-    RaiseInternal(kErrNotAName, Value("account is not user@host: " + account.asString().substr(0, 80)));
-    return false;
-  }
+  if (!account.isString() || !accountList(account.str(), sql::dialectOf(handle()).charset))
+    return detail::refuse(*this, kErrNotAName, Value("account is not user@host: " + account.asString().substr(0, 80)));
   return SqlQuery("DROP USER " + account.str());
 }
 

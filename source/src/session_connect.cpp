@@ -8,6 +8,7 @@
 #include "veltro/object.h"
 #include "veltro/server.h"
 #include "veltro/session.h"
+#include "server_impl.h"
 
 namespace veltro {
 
@@ -88,11 +89,11 @@ void SessionCore::throwReported() {
 }
 
 void SessionCore::send(std::string_view sql) {
-  if (!srv->sendStatement(sql) || last->any) throwReported();
+  if (!srv->impl_->sendStatement(sql) || last->any) throwReported();
 }
 
 void SessionCore::settle() {
-  if (!srv->settleResults() || last->any) throwReported();
+  if (!srv->impl_->settleResults() || last->any) throwReported();
 }
 
 }  // namespace detail
@@ -136,7 +137,8 @@ Session Session::open(const Settings& s) {
   srv->lReadYourWrites = s.readYourWrites;
   srv->New(s.host, s.user, s.password, s.port == 0 ? Value() : Value(s.port), 0, textOrNil(s.database),
            core->capture);
-  if (srv->lError.asBool() || !db::isConnection(srv->handle())) core->throwReported();
+  // A failed connect has been reported to the capture, and ended.
+  if (!db::isConnection(srv->handle())) core->throwReported();
   return Session(std::move(core));
 }
 
@@ -146,7 +148,7 @@ Session Session::embedded(const std::string& datadir, const std::string& databas
   Value options = Value::array();
   for (const std::string& o : db::embeddedOptions(datadir)) options.items().emplace_back(o);
   srv->Embedded(textOrNil(database), options, Value(), core->capture);
-  if (srv->lError.asBool() || !db::isConnection(srv->handle())) core->throwReported();
+  if (!db::isConnection(srv->handle())) core->throwReported();
   // The same character set as a session that connects (the embedded server's own default holds no 4-byte characters).
   if (!srv->SqlQuery("SET NAMES utf8mb4")) core->throwReported();
   return Session(std::move(core));

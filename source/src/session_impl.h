@@ -12,6 +12,7 @@
 #include "veltro/prepared.h"
 #include "veltro/server.h"
 #include "veltro/session.h"
+#include "server_impl.h"
 
 namespace veltro::detail {
 
@@ -97,7 +98,7 @@ struct SessionCore : std::enable_shared_from_this<SessionCore> {
 
   db::Handle handle() const { return srv->handle(); }
   // Whether a transaction is open: BEGIN sent, and no COMMIT or ROLLBACK since.
-  bool inTransaction() const { return srv->inTransaction_; }
+  bool inTransaction() const { return srv->impl_->inTransaction_; }
   // Drops a stream not finished and rolls back an open transaction; never
   // throws. false when the connection is broken.
   bool rollbackQuietly() noexcept;
@@ -119,7 +120,7 @@ struct SessionCore : std::enable_shared_from_this<SessionCore> {
   // Drops further results of the last statement; throws a failure among them. Inside a Scope.
   void settle();
   // The same when nothing may be thrown (a stream dropped early).
-  void settleQuietly() { srv->settleResults(); }
+  void settleQuietly() { srv->impl_->settleResults(); }
   // Throws the error the server object reported (or the connection holds).
   [[noreturn]] void throwReported();
 

@@ -15,6 +15,7 @@
 #include "veltro/binding.h"
 #include "veltro/prepared.h"
 #include "veltro/session.h"
+#include "server_impl.h"
 
 namespace veltro {
 
@@ -30,12 +31,12 @@ bool SessionCore::resetForReuse(const Settings& settings) noexcept {
       // Nothing but statements that leave no state ran: ending the transaction is enough.
       if (!inTransaction()) return !connectionGone(db::errnum(h));
       Scope scope(*this);
-      return srv->sendStatement("ROLLBACK") && !last->any;
+      return srv->impl_->sendStatement("ROLLBACK") && !last->any;
     }
     // The reset rolls back an open transaction and drops the session's state.
     if (!db::resetConnection(h)) return false;
-    srv->inTransaction_ = false;
-    srv->session_->clear();  // a failover must not bring back the last lease's settings
+    srv->impl_->inTransaction_ = false;
+    srv->impl_->session_.clear();  // a failover must not bring back the last lease's settings
     touched = false;
     // The server reads the connect's character set again: so must the escaping.
     if (!settings.charset.empty() && !db::adoptCharset(h, settings.charset.c_str())) return false;

@@ -8,6 +8,7 @@
 #include "session_impl.h"
 #include "veltro/binding.h"
 #include "veltro/session.h"
+#include "server_impl.h"
 
 namespace veltro {
 
@@ -34,9 +35,9 @@ bool SessionCore::rollbackQuietly() noexcept {
     Scope scope(*this);
     // Sent through the server object, which replaces a connection found gone
     // (the transaction went with it); its report stays in last.
-    if (inTransaction()) srv->sendStatement("ROLLBACK");
-    srv->inTransaction_ = false;
-    return srv->connected();
+    if (inTransaction()) srv->impl_->sendStatement("ROLLBACK");
+    srv->impl_->inTransaction_ = false;
+    return srv->impl_->connected();
   } catch (...) {
     return false;
   }
@@ -44,7 +45,7 @@ bool SessionCore::rollbackQuietly() noexcept {
 
 void SessionCore::recover(unsigned cause, unsigned attempt) {
   Scope scope(*this);
-  if (cause == kNodeNotReady || !srv->connected()) {
+  if (cause == kNodeNotReady || !srv->impl_->connected()) {
     srv->ReConnect();  // a host list's next ready host
     return;
   }

@@ -207,5 +207,7 @@ namespace veltro {
 
 // The nine-element column description of one field.
 Value columnDescription(const db::FieldInfo& field, bool keepTableCase);
+// The column descriptions of every field of a result (an empty array for none).
+Value resultStructure(db::Handle res, bool keepTableCase);
 
 }  // namespace veltro

@@ -41,7 +41,6 @@ using QueryPtr = std::shared_ptr<TQuillonQry>;
 class Session;
 namespace detail {
 struct SessionCore;
-struct SessionLog;
 }
 class TQuillonSrv;
 using ServerPtr = std::shared_ptr<TQuillonSrv>;
@@ -387,58 +386,8 @@ class VELTRO_API TQuillonSrv : public Object {
  private:
   friend class TQuillonQry;
   friend struct detail::SessionCore;
-  void report(const Value& nError, bool internal, const Value& cExtra);
-  void forgetQuery(const TQuillonQry* query);
-  bool connected() const;
-  // Connected, and the connection not lost (it may carry a statement's error).
-  bool linkUp() const;
-  // Reconnects an object whose connection was lost and not brought back, as
-  // its next statement comes; false, reported, when it stays without one.
-  bool revive();
-  // Reports why a statement lost with its connection was not sent again: no
-  // host could be reached (cause: the statement's own error).
-  void reportUnreachable(const std::string& cause);
-  // Sends the session statements of the old connection on the new one; false,
-  // with why, when the session cannot be brought back.
-  bool replaySession(std::string& why);
-  bool hostList() const;  // cHost names more than one host
-  // SqlQuery's work on a statement built by the library (no copy into a Value).
-  bool sendStatement(std::string_view sql);
-  // Sends a failed statement once more when it certainly did not run.
-  int sendAgainIfUnrun(std::string_view sql, bool& reported);
-  // Makes the connection escape with the character set the server now reads.
-  bool followCharset(bool quiet);
-  // Drops what the last statement left unread (the further results of a
-  // CALL, a result set nobody took), reporting a failure among them, and
-  // follows the character set when that waited for them; false on a failure.
-  bool settleResults();
-  // The outcome of one run of a MultiQuery transaction list.
-  enum class ListRun { Committed, Retry, Failed, Unknown };
-  ListRun runList(const Array& statements, bool transaction, Value& last);
-  // Connects to the host of the list at or after nextNode_ that is ready.
-  Value connectFirstReady(const Value& host, const Value& user, const Value& password, const Value& port,
-                          const Value& flags, const Value& database, const Value& options);
-
-  std::vector<std::weak_ptr<TQuillonQry>> queries_;
-  bool internalPending_ = false;  // nInternalError was set by the operation now checking
-  bool inTransaction_ = false;    // a 2006 inside a transaction loses the transaction
-  bool reconnecting_ = false;     // errors met while reconnecting do not reconnect again
-  bool retrying_ = false;         // a statement resent after a reconnect failed once more
-  bool embedded_ = false;         // made ready by Embedded: reconnect to the embedded server
-  bool followPending_ = false;    // the character set is asked after the caller's result set is taken
-  // Connections lost so far (2006, 2013, or replaced by a reconnect): work that
-  // spans statements (a transaction list, a backup's snapshot) compares it to
-  // learn that what it did before the loss is gone.
-  unsigned long lostConnections_ = 0;
-  std::size_t node_ = 0;       // the host of the host list now connected
-  std::size_t nextNode_ = 0;   // where the next connect starts looking
-  bool listRun_ = false;       // a MultiQuery list runs: losses and conflicts go to listLoss_
-  long long listLoss_ = 0;     // what ended the list's run early (0: nothing)
-  Value embeddedOptions_, embeddedGroups_;
-  std::unique_ptr<detail::SessionLog> session_;  // what a reconnect brings back
-  bool lost_ = false;            // the connection was lost and no reconnect found one: the next statement tries
-  bool sessionDropped_ = false;  // the last reconnect could not bring the session back (reported)
-  std::string reconnectWhy_;     // why the last reconnect found no connection
+  struct Impl;
+  std::unique_ptr<Impl> impl_;  // the queries, the connection's history, the session log
 };
 
 // The library's default reporting: builds the error object and hands it to the
