@@ -8,8 +8,9 @@ packages=(
   libmariadb-dev libmariadbd-dev mariadb-server mariadb-client
   libncurses-dev libgtest-dev tmux procps
 )
-# The format and shell-script checks of ./test (scripts/check-format.sh, check-shell.sh).
-packages+=(clang-format shellcheck)
+# The format, shell-script and function-length checks of ./test
+# (scripts/check-format.sh, check-shell.sh, check-function-length.sh).
+packages+=(clang-format shellcheck universal-ctags)
 # The test server's certificates (scripts/testserver.sh).
 packages+=(openssl)
 # The Galera cluster of the cluster tests (scripts/cluster.sh).

@@ -63,6 +63,27 @@ std::shared_ptr<detail::NodeWatch> watchFor(const VeltroBackendOps* ops, void* c
   return std::make_shared<detail::NodeWatch>(host, port ? port : 3306, socket, milliseconds(options.nodeWatchMs),
                                              milliseconds(probe));
 }
+
+// False, with the reason as the last failure, for a setting the client library
+// would read as another: it takes a port as 16 bits and a text up to its first
+// zero byte, and either would connect to what the caller did not name.
+bool checkSettings(unsigned port, const ConnectOptions& options) {
+  if (port > 65535) {
+    setLastFailure(detail::kBadSettingError, "port " + std::to_string(port) + ": not a port from 1 to 65535");
+    return false;
+  }
+  for (const auto& [name, text] : {std::pair<const char*, const std::string*>{"charset", &options.charset},
+                                   {"ssl-ca", &options.sslCa},
+                                   {"ssl-cert", &options.sslCert},
+                                   {"ssl-key", &options.sslKey},
+                                   {"socket", &options.socket}}) {
+    if (text->find('\0') != std::string::npos) {
+      setLastFailure(detail::kBadSettingError, std::string(name) + ": a zero byte in the text");
+      return false;
+    }
+  }
+  return true;
+}
 }  // namespace
 
 LiveHandles liveHandles() { return {detail::connections().liveCount(), detail::results().liveCount()}; }
@@ -76,22 +97,7 @@ Handle connect(const char* host, const char* user, const char* password, unsigne
   constexpr unsigned kSslConnectionError = 2026;  // CR_SSL_CONNECTION_ERROR
   flags &= ~(kClientSsl | kClientMultiStatements);
   setLastFailure(0, {});
-  // The client library takes a port as 16 bits and a text up to its first zero
-  // byte: either would connect to what the caller did not name.
-  if (port > 65535) {
-    setLastFailure(detail::kBadSettingError, "port " + std::to_string(port) + ": not a port from 1 to 65535");
-    return 0;
-  }
-  for (const auto& [name, text] : {std::pair<const char*, const std::string*>{"charset", &options.charset},
-                                   {"ssl-ca", &options.sslCa},
-                                   {"ssl-cert", &options.sslCert},
-                                   {"ssl-key", &options.sslKey},
-                                   {"socket", &options.socket}}) {
-    if (text->find('\0') != std::string::npos) {
-      setLastFailure(detail::kBadSettingError, std::string(name) + ": a zero byte in the text");
-      return 0;
-    }
-  }
+  if (!checkSettings(port, options)) return 0;
   const VeltroBackendOps* ops = detail::clientBackend();
   void* conn = ops->init();
   if (!conn) {

@@ -55,6 +55,22 @@ __int128 scaleDown(__int128 m, int k) {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// Reads the exponent ("e-12") that may follow a numeral's digits at text[i],
+// before n, and moves i past it; false for an "e" without digits. Its
+// magnitude stops growing at 100000, far beyond every range.
+bool readExponent(std::string_view text, std::size_t& i, std::size_t n, long& exponent) {
+  if (i >= n || (text[i] != 'e' && text[i] != 'E')) return true;
+  ++i;
+  bool negative = false;
+  if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i >= n || !isDigit(text[i])) return false;
+  for (; i < n && isDigit(text[i]); ++i) {
+    if (exponent < 100000) exponent = exponent * 10 + (text[i] - '0');
+  }
+  if (negative) exponent = -exponent;
+  return true;
+}
+
 // The double in fixed notation with the given decimals, rounded as "%.*f"
 // rounds but independent of the process's locale, and without the sign of a
 // value that rounds to zero.
@@ -140,17 +156,7 @@ bool Number::parseWide(std::string_view text, Number& out) {
   if (!anyDigit) return false;
 
   long exponent = 0;
-  if (i < n && (text[i] == 'e' || text[i] == 'E')) {
-    ++i;
-    bool expNegative = false;
-    if (i < n && (text[i] == '+' || text[i] == '-')) expNegative = text[i++] == '-';
-    if (i >= n || !isDigit(text[i])) return false;
-    for (; i < n && isDigit(text[i]); ++i) {
-      if (exponent < 100000) exponent = exponent * 10 + (text[i] - '0');
-    }
-    if (expNegative) exponent = -exponent;
-  }
-  if (i != n) return false;
+  if (!readExponent(text, i, n, exponent) || i != n) return false;
 
   long decimals = fraction - exponent;
   Number r;

@@ -15,17 +15,21 @@ std::string backquoted(std::string_view name) {
   return out;
 }
 
-std::vector<std::vector<std::string>> rowsOf(TQuillonSrv& server, const std::string& sql) {
-  std::vector<std::vector<std::string>> rows;
+namespace {
+
+// The rows of one query, as text, added to rows; false when the query failed
+// or gave no result (reported through the server). Whether it failed is told
+// here, not by the server's error flag, which an error handler may change.
+bool readRows(TQuillonSrv& server, const std::string& sql, std::vector<std::vector<std::string>>& rows) {
   const db::Handle conn = server.handle();
   if (db::query(conn, sql.data(), sql.size()) != 0) {
     server.CheckError();
-    return rows;
+    return false;
   }
   Result res(db::storeResult(conn));
   if (res.handle == 0) {
     server.CheckError();
-    return rows;
+    return false;
   }
   db::RowView row;
   while (db::fetchRow(res.handle, row)) {
@@ -33,6 +37,14 @@ std::vector<std::vector<std::string>> rowsOf(TQuillonSrv& server, const std::str
     for (unsigned i = 0; i < row.count; ++i) r.emplace_back(row.at(i));
     rows.push_back(std::move(r));
   }
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::vector<std::string>> rowsOf(TQuillonSrv& server, const std::string& sql) {
+  std::vector<std::vector<std::string>> rows;
+  readRows(server, sql, rows);
   return rows;
 }
 
@@ -49,8 +61,10 @@ struct Columns {
 }  // namespace
 
 bool TableWriter::run() {
+  std::vector<std::vector<std::string>> listing;
+  if (!readRows(server_, "SHOW COLUMNS FROM " + backquoted(table_), listing)) return false;
   Columns columns;
-  for (const auto& r : rowsOf(server_, "SHOW COLUMNS FROM " + backquoted(table_))) {
+  for (const auto& r : listing) {
     if (r.size() < 6) continue;
     const std::string& extra = r[5];
     if (extra.find("VIRTUAL") != std::string::npos || extra.find("STORED GENERATED") != std::string::npos ||
@@ -64,7 +78,6 @@ bool TableWriter::run() {
     columns.floats.push_back(r[1].rfind("float", 0) == 0);
     columns.typed.push_back(r[1] == "inet6" || r[1] == "inet4" || r[1] == "uuid");
   }
-  if (server_.lError.asBool()) return false;  // reported by the listing
   if (columns.names.empty()) return failed();
   return stream(columns.names, columns.floats, columns.typed);
 }
@@ -73,8 +86,8 @@ bool TableWriter::stream(const std::vector<std::string>& columns, const std::vec
                          const std::vector<bool>& typed) {
   const std::string select = selectFor(columns, floats);
   // Statements of several rows stay within half the server's packet; one row alone may take up to the packet.
-  const auto packetRows = rowsOf(server_, "SELECT @@max_allowed_packet");
-  if (server_.lError.asBool()) return false;
+  std::vector<std::vector<std::string>> packetRows;
+  if (!readRows(server_, "SELECT @@max_allowed_packet", packetRows)) return false;
   const std::size_t packet = packetRows.empty() || packetRows[0].empty() ? 0 : std::stoull("0" + packetRows[0][0]);
   if (packet == 0) return failed();
   const std::size_t bound = std::min(statementBytes_, packet / 2);
@@ -85,23 +98,24 @@ bool TableWriter::stream(const std::vector<std::string>& columns, const std::vec
   if (res.handle == 0) return failed();
   for (const db::FieldInfo& f : db::fields(res.handle))
     forms_.push_back(forms_.size() < typed.size() && typed[forms_.size()] ? Form::Typed : formOf(f));
+  return writeRows(res.handle, bound, packet);
+}
 
+bool TableWriter::writeRows(db::Handle res, std::size_t bound, std::size_t packet) {
   db::RowView row;
   long long inStatement = 0;
   // Bytes of the open statement so far, without its ";" (some may be in the file already).
   std::size_t statementBytes = 0;
   bool any = false;
-  while (db::fetchRow(res.handle, row)) {
+  while (db::fetchRow(res, row)) {
     if (cancelled()) {
       // The rest of the rows must be read before the connection takes another statement.
-      while (db::fetchRow(res.handle, row)) {
+      while (db::fetchRow(res, row)) {
       }
       break;
     }
     if (!any) {
-      out_ += "\r\n\r\n--\r\n-- Dumping data for table " + table_ + "\r\n--\r\n\r\n\r\n";
-      if (load_.lock) out_ += "LOCK TABLES " + backquoted(table_) + " WRITE;\r\n";
-      if (load_.keysAfter) out_ += "ALTER TABLE " + backquoted(table_) + " DISABLE KEYS;\r\n";
+      beginRows();
       any = true;
     }
     const std::size_t rowStart = out_.size();
@@ -133,11 +147,17 @@ bool TableWriter::stream(const std::vector<std::string>& columns, const std::vec
     file_.flush(out_);
   }
   // A stream that ended early (a lost connection) reports its error here.
-  if (db::errnum(conn) != 0) return failed();
+  if (db::errnum(server_.handle()) != 0) return failed();
   if (inStatement > 0) out_ += ";\r\n";
   if (load_.keysAfter && any) out_ += "ALTER TABLE " + backquoted(table_) + " ENABLE KEYS;\r\n";
   if (load_.lock) out_ += "\r\nUNLOCK TABLES;\r\n";
   return true;
+}
+
+void TableWriter::beginRows() {
+  out_ += "\r\n\r\n--\r\n-- Dumping data for table " + table_ + "\r\n--\r\n\r\n\r\n";
+  if (load_.lock) out_ += "LOCK TABLES " + backquoted(table_) + " WRITE;\r\n";
+  if (load_.keysAfter) out_ += "ALTER TABLE " + backquoted(table_) + " DISABLE KEYS;\r\n";
 }
 
 std::string TableWriter::selectFor(const std::vector<std::string>& columns, const std::vector<bool>& floats) {

@@ -60,6 +60,11 @@ class TableWriter {
   // The rows of these columns, read in one streamed pass and written.
   bool stream(const std::vector<std::string>& columns, const std::vector<bool>& floats,
               const std::vector<bool>& typed);
+  // The rows of the streamed result res written, in statements of at most
+  // bound bytes; a row alone of up to packet bytes.
+  bool writeRows(db::Handle res, std::size_t bound, std::size_t packet);
+  // The table's heading, and the LOCK and DISABLE KEYS its rows load under.
+  void beginRows();
   // The SELECT that reads the columns (FLOAT as a double), and prefix_, the
   // INSERT that writes them.
   std::string selectFor(const std::vector<std::string>& columns, const std::vector<bool>& floats);

@@ -84,6 +84,38 @@ std::string restFrom(std::string_view segment, std::size_t n) {
   return std::string(trimBlanks(segment.substr(n)));
 }
 
+// Fills cols with the columns of result res on connection conn, as its
+// description (structure) gives them. The server gives a text column's width
+// in bytes: its characters times the most bytes a character of the
+// connection's set takes. Over UTF-8 texts are padded to the column's
+// characters instead, counted as characters.
+void describeColumns(const Value& structure, db::Handle conn, db::Handle res, std::vector<qdetail::QueryColumn>& cols) {
+  cols.clear();
+  const db::CharsetInfo charset = db::charsetInfo(conn);
+  const std::vector<unsigned> charsets =
+      charset.utf8 && charset.maxBytes > 1 ? db::fieldCharsets(res) : std::vector<unsigned>();
+  for (std::size_t i = 1; i <= structure.len(); ++i) {
+    Value d = structure.at(i);
+    qdetail::QueryColumn c;
+    c.name = d.at(kDescName).asString();
+    c.key = "_" + c.name;
+    c.sqlName = quotedName(c.name, conn);
+    c.def = d.at(kDescDefault).asString();
+    c.flags = static_cast<unsigned>(d.at(kDescFlags).asInt());
+    const std::string letter = d.at(kDescKind).asString();
+    // The one place where the description's kind letter becomes the kind.
+    c.kind = letter.empty() ? Kind::Nil : static_cast<Kind>(letter[0]);
+    c.bits = d.at(kDescType).asInt() == static_cast<int>(db::FieldType::Bit);
+    std::int64_t w = std::max(d.at(kDescMaxLength).asInt(), d.at(kDescLength).asInt());
+    if (i <= charsets.size() && charsets[i - 1] != db::kBinaryCharset && (c.kind == Kind::Text || c.kind == Kind::Timestamp)) {
+      w /= charset.maxBytes;
+      c.utf8Width = true;
+    }
+    c.width = static_cast<std::size_t>(std::clamp<std::int64_t>(w, 0, 65535));
+    cols.push_back(std::move(c));
+  }
+}
+
 }  // namespace
 
 namespace qdetail {
@@ -239,33 +271,7 @@ void TQuillonQry::LoadQuery(const Value& lBuildData) {
   hOldRow.asTable()->setCaseInsensitive(true);
 
   auto& cols = impl_->cols;
-  cols.clear();
-  // The server gives a text column's width in bytes: its characters times the
-  // most bytes a character of the connection's set takes. Over UTF-8 texts
-  // are padded to the column's characters instead, counted as characters.
-  const db::CharsetInfo charset = db::charsetInfo(srv->handle());
-  const std::vector<unsigned> charsets =
-      charset.utf8 && charset.maxBytes > 1 ? db::fieldCharsets(res) : std::vector<unsigned>();
-  for (std::size_t i = 1; i <= aStructure.len(); ++i) {
-    Value d = aStructure.at(i);
-    Impl::Column c;
-    c.name = d.at(kDescName).asString();
-    c.key = "_" + c.name;
-    c.sqlName = quotedName(c.name, srv->handle());
-    c.def = d.at(kDescDefault).asString();
-    c.flags = static_cast<unsigned>(d.at(kDescFlags).asInt());
-    const std::string letter = d.at(kDescKind).asString();
-    // The one place where the description's kind letter becomes the kind.
-    c.kind = letter.empty() ? Kind::Nil : static_cast<Kind>(letter[0]);
-    c.bits = d.at(kDescType).asInt() == static_cast<int>(db::FieldType::Bit);
-    std::int64_t w = std::max(d.at(kDescMaxLength).asInt(), d.at(kDescLength).asInt());
-    if (i <= charsets.size() && charsets[i - 1] != db::kBinaryCharset && (c.kind == Kind::Text || c.kind == Kind::Timestamp)) {
-      w /= charset.maxBytes;
-      c.utf8Width = true;
-    }
-    c.width = static_cast<std::size_t>(std::clamp<std::int64_t>(w, 0, 65535));
-    cols.push_back(std::move(c));
-  }
+  describeColumns(aStructure, srv->handle(), res, cols);
   for (std::size_t i = 0; i < cols.size(); ++i) SetData(Value(cols[i].name), Value());
   GetRow();
 }

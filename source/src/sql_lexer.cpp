@@ -168,6 +168,40 @@ std::size_t Lexer::quoted(char quote, bool escapes, bool& closed) const {
   return s_.size();
 }
 
+// From the "/*" at i_: the opening of a versioned comment whose inside is code
+// to the server, or else a whole comment. Sets t's kind (and closed) and
+// returns where the token ends.
+std::size_t Lexer::blockComment(Token& t) {
+  const std::size_t n = s_.size();
+  auto at = [&](std::size_t k) { return i_ + k < n ? s_[i_ + k] : '\0'; };
+  const bool mariadb = at(2) == 'M' && at(3) == '!';
+  std::size_t j = i_ + 2;
+  if ((at(2) == '!' || mariadb) && !inVersion_) {
+    // As the server reads them: five digits, or six, are a version; fewer
+    // are code. A version later than the server's, or MySQL's 5.7 and later
+    // without M, makes the whole comment one the server skips.
+    j = i_ + (mariadb ? 4 : 3);
+    std::size_t digits = 0;
+    while (j + digits < n && digits < 6 && s_[j + digits] >= '0' && s_[j + digits] <= '9') ++digits;
+    unsigned long version = 0;
+    if (digits >= 5) {
+      for (std::size_t k = 0; k < digits; ++k) version = version * 10 + static_cast<unsigned long>(s_[j + k] - '0');
+      j += digits;
+    }
+    const bool code = d_.serverVersion == 0 || version == 0 ||
+                      (version <= d_.serverVersion && (mariadb || version < 50700 || version > 99999));
+    if (code) {
+      t.kind = Tok::VersionOpen;
+      inVersion_ = true;
+      return j;
+    }
+  }
+  t.kind = Tok::Comment;
+  const std::size_t close = s_.find("*/", j);
+  t.closed = close != std::string_view::npos;
+  return t.closed ? close + 2 : n;
+}
+
 Token Lexer::next() {
   Token t;
   t.begin = i_;
@@ -201,36 +235,7 @@ Token Lexer::next() {
     t.kind = Tok::Comment;
     while (j < n && s_[j] != '\n') ++j;
   } else if (c == '/' && at(1) == '*') {
-    const bool mariadb = at(2) == 'M' && at(3) == '!';
-    if ((at(2) == '!' || mariadb) && !inVersion_) {
-      // As the server reads them: five digits, or six, are a version; fewer
-      // are code. A version later than the server's, or MySQL's 5.7 and later
-      // without M, makes the whole comment one the server skips.
-      j = i_ + (mariadb ? 4 : 3);
-      std::size_t digits = 0;
-      while (j + digits < n && digits < 6 && s_[j + digits] >= '0' && s_[j + digits] <= '9') ++digits;
-      unsigned long version = 0;
-      if (digits >= 5) {
-        for (std::size_t k = 0; k < digits; ++k) version = version * 10 + static_cast<unsigned long>(s_[j + k] - '0');
-        j += digits;
-      }
-      const bool code = d_.serverVersion == 0 || version == 0 ||
-                        (version <= d_.serverVersion && (mariadb || version < 50700 || version > 99999));
-      if (code) {
-        t.kind = Tok::VersionOpen;
-        inVersion_ = true;
-      } else {
-        t.kind = Tok::Comment;
-        const std::size_t close = s_.find("*/", j);
-        t.closed = close != std::string_view::npos;
-        j = t.closed ? close + 2 : n;
-      }
-    } else {
-      t.kind = Tok::Comment;
-      const std::size_t close = s_.find("*/", i_ + 2);
-      t.closed = close != std::string_view::npos;
-      j = t.closed ? close + 2 : n;
-    }
+    j = blockComment(t);
   } else if (c == '*' && at(1) == '/' && inVersion_) {
     t.kind = Tok::VersionClose;
     j = i_ + 2;

@@ -89,6 +89,7 @@ class Lexer {
 
  private:
   std::size_t quoted(char quote, bool escapes, bool& closed) const;
+  std::size_t blockComment(Token& t);
   bool blank(unsigned char c) const;
   std::string_view s_;
   Dialect d_;

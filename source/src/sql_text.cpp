@@ -146,6 +146,37 @@ void appendText(std::string& out, std::string_view text, bool quote, bool blankI
     appendQuoted(out, trimValueText(text), quote);
 }
 
+// Code "B": escaped, not trimmed; without a connection for CLIPVALUE2SQL, as
+// VAL2ESCAPE does, else for the statement's connection.
+void appendBinary(std::string& out, const Value& value, bool quote, const TextRule& rule) {
+  if (quote) out += '\'';
+  if (!value.isEmpty()) db::escapeAppend(out, value.asString(), rule.escape ? rule.conn : 0);
+  if (quote) out += '\'';
+}
+
+// Code "T" for a value that fits it: a number, a text or a timestamp.
+void appendTimestampLiteral(std::string& out, const Value& value, bool quote, bool notNull, const TextRule& rule) {
+  if (value.isNumber()) {
+    if (value.number().isNegative())
+      out += "NULL";
+    else
+      value.number().appendText(out);
+  } else if (value.isString()) {
+    // The query object holds timestamp columns as text; such a text is
+    // written as under "C" (trimmed, quoted, NULL when empty).
+    if (!notNull && value.isEmpty())
+      out += "NULL";
+    else
+      appendText(out, value.str(), quote, false, rule);
+  } else if (value.asTimestamp().empty() && !notNull) {
+    out += "NULL";
+  } else if (value.asTimestamp().empty()) {
+    appendQuoted(out, "0000-00-00 00:00:00", quote);
+  } else {
+    appendTimestamp(out, value.asTimestamp(), quote);
+  }
+}
+
 void writeLiteral(std::string& out, const Value& value, Code code, bool quote, bool notNull, const TextRule& rule) {
   // The common cases first: a logical, and an exact non-zero number, under their own codes.
   if (code == Code::Logical && value.isLogical()) {
@@ -186,35 +217,13 @@ void writeLiteral(std::string& out, const Value& value, Code code, bool quote, b
       appendText(out, value.str(), quote, false, rule);
       return;
     case Code::Binary:
-      // Escaped, not trimmed: without a connection for CLIPVALUE2SQL, as
-      // VAL2ESCAPE does, else for the statement's connection.
-      if (quote) out += '\'';
-      if (!value.isEmpty()) db::escapeAppend(out, value.asString(), rule.escape ? rule.conn : 0);
-      if (quote) out += '\'';
+      appendBinary(out, value, quote, rule);
       return;
     case Code::Logical:
       out += value.asBool() ? '1' : '0';
       return;
     case Code::Timestamp:
-      if (value.isNumber()) {
-        if (value.number().isNegative())
-          out += "NULL";
-        else
-          value.number().appendText(out);
-      } else if (value.isString()) {
-        // The query object holds timestamp columns as text; such a text is
-        // written as under "C" (trimmed, quoted, NULL when empty).
-        if (!notNull && value.isEmpty())
-          out += "NULL";
-        else
-          appendText(out, value.str(), quote, false, rule);
-      } else if (value.asTimestamp().empty() && !notNull) {
-        out += "NULL";
-      } else if (value.asTimestamp().empty()) {
-        appendQuoted(out, "0000-00-00 00:00:00", quote);
-      } else {
-        appendTimestamp(out, value.asTimestamp(), quote);
-      }
+      appendTimestampLiteral(out, value, quote, notNull, rule);
       return;
     case Code::Other:
       appendQuoted(out, {}, quote);
@@ -264,6 +273,43 @@ void appendClock(char*& at, std::int64_t hours, std::int64_t micro) {
   if (micro % 1000000 != 0) at += std::snprintf(at, 16, ".%06lld", static_cast<long long>(micro % 1000000));
 }
 
+// 'YYYY-MM-DD HH:MM:SS' of microseconds since 1970-01-01; false outside years 0-9999.
+bool appendDateTime(char*& at, std::int64_t micro) {
+  const DayAndClock when = dayAndClock(micro);
+  *at++ = '\'';
+  if (!appendDay(at, when.day)) return false;
+  *at++ = ' ';
+  appendClock(at, when.micro / 3600000000LL, when.micro);
+  *at++ = '\'';
+  return true;
+}
+
+// 'HH:MM:SS' of a TIME in microseconds, '-' in front when negative; false for
+// the one value whose magnitude an int64 cannot hold.
+bool appendTime(char*& at, std::int64_t time) {
+  if (time == std::numeric_limits<std::int64_t>::min()) return false;
+  const std::int64_t micro = time < 0 ? -time : time;
+  *at++ = '\'';
+  if (time < 0) *at++ = '-';
+  appendClock(at, micro / 3600000000LL, micro);
+  *at++ = '\'';
+  return true;
+}
+
+// The quoted, escaped text of a parameter; false (out unchanged) when escaping
+// gives nothing: the connection's set cannot carry the text.
+bool appendParamText(std::string& out, std::string_view text, long long conn) {
+  const std::size_t base = out.size();
+  out += '\'';
+  db::escapeAppend(out, text, conn);
+  if (out.size() == base + 1 && !text.empty()) {
+    out.resize(base);
+    return false;
+  }
+  out += '\'';
+  return true;
+}
+
 }  // namespace
 
 bool appendParamLiteral(std::string& out, const Param& p, long long conn) {
@@ -292,41 +338,19 @@ bool appendParamLiteral(std::string& out, const Param& p, long long conn) {
       if (!p.number->isExact() && !std::isfinite(p.number->toDouble())) return false;
       p.number->appendText(out);
       return true;
-    case Kind::Text: {
-      const std::size_t base = out.size();
-      out += '\'';
-      db::escapeAppend(out, p.text, conn);
-      if (out.size() == base + 1 && !p.text.empty()) {
-        // Escaping gave nothing: the connection's set cannot carry the text.
-        out.resize(base);
-        return false;
-      }
-      out += '\'';
-      return true;
-    }
+    case Kind::Text:
+      return appendParamText(out, p.text, conn);
     case Kind::Date:
       *at++ = '\'';
       if (!appendDay(at, p.i)) return false;
       *at++ = '\'';
       break;
-    case Kind::DateTime: {
-      const DayAndClock when = dayAndClock(p.i);
-      *at++ = '\'';
-      if (!appendDay(at, when.day)) return false;
-      *at++ = ' ';
-      appendClock(at, when.micro / 3600000000LL, when.micro);
-      *at++ = '\'';
+    case Kind::DateTime:
+      if (!appendDateTime(at, p.i)) return false;
       break;
-    }
-    case Kind::Time: {
-      if (p.i == std::numeric_limits<std::int64_t>::min()) return false;
-      const std::int64_t micro = p.i < 0 ? -p.i : p.i;
-      *at++ = '\'';
-      if (p.i < 0) *at++ = '-';
-      appendClock(at, micro / 3600000000LL, micro);
-      *at++ = '\'';
+    case Kind::Time:
+      if (!appendTime(at, p.i)) return false;
       break;
-    }
   }
   out.append(buf, static_cast<std::size_t>(at - buf));
   return true;
