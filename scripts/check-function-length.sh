@@ -35,12 +35,12 @@ dirs=(source/src binding/src runtime/src
 files=()
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
   for dir in "${dirs[@]}"; do
-    while IFS= read -r f; do files+=("$f"); done < <(git ls-files -- "$dir/*.cpp" "$dir/*.h")
+    while IFS= read -r f; do files+=("$f"); done < <(git ls-files -- "$dir/*.cpp" "$dir/*.h" "$dir/*.inc")
   done
 else
   for dir in "${dirs[@]}"; do
     [ -d "$dir" ] || continue
-    while IFS= read -r f; do files+=("$f"); done < <(find "$dir" -name '*.cpp' -o -name '*.h' | sort)
+    while IFS= read -r f; do files+=("$f"); done < <(find "$dir" -name '*.cpp' -o -name '*.h' -o -name '*.inc' | sort)
   done
 fi
 [ ${#files[@]} -gt 0 ] || { echo "FAIL no library sources found" >&2; exit 1; }

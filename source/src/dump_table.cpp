@@ -15,11 +15,6 @@ std::string backquoted(std::string_view name) {
   return out;
 }
 
-namespace {
-
-// The rows of one query, as text, added to rows; false when the query failed
-// or gave no result (reported through the server). Whether it failed is told
-// here, not by the server's error flag, which an error handler may change.
 bool readRows(TQuillonSrv& server, const std::string& sql, std::vector<std::vector<std::string>>& rows) {
   const db::Handle conn = server.handle();
   if (db::query(conn, sql.data(), sql.size()) != 0) {
@@ -40,7 +35,6 @@ bool readRows(TQuillonSrv& server, const std::string& sql, std::vector<std::vect
   return true;
 }
 
-}  // namespace
 
 std::vector<std::vector<std::string>> rowsOf(TQuillonSrv& server, const std::string& sql) {
   std::vector<std::vector<std::string>> rows;

@@ -31,6 +31,9 @@ struct Result {
   Result& operator=(const Result&) = delete;
 };
 
+// The rows of one query, as text, added to rows; false when the query failed
+// or gave no result (reported through the server).
+bool readRows(TQuillonSrv& server, const std::string& sql, std::vector<std::vector<std::string>>& rows);
 // The rows of one query, as text; failures reported through the server.
 std::vector<std::vector<std::string>> rowsOf(TQuillonSrv& server, const std::string& sql);
 
@@ -69,9 +72,13 @@ class TableWriter {
   // INSERT that writes them.
   std::string selectFor(const std::vector<std::string>& columns, const std::vector<bool>& floats);
   bool cancelled() const { return cancel_ && *cancel_; }
+  // Reports why the table could not be read: the connection's error, or
+  // kErrDumpWrite when it holds none.
   bool failed() {
-    if (!server_.lError.asBool()) server_.CheckError();
-    if (!server_.lError.asBool()) server_.RaiseInternal(kErrDumpWrite, Value("table " + table_ + " could not be read"));
+    if (db::errnum(server_.handle()) != 0)
+      server_.CheckError();
+    else
+      server_.RaiseInternal(kErrDumpWrite, Value("table " + table_ + " could not be read"));
     return false;
   }
   // Whether a statement of statementBytes (its ";" included) is more than a

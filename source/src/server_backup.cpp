@@ -174,8 +174,8 @@ bool appendTriggers(TQuillonSrv& server, const std::string& table, std::string& 
       "SELECT TRIGGER_NAME, ACTION_TIMING, EVENT_MANIPULATION, SQL_MODE, ACTION_STATEMENT FROM "
       "information_schema.TRIGGERS WHERE EVENT_OBJECT_SCHEMA = DATABASE() AND EVENT_OBJECT_TABLE = " +
       sqlLiteral(Value(table), server.handle(), 'B', true) + " ORDER BY EVENT_MANIPULATION, ACTION_TIMING, ACTION_ORDER";
-  const auto triggers = rowsOf(server, sql);
-  if (server.lError.asBool()) return false;
+  std::vector<std::vector<std::string>> triggers;
+  if (!detail::readRows(server, sql, triggers)) return false;
   for (const auto& t : triggers) {
     if (t.size() != 5 || (t[1] != "BEFORE" && t[1] != "AFTER") ||
         (t[2] != "INSERT" && t[2] != "UPDATE" && t[2] != "DELETE")) {
@@ -311,28 +311,37 @@ struct Catalog {
   }
 };
 
-Catalog catalogOf(TQuillonSrv& srv, const std::vector<std::string>& given) {
-  Catalog c;
+// What the server holds of the given tables; false when it could not be read (reported).
+bool catalogOf(TQuillonSrv& srv, const std::vector<std::string>& given, Catalog& c) {
+  std::vector<std::vector<std::string>> tables, untracked, defaults;
+  if (!detail::readRows(srv, "SHOW FULL TABLES", tables) ||
+      !detail::readRows(srv,
+                        "SELECT t.TABLE_NAME, t.ENGINE FROM information_schema.TABLES t JOIN "
+                        "information_schema.ENGINES e ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = "
+                        "DATABASE() AND e.TRANSACTIONS <> 'YES'",
+                        untracked) ||
+      !detail::readRows(srv,
+                        "SELECT TABLE_NAME, COLUMN_DEFAULT FROM information_schema.COLUMNS WHERE "
+                        "TABLE_SCHEMA = DATABASE() AND COLUMN_DEFAULT IS NOT NULL",
+                        defaults))
+    return false;
   std::vector<std::string> listed;
-  for (const auto& r : rowsOf(srv, "SHOW FULL TABLES")) {
+  for (const auto& r : tables) {
     listed.push_back(r.empty() ? std::string() : r[0]);
     if (r.size() >= 2 && r[1] == "VIEW") c.views.push_back(r[0]);
     if (r.size() >= 2 && r[1] == "SEQUENCE") c.sequences.push_back(r[0]);
   }
   for (const std::string& g : given) c.found.push_back(listedName(listed, g).value_or(g));
-  for (const auto& r : rowsOf(srv, "SELECT t.TABLE_NAME, t.ENGINE FROM information_schema.TABLES t JOIN "
-                                   "information_schema.ENGINES e ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = "
-                                   "DATABASE() AND e.TRANSACTIONS <> 'YES'")) {
+  for (const auto& r : untracked) {
     if (r.size() != 2 || !Catalog::among(c.found, r[0])) continue;
     c.lock = true;
     // Their keys are built once after the rows, as the stock dump tool does:
     // an Aria table filled under LOCK TABLES otherwise miscounts its rows.
     if (r[1] == "Aria" || r[1] == "MyISAM") c.keyed.push_back(r[0]);
   }
-  for (const auto& r : rowsOf(srv, "SELECT TABLE_NAME, COLUMN_DEFAULT FROM information_schema.COLUMNS WHERE "
-                                   "TABLE_SCHEMA = DATABASE() AND COLUMN_DEFAULT IS NOT NULL"))
+  for (const auto& r : defaults)
     if (r.size() == 2 && takesSequence(r[1])) c.sequenced.push_back(r[0]);
-  return c;
+  return true;
 }
 
 // The dump's head: the caller's header (or the default one), the format
@@ -407,6 +416,32 @@ void finishDump(TQuillonSrv& srv, DumpFile& file, std::string& out, long blocks,
   file.commit();
 }
 
+// How Backup writes each table.
+struct TableDump {
+  bool drop;           // with its definition (and triggers), dropped first on load
+  long long batch;     // rows per INSERT statement
+  const bool* cancel;  // the caller's switch that stops the dump
+};
+
+// One table's block: its definition, rows and triggers between its markers;
+// false when it could not be written whole (reported).
+bool appendTable(TQuillonSrv& srv, const Catalog& catalog, const std::string& table, const TableDump& how,
+                 std::string& out, DumpFile& file) {
+  const bool view = Catalog::among(catalog.views, table);
+  out += std::string(dump::kBeginMarker) + table + "\r\n";
+  // No lock around a sequence's row (a cluster node refuses to lock a
+  // sequence) or a table whose DEFAULT reads one (the lock would have to name it).
+  const detail::LoadOptions load{!Catalog::among(catalog.sequenced, table) && !Catalog::among(catalog.sequences, table),
+                                 Catalog::among(catalog.keyed, table)};
+  const bool whole =
+      (!how.drop || appendDefinition(srv, table, view, out)) &&
+      (view || (TableWriter(srv, table, how.batch, kStatementBytes, load, how.cancel, out, file).run() &&
+                (!how.drop || appendTriggers(srv, table, out))));
+  out += "\r\n" + std::string(dump::kEndMarker) + table + "\r\n\r\n\r\n";
+  file.flush(out);
+  return whole;
+}
+
 }  // namespace
 
 // Writes a dump of the tables of the current database to fileName. Returns
@@ -415,8 +450,7 @@ void finishDump(TQuillonSrv& srv, DumpFile& file, std::string& out, long blocks,
 // run that could not read every table keeps the old file.
 bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value& withDrop, const Value& overwrite,
                          const Value& batchRows, const Value& header, const Value& footer, const bool* cancel) {
-  const bool drop = withDrop.asBool();
-  const long long batch = batchRows.asInt() > 0 ? batchRows.asInt() : 500;
+  const TableDump how{withDrop.asBool(), batchRows.asInt() > 0 ? batchRows.asInt() : 500, cancel};
   const std::string target = fileName.asString();
   auto cancelled = [cancel] { return cancel && *cancel; };
 
@@ -427,15 +461,15 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
   if (transactionOpen(*this, impl_->inTransaction_)) return false;
 
   DumpFile file(target);
-  if (!file.open())
-    return detail::refuse(*this, kErrDumpWrite, file.error());
+  if (!file.open()) return detail::refuse(*this, kErrDumpWrite, file.error());
   if (!bOnBackUp.isNil()) bOnBackUp(1);
 
   lError = false;
+  const unsigned long errorsBefore = impl_->errors_;
   DumpSession session(*this);
-  const Catalog catalog = session.begin() ? catalogOf(*this, given->given) : Catalog{};
-  if (lError.asBool() || !session.freeze(catalog.found, catalog.lock)) {
-    if (!lError.asBool()) RaiseInternal(kErrDumpWrite, "the dump's session could not be set up");
+  Catalog catalog;
+  if (!session.begin() || !catalogOf(*this, given->given, catalog) || !session.freeze(catalog.found, catalog.lock)) {
+    if (impl_->errors_ == errorsBefore) RaiseInternal(kErrDumpWrite, "the dump's session could not be set up");
     return false;
   }
 
@@ -443,7 +477,7 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
   const long count = static_cast<long>(names.size());
   std::string out;
   out.reserve(kFlushBytes + (kFlushBytes >> 2));
-  appendHead(*this, header, names, drop, out);
+  appendHead(*this, header, names, how.drop, out);
 
   bool whole = true;
   long blocks = 0;  // the BEGIN markers written, which the closing line counts
@@ -454,20 +488,10 @@ bool TQuillonSrv::Backup(const Value& tables, const Value& fileName, const Value
     names[k] = given->normal[k];
     if (!bOnBackUp.isNil()) bOnBackUp(2, given->normal[k], count, i);
     const std::string& table = catalog.found[k];
-    const bool view = Catalog::among(catalog.views, table);
     // A view holds no rows of its own: without the drop switch it has nothing to write.
-    if (view && !drop) continue;
+    if (Catalog::among(catalog.views, table) && !how.drop) continue;
     ++blocks;
-    out += std::string(dump::kBeginMarker) + table + "\r\n";
-    // No lock around a sequence's row (a cluster node refuses to lock a
-    // sequence) or a table whose DEFAULT reads one (the lock would have to name it).
-    const detail::LoadOptions load{!Catalog::among(catalog.sequenced, table) && !Catalog::among(catalog.sequences, table),
-                                   Catalog::among(catalog.keyed, table)};
-    whole = (!drop || appendDefinition(*this, table, view, out)) &&
-            (view || (TableWriter(*this, table, batch, kStatementBytes, load, cancel, out, file).run() &&
-                      (!drop || appendTriggers(*this, table, out))));
-    out += "\r\n" + std::string(dump::kEndMarker) + table + "\r\n\r\n\r\n";
-    file.flush(out);
+    whole = appendTable(*this, catalog, table, how, out, file);
   }
   session.restore();
   if (!whole) return false;  // reported where it failed; the old file stays
