@@ -3,12 +3,12 @@
 #include <string>
 
 #include "query_impl.h"
+#include "server_refuse.h"
 #include "veltro/binding.h"
 #include "veltro/query.h"
 #include "veltro/server.h"
 #include "veltro/sqltext.h"
 #include "veltro/table.h"
-#include "server_refuse.h"
 
 namespace veltro {
 

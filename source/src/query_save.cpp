@@ -2,6 +2,8 @@
 #include <string>
 
 #include "query_impl.h"
+#include "server_impl.h"
+#include "server_refuse.h"
 #include "sql_dialect.h"
 #include "sql_statement_text.h"
 #include "veltro/append.h"
@@ -11,8 +13,6 @@
 #include "veltro/server.h"
 #include "veltro/sqltext.h"
 #include "veltro/table.h"
-#include "server_impl.h"
-#include "server_refuse.h"
 
 namespace veltro {
 
@@ -93,8 +93,7 @@ Value TQuillonQry::Save() {
   ServerPtr srv = server();
   const long long conn = srv ? srv->handle() : 0;
   const std::string table = IsSingleTable() ? qdetail::tableOfItem(aTables.at(1).asString(), sql::dialectOf(conn)) : "";
-  if (table.empty())
-    return detail::refuse(srv, kErrSaveTables, Value("Save needs a query of one table"));
+  if (table.empty()) return detail::refuse(srv, kErrSaveTables, Value("Save needs a query of one table"));
   if (auto row = oRow.asObjectOf<TQuillonRow>()) row->SetData();
   oRow = Value();
 
@@ -144,8 +143,7 @@ bool TQuillonQry::Delete(const Value& lAll) {
   ServerPtr srv = server();
   const std::string table =
       IsSingleTable() ? qdetail::tableOfItem(aTables.at(1).asString(), sql::dialectOf(srv ? srv->handle() : 0)) : "";
-  if (table.empty())
-    return detail::refuse(srv, kErrDeleteTables, Value("Delete needs a query of one table"));
+  if (table.empty()) return detail::refuse(srv, kErrDeleteTables, Value("Delete needs a query of one table"));
   std::string sql = "DELETE FROM " + table;
   if (!lAll.asBool()) {
     sql += " WHERE ";

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "server_session.h"
 #include "veltro/binding.h"
 #include "veltro/server.h"
-#include "server_session.h"
 
 namespace veltro {
 
@@ -88,12 +88,12 @@ struct TQuillonSrv::Impl {
   // spans statements (a transaction list, a backup's snapshot) compares it to
   // learn that what it did before the loss is gone.
   unsigned long lostConnections_ = 0;
-  std::size_t node_ = 0;       // the host of the host list now connected
-  std::size_t nextNode_ = 0;   // where the next connect starts looking
-  bool listRun_ = false;       // a MultiQuery list runs: losses and conflicts go to listLoss_
-  long long listLoss_ = 0;     // what ended the list's run early (0: nothing)
+  std::size_t node_ = 0;      // the host of the host list now connected
+  std::size_t nextNode_ = 0;  // where the next connect starts looking
+  bool listRun_ = false;      // a MultiQuery list runs: losses and conflicts go to listLoss_
+  long long listLoss_ = 0;    // what ended the list's run early (0: nothing)
   std::vector<std::string> embeddedOptions_, embeddedGroups_;
-  detail::SessionLog session_;  // what a reconnect brings back
+  detail::SessionLog session_;   // what a reconnect brings back
   bool lost_ = false;            // the connection was lost and no reconnect found one: the next statement tries
   bool sessionDropped_ = false;  // the last reconnect could not bring the session back (reported)
   std::string reconnectWhy_;     // why the last reconnect found no connection

@@ -14,7 +14,7 @@ namespace veltro::detail {
 // these: a type that converts from anything (std::optional) would take it as
 // a value, so such a function returns its own empty value instead.
 struct Refused {
-  operator bool() const { return false; }  // NOLINT(google-explicit-constructor): converting is the point
+  operator bool() const { return false; }     // NOLINT(google-explicit-constructor): converting is the point
   operator Value() const { return Value(); }  // NOLINT(google-explicit-constructor)
   operator std::string() const { return std::string(); }  // NOLINT(google-explicit-constructor)
   template <class T>

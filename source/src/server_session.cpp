@@ -6,12 +6,12 @@
 #include <string_view>
 #include <utility>
 
+#include "server_impl.h"
 #include "server_session.h"
 #include "sql_dialect.h"
 #include "sql_lexer.h"
 #include "veltro/binding.h"
 #include "veltro/server.h"
-#include "server_impl.h"
 
 namespace veltro {
 

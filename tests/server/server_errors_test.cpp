@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -18,6 +19,7 @@
 
 using namespace veltro;
 using veltro::testing::serverEnv;
+using veltro::testing::ServerEnv;
 
 using veltro::testing::Recorder;
 
@@ -133,4 +135,53 @@ TEST(Server, HandlerThatThrowsTheCallersException) {
   EXPECT_EQ(q->FieldGet("one").asInt(), 1);
   q->End();
   s->End();
+}
+
+// lError is the caller's: a callback that clears it must not make the library
+// go on past a step that failed. Each case fails once, is reported once, and
+// leaves nothing half done.
+TEST(Server, ACallbackThatClearsTheErrorFlagStopsNothing) {
+  const ServerEnv& e = serverEnv();
+  const Value goodColumns = Value::array({Value::array({"id", "N", 10, 0, true, Value()})});
+  struct Case {
+    const char* name;
+    std::function<bool(TQuillonSrv&)> run;
+    std::vector<long long> reported;  // empty: any one code
+  };
+  const std::vector<Case> cases = {
+      {"a refused connect ends the object",
+       [&](TQuillonSrv& s) {
+         s.New(e.host, e.user, e.password, 1, 0, e.database, s.bOnError);
+         return s.handle() != 0;
+       },
+       {}},
+      {"a column definition of five elements sends no CREATE",
+       [](TQuillonSrv& s) {
+         return s.CreateTable("cleared_flag_t", Value::array({Value::array({"id", "N", 10, 0, true})}));
+       },
+       {kErrStructureCount}},
+      {"a primary key naming no column stops at the first refusal",
+       [&](TQuillonSrv& s) { return s.CreateTable("cleared_flag_t", goodColumns, "nope", "nope_either"); },
+       {kErrNoPrimaryColumn}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ServerPtr s = connectTo();
+    ASSERT_TRUE(s->SqlQuery("DROP TABLE IF EXISTS cleared_flag_t"));
+    auto calls = std::make_shared<std::vector<long long>>();
+    TQuillonSrv* target = s.get();
+    s->bOnError = Value(Callable([calls, target](Args a) -> Value {
+      calls->push_back(argAt(a, 1).asInt());
+      target->lError = false;
+      return {};
+    }));
+    EXPECT_FALSE(c.run(*s));
+    ASSERT_EQ(calls->size(), 1u);
+    if (!c.reported.empty()) {
+      EXPECT_EQ(*calls, c.reported);
+    }
+    if (s->handle() != 0) {
+      EXPECT_FALSE(s->TableExist("cleared_flag_t"));
+    }
+  }
 }
