@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 
+#include "server_refuse.h"
 #include "sql_names.h"
 
 namespace veltro::detail {
@@ -64,10 +65,8 @@ bool TableWriter::run() {
     if (extra.find("VIRTUAL") != std::string::npos || extra.find("STORED GENERATED") != std::string::npos ||
         extra.find("PERSISTENT") != std::string::npos)
       continue;
-    if (holdsLineBreak(r[0])) {
-      server_.RaiseInternal(kErrNotAName, Value("a column of " + table_ + " has a line break in its name"));
-      return false;
-    }
+    if (holdsLineBreak(r[0]))
+      return refuse(server_, kErrNotAName, Value("a column of " + table_ + " has a line break in its name"));
     columns.names.push_back(r[0]);
     columns.floats.push_back(r[1].rfind("float", 0) == 0);
     columns.typed.push_back(r[1] == "inet6" || r[1] == "inet4" || r[1] == "uuid");

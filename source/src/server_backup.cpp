@@ -178,10 +178,8 @@ bool appendTriggers(TQuillonSrv& server, const std::string& table, std::string& 
   if (!detail::readRows(server, sql, triggers)) return false;
   for (const auto& t : triggers) {
     if (t.size() != 5 || (t[1] != "BEFORE" && t[1] != "AFTER") ||
-        (t[2] != "INSERT" && t[2] != "UPDATE" && t[2] != "DELETE")) {
-      server.RaiseInternal(kErrDumpWrite, Value("table " + table + ": a trigger of a form the dump cannot write"));
-      return false;
-    }
+        (t[2] != "INSERT" && t[2] != "UPDATE" && t[2] != "DELETE"))
+      return detail::refuse(server, kErrDumpWrite, Value("table " + table + ": a trigger of a form the dump cannot write"));
     const sql::Dialect mode{sql::Charset::Single, !dump::modeHas(t[3], "NO_BACKSLASH_ESCAPES")};
     // A body ending in a line comment would take the delimiter into the comment.
     std::string end(sql::endsInLineComment(t[4], mode) ? "\n" : "");
