@@ -110,6 +110,7 @@ class Cluster : public ::testing::Test {
     ASSERT_TRUE(admin->SqlQuery("INSERT INTO counts VALUES (1, 0), (2, 0)"));
   }
   void TearDown() override {
+    if (!admin) return;  // SetUp failed before it connected: the test did not run
     // Every node is back for the next test, also when this one failed.
     for (int node = 1; node <= 3; ++node) EXPECT_TRUE(clusterCommand("resume", node)) << "node " << node;
     EXPECT_TRUE(admin->SqlQuery("DROP TABLE IF EXISTS counts"));
