@@ -22,12 +22,14 @@
 #   scripts/cluster.sh wait DIR         wait until every running node is Synced
 #                                       in one cluster of them all
 #
-# Node N listens on 127.0.0.1:331N (first_port below, the one place that
-# names it; DIR/env.sh gives it as VELTRO_CLUSTER_PORT) and
-# DIR/nodeN/mysqld.sock; its data, log
-# (DIR/nodeN/error.log) and settings (DIR/nodeN/my.cnf) live in DIR/nodeN.
-# Group communication uses 4567/4577/4587, IST the port above, SST the one
-# above that. The cluster holds the database veltro_test and the account
+# Node N listens on 127.0.0.1, on the first port plus N - 1, and on
+# DIR/nodeN/mysqld.sock; its data, log (DIR/nodeN/error.log) and settings
+# (DIR/nodeN/my.cnf) live in DIR/nodeN. The first port is 3311 unless
+# VELTRO_CLUSTER_FIRST_PORT gives another when the cluster starts; DIR keeps
+# it (DIR/env.sh gives it as VELTRO_CLUSTER_PORT, which is where tests and
+# benchmarks take it from). Group communication uses the first port plus
+# 1256, 1266 and 1276 (4567/4577/4587 by default), IST the port above, SST
+# the one above that. The cluster holds the database veltro_test and the account
 # veltro (password in DIR/env.sh) with every privilege. Waits end after
 # VELTRO_CLUSTER_TIMEOUT seconds (60); extra mariadbd options may be given in
 # VELTRO_CLUSTER_OPTS.
@@ -46,10 +48,17 @@ mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 timeout=${VELTRO_CLUSTER_TIMEOUT:-60}
 nodes=(1 2 3)
-first_port=3311
+# The one place that chooses the cluster's ports: a directory keeps the first
+# port it was started with, unless it is given again while every node is down.
+recorded_port=$(sed -n 's/^export VELTRO_CLUSTER_PORT=//p' "$dir/env.sh" 2>/dev/null || true)
+first_port=${VELTRO_CLUSTER_FIRST_PORT:-${recorded_port:-3311}}
+if ! [[ "$first_port" =~ ^[0-9]+$ ]] || [ "$first_port" -lt 1024 ] || [ "$first_port" -gt 64000 ]; then
+  echo "VELTRO_CLUSTER_FIRST_PORT is '$first_port': a port from 1024 to 64000" >&2
+  exit 2
+fi
 
 port() { echo $((first_port + $1 - 1)); }
-gcomm_port() { echo $((4557 + 10 * $1)); }
+gcomm_port() { echo $((first_port + 1246 + 10 * $1)); }
 home() { echo "$dir/node$1"; }
 cnf() { echo "$dir/node$1/my.cnf"; }
 sock() { echo "$dir/node$1/mysqld.sock"; }
@@ -382,8 +391,18 @@ export VELTRO_CLUSTER_DIR=$dir
 ENV
 }
 
+# Running nodes know each other by their ports: a cluster moves only while it is down.
+check_port() {
+  [ -n "$recorded_port" ] && [ "$first_port" != "$recorded_port" ] || return 0
+  if running 1 || running 2 || running 3; then
+    echo "the cluster under $dir runs from port $recorded_port; stop it before starting it on $first_port" >&2
+    exit 1
+  fi
+}
+
 start() {
   local n pw boot
+  check_port
   command -v mariadbd >/dev/null || { echo "mariadbd is missing (scripts/setup.sh installs it)" >&2; exit 1; }
   command -v mariabackup >/dev/null || { echo "mariabackup is missing (scripts/setup.sh installs it)" >&2; exit 1; }
   provider >/dev/null
@@ -415,6 +434,7 @@ start() {
 # IST or SST.
 resume() {
   local n=$1 m others=0 from='' how since pid
+  check_port
   # A frozen node is thawed; it comes back into the group by itself.
   if pid=$(node_pid "$n"); then kill -CONT "$pid" 2>/dev/null || true; fi
   if ! running "$n"; then

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <initializer_list>
+#include <stdexcept>
 #include <string>
 
 #include "server_support.h"
@@ -39,7 +41,31 @@ inline const ClusterEnv& cluster() {
   return env;
 }
 
-constexpr int kFirstPort = 3311;  // node N listens on 3310 + N
+// The first node's port, which scripts/cluster.sh chose and wrote into its
+// env.sh (VELTRO_CLUSTER_PORT); node N listens on firstPort() + N - 1. The
+// calling test fails without it (a guessed port may be another server's).
+inline int firstPort() {
+  const char* v = std::getenv("VELTRO_CLUSTER_PORT");
+  const std::string text = v ? v : "";
+  const bool digits = !text.empty() && text.size() <= 5 && text.find_first_not_of("0123456789") == std::string::npos;
+  const int port = digits ? std::stoi(text) : 0;
+  if (port < 1 || port > 65535) {
+    ADD_FAILURE() << "VELTRO_CLUSTER_PORT is " << (v ? "'" + text + "', not a port" : "not set")
+                  << ": run the cluster tests through ./test, or source the env.sh of scripts/cluster.sh";
+    throw std::runtime_error("no cluster port");
+  }
+  return port;
+}
+
+// Node N's address, as a host list names it.
+inline std::string nodeAddress(int node) { return "127.0.0.1:" + std::to_string(firstPort() + node - 1); }
+
+// A host list of the nodes given, in that order: hostList({2, 1}).
+inline std::string hostList(std::initializer_list<int> nodes) {
+  std::string list;
+  for (int node : nodes) list += (list.empty() ? "" : ",") + nodeAddress(node);
+  return list;
+}
 
 inline bool clusterCommand(const std::string& command, int node) {
   const std::string line = "bash '" + std::string(VELTRO_SOURCE_DIR) + "/scripts/cluster.sh' " + command + " '" +
@@ -49,7 +75,7 @@ inline bool clusterCommand(const std::string& command, int node) {
 
 inline ServerPtr connect(const Value& onError, const std::string& hosts = cluster().hosts) {
   ServerPtr s = TQuillonSrv::create();
-  s->New(hosts, cluster().user, cluster().password, kFirstPort, 0, cluster().database, onError);
+  s->New(hosts, cluster().user, cluster().password, firstPort(), 0, cluster().database, onError);
   return s;
 }
 
@@ -60,14 +86,13 @@ inline std::string ask(const ServerPtr& s, const std::string& sql) {
   return v;
 }
 
-inline int nodeOf(const ServerPtr& s) { return std::atoi(ask(s, "SELECT @@port").c_str()) - kFirstPort + 1; }
+inline int nodeOf(const ServerPtr& s) { return std::atoi(ask(s, "SELECT @@port").c_str()) - firstPort() + 1; }
 
 // A value read on one node after it has applied what the cluster committed.
 inline std::string readOn(int node, const std::string& sql) {
   ServerPtr s = TQuillonSrv::create();
   s->lReadYourWrites = true;
-  s->New("127.0.0.1:" + std::to_string(kFirstPort + node - 1), cluster().user, cluster().password, kFirstPort, 0,
-         cluster().database);
+  s->New(nodeAddress(node), cluster().user, cluster().password, firstPort(), 0, cluster().database);
   const std::string v = ask(s, sql);
   s->End();
   return v;
@@ -85,6 +110,7 @@ class Cluster : public ::testing::Test {
     ASSERT_TRUE(admin->SqlQuery("INSERT INTO counts VALUES (1, 0), (2, 0)"));
   }
   void TearDown() override {
+    if (!admin) return;  // SetUp failed before it connected: the test did not run
     // Every node is back for the next test, also when this one failed.
     for (int node = 1; node <= 3; ++node) EXPECT_TRUE(clusterCommand("resume", node)) << "node " << node;
     EXPECT_TRUE(admin->SqlQuery("DROP TABLE IF EXISTS counts"));

@@ -28,7 +28,7 @@ TEST_F(Cluster, NodesThatAreNotReadyArePassedOver) {
     const char* on;
     const char* off;
   };
-  ServerPtr first = connect(Value(), "127.0.0.1:3311");
+  ServerPtr first = connect(Value(), nodeAddress(1));
   ASSERT_EQ(nodeOf(first), 1);
   for (const Case& c : {Case{"SET GLOBAL wsrep_desync = ON", "SET GLOBAL wsrep_desync = OFF"},
                         Case{"SET GLOBAL wsrep_reject_queries = ALL", "SET GLOBAL wsrep_reject_queries = NONE"}}) {
@@ -44,7 +44,7 @@ TEST_F(Cluster, NodesThatAreNotReadyArePassedOver) {
   // Read-your-writes reaches the session of a cluster node.
   ServerPtr s = TQuillonSrv::create();
   s->lReadYourWrites = true;
-  s->New(cluster().hosts, cluster().user, cluster().password, kFirstPort, 0, cluster().database);
+  s->New(cluster().hosts, cluster().user, cluster().password, firstPort(), 0, cluster().database);
   EXPECT_EQ(ask(s, "SELECT @@wsrep_sync_wait"), "1");
   EXPECT_EQ(ask(first, "SELECT @@wsrep_sync_wait"), "0");
   s->End();
@@ -119,8 +119,8 @@ TEST_F(Cluster, WritersOnTwoNodesKeepEveryCount) {
     EXPECT_EQ(ask(s, "SELECT CONCAT(CONNECTION_ID(), '/', @writer, '/', @@time_zone)"), session);
     s->End();
   };
-  std::thread a(writer, "127.0.0.1:3311,127.0.0.1:3312");
-  std::thread b(writer, "127.0.0.1:3312,127.0.0.1:3311");
+  std::thread a(writer, hostList({1, 2}));
+  std::thread b(writer, hostList({2, 1}));
   a.join();
   b.join();
   EXPECT_EQ(failed.load(), 0);

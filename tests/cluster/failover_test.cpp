@@ -31,8 +31,7 @@ std::string statusOf(int node, const std::string& name) {
   ServerPtr s = TQuillonSrv::create();
   s->nConnectTimeout = 2;
   s->nReadTimeout = 5;
-  s->New("127.0.0.1:" + std::to_string(kFirstPort + node - 1), cluster().user, cluster().password, kFirstPort, 0,
-         cluster().database, Recorder().block());
+  s->New(nodeAddress(node), cluster().user, cluster().password, firstPort(), 0, cluster().database, Recorder().block());
   // SHOW, which a node outside the primary component still answers.
   const std::string v = testing::ask(s, "SHOW GLOBAL STATUS LIKE '" + name + "'", 1);
   s->End();
@@ -89,7 +88,7 @@ TEST_F(Cluster, FrozenHostsArePassedOverByConnectsAndFailovers) {
   ASSERT_TRUE(clusterCommand("freeze", 1));
   Recorder rec;
   auto t0 = Clock::now();
-  ServerPtr s = connect(rec.block(), "127.0.0.1:3311,127.0.0.1:3312,127.0.0.1:3313");
+  ServerPtr s = connect(rec.block(), hostList({1, 2, 3}));
   std::printf("connect past a frozen first host: %.1f s\n", secondsSince(t0));
   EXPECT_EQ(nodeOf(s), 2);
   EXPECT_TRUE(rec.calls->empty());
@@ -97,7 +96,7 @@ TEST_F(Cluster, FrozenHostsArePassedOverByConnectsAndFailovers) {
   s->End();
 
   SilentHost silent;
-  s = connect(rec.block(), "127.0.0.1:3311," + silent.address() + ",127.0.0.1:3313");
+  s = connect(rec.block(), nodeAddress(1) + "," + silent.address() + "," + nodeAddress(3));
   ASSERT_EQ(nodeOf(s), 1);
   ASSERT_TRUE(clusterCommand("kill", 1));
   t0 = Clock::now();
@@ -113,7 +112,7 @@ TEST_F(Cluster, FrozenHostsArePassedOverByConnectsAndFailovers) {
 // the same object takes statements again without being told to reconnect.
 TEST_F(Cluster, APartitionIsReportedAndOutlived) {
   Recorder rec;
-  ServerPtr s = connect(rec.block(), "127.0.0.1:3311,127.0.0.1:3312,127.0.0.1:3313");
+  ServerPtr s = connect(rec.block(), hostList({1, 2, 3}));
   ASSERT_EQ(nodeOf(s), 1);
   ASSERT_TRUE(clusterCommand("freeze", 2));
   ASSERT_TRUE(clusterCommand("freeze", 3));
@@ -128,7 +127,7 @@ TEST_F(Cluster, APartitionIsReportedAndOutlived) {
   // made one as an operator would (what is tested is the object's recovery).
   if (!waitForStatus(1, "wsrep_cluster_status", "Primary", 75)) {
     ServerPtr root = TQuillonSrv::create();
-    root->New("127.0.0.1:3311", cluster().user, cluster().password, kFirstPort, 0, cluster().database);
+    root->New(nodeAddress(1), cluster().user, cluster().password, firstPort(), 0, cluster().database);
     EXPECT_TRUE(root->SqlQuery("SET GLOBAL wsrep_provider_options = 'pc.bootstrap=YES'"));
     root->End();
   }
@@ -215,7 +214,7 @@ TEST_F(Cluster, StatementsInFlightOnAnEvictedNode) {
   for (int w = 0; w < kWriters; ++w) {
     writers.emplace_back([&, w] {
       Recorder rec;
-      ServerPtr s = connect(rec.block(), "127.0.0.1:3311,127.0.0.1:3312,127.0.0.1:3313");
+      ServerPtr s = connect(rec.block(), hostList({1, 2, 3}));
       const std::string update = "UPDATE counts SET n = n + 1 WHERE id = " + std::to_string(10 + w);
       while (!stop.load()) {
         const std::size_t before = rec.calls->size();

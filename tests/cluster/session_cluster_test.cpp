@@ -12,44 +12,32 @@
 #include <thread>
 #include <vector>
 
+#include "cluster_support.h"
 #include "veltro/session.h"
-
-#ifndef VELTRO_SOURCE_DIR
-#error "VELTRO_SOURCE_DIR names the source tree (for scripts/cluster.sh)"
-#endif
 
 namespace veltro {
 namespace {
 
-constexpr int kFirstPort = 3311;  // node N listens on 3310 + N
+using cluster_test::cluster;
+using cluster_test::clusterCommand;
+using cluster_test::firstPort;
+using cluster_test::nodeAddress;
 
-std::string envOf(const char* name) {
-  const char* v = std::getenv(name);
-  if (!v || !*v) ADD_FAILURE() << name << " is not set: run the cluster tests through ./test";
-  return v ? v : "";
-}
-
-Settings clusterSettings(const std::string& hosts = envOf("VELTRO_CLUSTER_HOSTS")) {
+Settings clusterSettings(const std::string& hosts = cluster().hosts) {
   Settings s;
   s.host = hosts;
-  s.port = kFirstPort;
-  s.user = envOf("VELTRO_CLUSTER_USER");
-  s.password = envOf("VELTRO_CLUSTER_PASSWORD");
-  s.database = envOf("VELTRO_CLUSTER_DB");
+  s.port = firstPort();
+  s.user = cluster().user;
+  s.password = cluster().password;
+  s.database = cluster().database;
   return s;
 }
 
-bool clusterCommand(const std::string& command, int node) {
-  const std::string line = "bash '" + std::string(VELTRO_SOURCE_DIR) + "/scripts/cluster.sh' " + command + " '" +
-                           envOf("VELTRO_CLUSTER_DIR") + "' " + std::to_string(node) + " >/dev/null";
-  return std::system(line.c_str()) == 0;
-}
-
-int nodeOf(Session& s) { return s.value<int>("SELECT @@port") - kFirstPort + 1; }
+int nodeOf(Session& s) { return s.value<int>("SELECT @@port") - firstPort() + 1; }
 
 // A session on one node that reads what the cluster has committed.
 Session readerOn(int node) {
-  Settings s = clusterSettings("127.0.0.1:" + std::to_string(kFirstPort + node - 1));
+  Settings s = clusterSettings(nodeAddress(node));
   s.readYourWrites = true;
   return Session::open(s);
 }

@@ -52,6 +52,7 @@ void needTls() {
 }
 
 TEST(Connection, TlsModes) {
+  VELTRO_SKIP_ON_CLUSTER("the cluster's nodes are started without TLS (scripts/cluster.sh makes no certificates)");
   needTls();
   const auto& env = serverEnv();
   struct Case {
@@ -97,6 +98,7 @@ TEST(Connection, TlsModes) {
 
 // The binding's keyed table of options, and a tls text it does not know.
 TEST(Connection, BindingOptionsTable) {
+  VELTRO_SKIP_ON_CLUSTER("the cluster's nodes are started without TLS (scripts/cluster.sh makes no certificates)");
   needTls();
   const auto& env = serverEnv();
   struct Case {
@@ -442,6 +444,9 @@ TEST(Connection, FlagsSocketAndTimeouts) {
 // no usable host is reported once naming each host, a malformed list sends
 // nothing, and a reconnect moves on to the next host of the list.
 TEST(Connection, HostLists) {
+  VELTRO_SKIP_ON_CLUSTER(
+      "its lists are built around one server's host:port, and its failover kills through node 1's socket; the "
+      "host lists of nodes are the cluster tests' own");
   const auto& env = serverEnv();
   const std::string good = env.host + ":" + std::to_string(env.port);
   const std::string closed = "127.0.0.1:" + std::to_string(testing::closedPort());

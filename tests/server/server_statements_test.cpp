@@ -124,7 +124,6 @@ TEST(Server, MultiQueryThatLosesItsConnectionFails) {
 // itself, or after a statement, with a callback and without one, the rows of
 // the list end up on the server exactly once.
 TEST(Server, MultiQueryRunsALostListAgainWhole) {
-  VELTRO_SKIP_ON_CLUSTER("a single server's fault (a KILL, a deadlock) whose checks read on another node");
   ServerPtr killer = connectTo();
   ASSERT_TRUE(killer->SqlQuery("CREATE OR REPLACE TABLE lost4 (a INT PRIMARY KEY) ENGINE=InnoDB"));
   const Value list = Value::array({"INSERT INTO lost4 VALUES (1)", "INSERT INTO lost4 VALUES (2)",
@@ -173,7 +172,6 @@ TEST(Server, MultiQueryRunsALostListAgainWhole) {
 // true. A list that met a conflict (1213) is rolled back whole and runs again;
 // with no run again allowed the conflict is reported.
 TEST(Server, MultiQueryCommitLostAndConflicts) {
-  VELTRO_SKIP_ON_CLUSTER("a single server's fault (a KILL, a deadlock) whose checks read on another node");
   ServerPtr killer = connectTo();
   ASSERT_TRUE(killer->SqlQuery("CREATE OR REPLACE TABLE lost5 (id INT PRIMARY KEY, n INT) ENGINE=InnoDB"));
   ASSERT_TRUE(killer->SqlQuery("INSERT INTO lost5 VALUES (1, 0), (2, 0)"));

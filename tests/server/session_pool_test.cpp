@@ -88,6 +88,9 @@ TEST(SessionPool, LeasesComeBackClean) {
 }
 
 TEST(SessionPool, BoundedWaitAndBrokenConnections) {
+  VELTRO_SKIP_ON_CLUSTER(
+      "the first KILL moves the pool's connection to the next node of the host list, where the side "
+      "connection's KILL cannot reach it");
   SideConnection side;
   Pool pool(testSettings(), 1, 0ms);
   {

@@ -106,6 +106,7 @@ class SessionTest : public ::testing::Test {
 };
 
 TEST_F(SessionTest, StatementsWithArguments) {
+  VELTRO_SKIP_ON_CLUSTER("ids 1, 2 expected from AUTO_INCREMENT, which steps by the cluster size");
   Session s = Session::open(testSettings());
   // 0 is 0, "" is '', blanks stay, false is 0, nullopt and nullptr are NULL.
   EXPECT_EQ(s.execute("INSERT INTO vs_people VALUES (?, ?, ?, ?)", 0, "  two blanks  ", false, "").affected, 1u);
@@ -228,6 +229,9 @@ TEST_F(SessionTest, LentByAServerObject) {
 // have run (UnknownOutcome), the next one runs on a new connection; a
 // prepared statement is prepared again there.
 TEST(SessionFaults, LostConnectionsAreReplaced) {
+  VELTRO_SKIP_ON_CLUSTER(
+      "on a host list a killed idle connection is found before sending and the statement goes to the next "
+      "node, not lost in flight; KILL then misses the session on that node");
   Session s = Session::open(testSettings());
   Statement next = s.prepare("SELECT ? + 1");
   SideConnection side;
@@ -266,6 +270,9 @@ TEST(SessionThreads, SessionsRunInParallel) {
 }
 
 TEST(SessionOpen, RefusedConnectionsThrow) {
+  VELTRO_SKIP_ON_CLUSTER(
+      "a login refused on every host of a list is 9032 naming each host, not 1045; and its list takes "
+      "VELTRO_TEST_HOST as one host");
   Settings bad = testSettings();
   bad.password = "wrong";
   const SqlError denied = thrown([&] { Session::open(bad); });
