@@ -14,13 +14,10 @@ namespace {
 using testing::ask;
 using testing::Login;
 using testing::Members;
+using testing::openWith;
 using testing::Recorder;
 using testing::serverEnv;
 using testing::SideConnection;
-
-ServerPtr open(const Recorder& rec, const Members& members, const Login& login = {}) {
-  return testing::openWith(rec, members, login);
-}
 
 // Flags the library never lets through, the socket, and timeouts.
 TEST(Connection, FlagsSocketAndTimeouts) {
@@ -34,7 +31,7 @@ TEST(Connection, FlagsSocketAndTimeouts) {
     Recorder rec;
     Login login;
     login.flags = 65536;
-    ServerPtr s = open(rec, {}, login);
+    ServerPtr s = openWith(rec, {}, login);
     ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
     EXPECT_FALSE(s->SqlQuery("SELECT 1; DROP TABLE vtb_conn_canary"));
     EXPECT_EQ(rec.numbers(), std::vector<long long>{1064});
@@ -48,7 +45,7 @@ TEST(Connection, FlagsSocketAndTimeouts) {
     Recorder rec;
     Login login;
     login.flags = 2048 | 65536;
-    ServerPtr s = open(rec, {}, login);
+    ServerPtr s = openWith(rec, {}, login);
     ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
     EXPECT_EQ(ask(s, "SELECT 1"), "1");
     EXPECT_EQ(rec.numbers(), std::vector<long long>{});
@@ -70,7 +67,7 @@ TEST(Connection, FlagsSocketAndTimeouts) {
     Recorder rec;
     Login login;
     login.host = c.host;
-    ServerPtr s = open(rec, c.members, login);
+    ServerPtr s = openWith(rec, c.members, login);
     if (c.refusal != 0) {
       EXPECT_EQ(rec.numbers(), std::vector<long long>{c.refusal});
       EXPECT_EQ(s->handle(), 0);
@@ -85,7 +82,7 @@ TEST(Connection, FlagsSocketAndTimeouts) {
   {
     SCOPED_TRACE("a read timeout shorter than the statement");
     Recorder rec;
-    ServerPtr s = open(rec, {{"nReadTimeout", 1}});
+    ServerPtr s = openWith(rec, {{"nReadTimeout", 1}});
     ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
     s->lReConnect = false;
     EXPECT_FALSE(s->SqlQuery("SELECT SLEEP(8)"));
@@ -123,7 +120,7 @@ TEST(Connection, HostLists) {
     Recorder rec;
     Login login;
     login.host = c.list;
-    ServerPtr s = open(rec, {}, login);
+    ServerPtr s = openWith(rec, {}, login);
     if (c.refusal != 0) {
       ASSERT_EQ(rec.numbers(), std::vector<long long>{c.refusal});
       EXPECT_EQ(s->handle(), 0);
@@ -146,7 +143,7 @@ TEST(Connection, HostLists) {
     Recorder rec;
     Login login;
     login.host = good + ",localhost";  // the second by the port beside the list
-    ServerPtr s = open(rec, {{"cSocket", env.socket}}, login);
+    ServerPtr s = openWith(rec, {{"cSocket", env.socket}}, login);
     ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
     // A TCP client shows as host:port in the process list, a socket client as "localhost".
     const std::string kHow = "SELECT HOST FROM information_schema.PROCESSLIST WHERE ID = CONNECTION_ID()";

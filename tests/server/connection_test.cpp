@@ -1,6 +1,6 @@
 // The server object's connection settings against the throwaway server: TLS
-// modes and certificates, the character set (set, and followed after a
-// statement changes it), flags the library refuses, the socket and timeouts.
+// modes and certificates, the binding's options table, settings the library
+// refuses before anything is sent.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "connection_login.h"
 #include "server_support.h"
 #include "veltro/table.h"
 
@@ -19,27 +20,9 @@ using testing::Recorder;
 using testing::serverEnv;
 using testing::SideConnection;
 
-// Settings members by name, set through the message table as a caller by name would.
-using Members = std::vector<std::pair<std::string, Value>>;
-
-struct Login {
-  Value host = serverEnv().host;
-  Value user = serverEnv().user;
-  Value flags = 0;
-  Value password = serverEnv().password;
-  Value port = static_cast<int>(serverEnv().port);
-  Value database = serverEnv().database;
-};
-
-ServerPtr open(const Recorder& rec, const Members& members, const Login& login = {}) {
-  ServerPtr s = TQuillonSrv::create();
-  for (const auto& [name, value] : members) {
-    s->send("_" + name, value);
-    EXPECT_TRUE(s->send(name) == value) << name;
-  }
-  s->New(login.host, login.user, login.password, login.port, login.flags, login.database, rec.block());
-  return s;
-}
+using testing::Login;
+using testing::Members;
+using testing::openWith;
 
 using testing::ask;
 using testing::cipherOf;
@@ -81,7 +64,7 @@ TEST(Connection, TlsModes) {
     Recorder rec;
     Login login;
     login.user = c.user;
-    ServerPtr s = open(rec, c.members, login);
+    ServerPtr s = openWith(rec, c.members, login);
     if (!c.connects) {
       EXPECT_EQ(rec.numbers(), std::vector<long long>{c.refusal});
       EXPECT_TRUE(s->lError.asBool());
@@ -194,7 +177,7 @@ TEST(Connection, BadSettingsSendNothing) {
     SCOPED_TRACE(c.named);
     const std::string before = side.rows("SHOW GLOBAL STATUS LIKE 'Connections'")[0][1];
     Recorder rec;
-    ServerPtr s = open(rec, c.members, c.login);
+    ServerPtr s = openWith(rec, c.members, c.login);
     ASSERT_EQ(rec.numbers(), std::vector<long long>{kErrBadSetting});
     EXPECT_TRUE(rec.calls->front().internal);
     const std::string why = rec.calls->front().extra.asString();
@@ -253,257 +236,11 @@ TEST(Connection, BadSettingsSendNothing) {
       Login login;
       login.host = "localhost";
       login.port = p;
-      ServerPtr s = open(rec, {{"cSocket", env.socket}}, login);
+      ServerPtr s = openWith(rec, {{"cSocket", env.socket}}, login);
       EXPECT_EQ(rec.numbers(), std::vector<long long>{}) << s->ErrorTxt();
       EXPECT_GT(s->handle(), 0);
       s->End();
     }
-  }
-}
-
-// A table with a row to write and a bystander row.
-class Charset : public ::testing::Test {
- protected:
-  void SetUp() override {
-    side.exec("DROP DATABASE IF EXISTS vtb_conn");
-    side.exec("CREATE DATABASE vtb_conn");
-    side.exec("CREATE TABLE vtb_conn.t (id int PRIMARY KEY, v varbinary(255))");
-    side.exec("INSERT INTO vtb_conn.t VALUES (1, 'a'), (99, 'keep')");
-  }
-  void TearDown() override { side.exec("DROP DATABASE IF EXISTS vtb_conn"); }
-
-  // Texts whose first byte starts a two-byte character in GBK, Big5 or Shift
-  // JIS whose second byte may be a backslash: escaped without regard to the
-  // set, the backslash would join it and free the quote. (No blank at the
-  // end: Update trims values.)
-  static std::vector<Value> hostileValues() {
-    return {Value("\xbf' OR 1=1 -- x"), Value::memo("\xbf' OR 1=1 -- x"), Value("\x95' OR 1=1 -- x"),
-            Value("\xe0' OR 1=1 -- x"), Value::memo("\x81\\' OR 1=1 -- x")};
-  }
-  // Each value written by Update into the row lands byte for byte, and the bystander stays.
-  void expectRoundTrips(const ServerPtr& s) {
-    for (const Value& v : hostileValues()) {
-      SCOPED_TRACE(v.asString());
-      EXPECT_TRUE(s->Update("t", Value::array({"v"}), Value::array({v}), "id = 1"));
-      EXPECT_TRUE(side.scalar("SELECT v FROM vtb_conn.t WHERE id = 1") == v.asString())
-          << side.scalar("SELECT HEX(v) FROM vtb_conn.t WHERE id = 1");
-      EXPECT_EQ(side.scalar("SELECT v FROM vtb_conn.t WHERE id = 99"), "keep");
-    }
-  }
-
-  SideConnection side;
-};
-
-TEST_F(Charset, SettingAppliesAndEscapes) {
-  for (const char* charset : {"gbk", "big5", "sjis"}) {
-    for (bool tracking : {true, false}) {
-      SCOPED_TRACE(std::string(charset) + (tracking ? ", session tracking on" : ", session tracking off"));
-      Recorder rec;
-      ServerPtr s = TQuillonSrv::create();
-      s->cCharset = charset;
-      const auto& env = serverEnv();
-      s->New(env.host, env.user, env.password, static_cast<int>(env.port), 0, "vtb_conn", rec.block());
-      ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
-      if (!tracking) {
-        ASSERT_TRUE(s->SqlQuery("SET SESSION session_track_system_variables = ''"));
-      }
-      EXPECT_EQ(ask(s, "SELECT @@character_set_client"), charset);
-      expectRoundTrips(s);
-      EXPECT_EQ(rec.numbers(), std::vector<long long>{});
-      s->End();
-    }
-  }
-  // A set the client library does not know is its refusal, reported.
-  Recorder rec;
-  ServerPtr s = TQuillonSrv::create();
-  s->cCharset = "no_such_set";
-  const auto& env = serverEnv();
-  s->New(env.host, env.user, env.password, static_cast<int>(env.port), 0, "vtb_conn", rec.block());
-  EXPECT_EQ(rec.numbers().size(), 1u);
-  EXPECT_EQ(s->handle(), 0);
-}
-
-// A statement that changes the client character set is followed with session
-// tracking off, in every spelling.
-TEST_F(Charset, StatementsThatChangeItAreFollowed) {
-  const struct {
-    const char* statement;
-    const char* charset;
-  } cases[] = {
-      {"SET NAMES big5", "big5"},
-      {"set names 'sjis'", "sjis"},
-      {"SET CHARACTER SET gbk", "gbk"},
-      {"SET CHARSET big5", "big5"},
-      {"SET character_set_client = sjis", "sjis"},
-      {"SET @@session.character_set_client = gbk", "gbk"},
-      {"  \r\n\t/* a comment */ Set Names gbk", "gbk"},
-      {"-- a comment\nSET NAMES sjis", "sjis"},
-      {"# a comment\n  SET NAMES big5", "big5"},
-      {"/*!40101 SET NAMES gbk */", "gbk"},
-      {"/*M!100100 SET NAMES sjis */", "sjis"},
-  };
-  const auto& env = serverEnv();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.statement);
-    // The statements that change only the client's set leave the literal to
-    // be converted into the connection's set (or the database's): both are
-    // made the same set first, so that the bytes reach the column unconverted.
-    side.exec(std::string("ALTER DATABASE vtb_conn CHARACTER SET ") + c.charset);
-    Recorder rec;
-    ServerPtr s = TQuillonSrv::create();
-    s->New(env.host, env.user, env.password, static_cast<int>(env.port), 0, "vtb_conn", rec.block());
-    ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
-    ASSERT_TRUE(s->SqlQuery("SET SESSION session_track_system_variables = ''"));
-    ASSERT_TRUE(s->SqlQuery(std::string("SET character_set_connection = ") + c.charset));
-    ASSERT_EQ(ask(s, "SELECT @@character_set_client"), "utf8mb4");
-    ASSERT_TRUE(s->SqlQuery(c.statement));
-    EXPECT_EQ(ask(s, "SELECT @@character_set_client"), c.charset);
-    expectRoundTrips(s);
-    // And back: utf8mb4 escapes byte by byte again.
-    ASSERT_TRUE(s->SqlQuery("SET NAMES utf8mb4"));
-    expectRoundTrips(s);
-    EXPECT_EQ(rec.numbers(), std::vector<long long>{});
-    s->End();
-  }
-}
-
-// Flags the library never lets through, the socket, and timeouts.
-TEST(Connection, FlagsSocketAndTimeouts) {
-  const auto& env = serverEnv();
-  SideConnection side;
-  side.exec("DROP TABLE IF EXISTS vtb_conn_canary");
-  side.exec("CREATE TABLE vtb_conn_canary (id int)");
-
-  {
-    SCOPED_TRACE("multi-statement flag");
-    Recorder rec;
-    Login login;
-    login.flags = 65536;
-    ServerPtr s = open(rec, {}, login);
-    ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
-    EXPECT_FALSE(s->SqlQuery("SELECT 1; DROP TABLE vtb_conn_canary"));
-    EXPECT_EQ(rec.numbers(), std::vector<long long>{1064});
-    EXPECT_EQ(side.scalar("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = DATABASE() "
-                          "AND table_name = 'vtb_conn_canary'"),
-              "1");
-    s->End();
-  }
-  {
-    SCOPED_TRACE("TLS flag among the flags");
-    Recorder rec;
-    Login login;
-    login.flags = 2048 | 65536;
-    ServerPtr s = open(rec, {}, login);
-    ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
-    EXPECT_EQ(ask(s, "SELECT 1"), "1");
-    EXPECT_EQ(rec.numbers(), std::vector<long long>{});
-    s->End();
-  }
-  struct Case {
-    const char* what;
-    Members members;
-    std::string host;
-    long long refusal;  // 0: connects
-  };
-  const std::vector<Case> cases = {
-      {"the socket of the test server", {{"cSocket", env.socket}}, "localhost", 0},
-      {"a socket where there is none", {{"cSocket", env.tmpdir + "/no-such.sock"}}, "localhost", 2002},
-      {"timeouts", {{"nConnectTimeout", 5}, {"nReadTimeout", 60}, {"nWriteTimeout", 60}}, env.host, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Recorder rec;
-    Login login;
-    login.host = c.host;
-    ServerPtr s = open(rec, c.members, login);
-    if (c.refusal != 0) {
-      EXPECT_EQ(rec.numbers(), std::vector<long long>{c.refusal});
-      EXPECT_EQ(s->handle(), 0);
-      continue;
-    }
-    ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
-    EXPECT_EQ(ask(s, "SELECT 1"), "1");
-    EXPECT_EQ(rec.numbers(), std::vector<long long>{});
-    s->End();
-  }
-
-  {
-    SCOPED_TRACE("a read timeout shorter than the statement");
-    Recorder rec;
-    ServerPtr s = open(rec, {{"nReadTimeout", 1}});
-    ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
-    s->lReConnect = false;
-    EXPECT_FALSE(s->SqlQuery("SELECT SLEEP(8)"));
-    EXPECT_EQ(rec.numbers(), std::vector<long long>{2013});
-    s->End();
-  }
-  side.exec("DROP TABLE IF EXISTS vtb_conn_canary");
-}
-
-// A host list on one server: hosts that refuse are passed over, a list with
-// no usable host is reported once naming each host, a malformed list sends
-// nothing, and a reconnect moves on to the next host of the list.
-TEST(Connection, HostLists) {
-  VELTRO_SKIP_ON_CLUSTER(
-      "its lists are built around one server's host:port, and its failover kills through node 1's socket; the "
-      "host lists of nodes are the cluster tests' own");
-  const auto& env = serverEnv();
-  const std::string good = env.host + ":" + std::to_string(env.port);
-  const std::string closed = "127.0.0.1:" + std::to_string(testing::closedPort());
-  struct Case {
-    std::string list;
-    long long refusal;  // 0: connects
-  };
-  const std::vector<Case> cases = {
-      {closed + "," + good, 0},
-      {good + "," + closed, 0},
-      {"localhost," + good, 0},  // the port beside the list serves a host without one
-      {closed + "," + closed, kErrNoReadyNode},
-      {good + ",", kErrBadSetting},
-      {good + ",[::1", kErrBadSetting},
-      {good + ",host:99999", kErrBadSetting},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.list);
-    Recorder rec;
-    Login login;
-    login.host = c.list;
-    ServerPtr s = open(rec, {}, login);
-    if (c.refusal != 0) {
-      ASSERT_EQ(rec.numbers(), std::vector<long long>{c.refusal});
-      EXPECT_EQ(s->handle(), 0);
-      const std::string why = rec.calls->front().extra.asString();
-      if (c.refusal == kErrNoReadyNode) {
-        EXPECT_NE(why.find(closed + ": 200"), std::string::npos) << why;  // 2002 or 2003
-        EXPECT_EQ(why.find(env.password), std::string::npos);
-      } else {
-        EXPECT_NE(why.find("cHost"), std::string::npos) << why;
-      }
-      continue;
-    }
-    ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
-    EXPECT_EQ(ask(s, "SELECT 1"), "1");
-    EXPECT_EQ(rec.numbers(), std::vector<long long>{});
-    s->End();
-  }
-  {
-    SCOPED_TRACE("failover along the list");
-    Recorder rec;
-    Login login;
-    login.host = good + ",localhost";  // the second by the port beside the list
-    ServerPtr s = open(rec, {{"cSocket", env.socket}}, login);
-    ASSERT_GT(s->handle(), 0) << s->ErrorTxt();
-    // A TCP client shows as host:port in the process list, a socket client as "localhost".
-    const std::string kHow = "SELECT HOST FROM information_schema.PROCESSLIST WHERE ID = CONNECTION_ID()";
-    EXPECT_NE(ask(s, kHow).find(':'), std::string::npos);
-    SideConnection side;
-    side.exec("KILL " + ask(s, "SELECT CONNECTION_ID()"));
-    // The killed idle connection is found closed before the statement goes
-    // out: it never ran, so it is sent on the next host and nothing is reported.
-    EXPECT_EQ(ask(s, "SELECT 1"), "1");
-    EXPECT_EQ(ask(s, kHow), "localhost");
-    EXPECT_EQ(rec.numbers(), std::vector<long long>{});
-    s->End();
   }
 }
 
