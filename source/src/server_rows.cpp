@@ -114,8 +114,10 @@ bool TQuillonSrv::Update(const Value& table, const Value& columns, const Value& 
 
 Value TQuillonSrv::GetAutoIncrement(const Value& table) {
   if (table.isEmpty() || !table.isString()) return 0;
-  if (cDBName.isEmpty())
-    return detail::refuse(*this, kErrNoCurrentDatabase);
+  if (cDBName.isEmpty()) {
+    RaiseInternal(kErrNoCurrentDatabase);
+    return 0;
+  }
   Value database = cDBName;
   SelectDB("information_schema");
   std::string sql = "SELECT auto_increment FROM tables WHERE table_schema = " +
@@ -148,8 +150,10 @@ Value TQuillonSrv::GetRowsFromTable(const Value& table) {
 
 Value TQuillonSrv::GetRowsFromQry(const Value& query) {
   QueryPtr q = query.asObjectOf<TQuillonQry>();
-  if (!q)
-    return detail::refuse(*this, kErrNotAQuery);
+  if (!q) {
+    RaiseInternal(kErrNotAQuery);
+    return 0;
+  }
   ArrayPtr columns = q->aColumns.isArray() ? std::make_shared<Array>(q->aColumns.items()) : nullptr;
   Value savedColumns = columns ? Value(columns) : q->aColumns;
   Value tables = q->aTables, where = q->cWhere, group = q->cGroup, having = q->cHaving, order = q->cOrder,

@@ -185,3 +185,28 @@ TEST(Server, ACallbackThatClearsTheErrorFlagStopsNothing) {
     }
   }
 }
+
+// A refused operation that answers a number answers 0, a number still, and
+// reports its own code once.
+TEST(Server, RefusalsThatAnswerANumberAnswerZero) {
+  Recorder rec;
+  ServerPtr s = connectTo(rec.block());
+  s->cDBName = "";
+  struct Case {
+    const char* what;
+    std::function<Value()> run;
+    long long code;
+  };
+  const std::vector<Case> cases = {
+      {"GetAutoIncrement without a current database", [&] { return s->GetAutoIncrement("t"); }, kErrNoCurrentDatabase},
+      {"GetRowsFromQry of a text", [&] { return s->GetRowsFromQry(Value("SELECT 1")); }, kErrNotAQuery},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    rec.calls->clear();
+    const Value answer = c.run();
+    EXPECT_TRUE(answer.isNumber());
+    EXPECT_EQ(answer.asInt(), 0);
+    EXPECT_EQ(rec.numbers(), std::vector<long long>{c.code});
+  }
+}
