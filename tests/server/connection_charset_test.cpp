@@ -15,7 +15,6 @@ using testing::Recorder;
 using testing::serverEnv;
 using testing::SideConnection;
 
-
 // A table with a row to write and a bystander row.
 class Charset : public ::testing::Test {
  protected:

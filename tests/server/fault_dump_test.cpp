@@ -183,8 +183,9 @@ TEST_F(Fault, TruncatedDumpsAreReported) {
     side->exec(std::string("CREATE TABLE vtb_fault.") + t + " (id int PRIMARY KEY, note varchar(20))");
     side->exec(std::string("INSERT INTO vtb_fault.") + t + " SELECT seq, CONCAT('" + t + "', seq) FROM seq_1_to_30");
   }
-  side->exec("CREATE TRIGGER vtb_fault.b_ins BEFORE INSERT ON vtb_fault.b FOR EACH ROW\nBEGIN\n"
-             "  SET NEW.note = NEW.note;\nEND");
+  side->exec(
+      "CREATE TRIGGER vtb_fault.b_ins BEFORE INSERT ON vtb_fault.b FOR EACH ROW\nBEGIN\n"
+      "  SET NEW.note = NEW.note;\nEND");
   Recorder rec;
   ServerPtr s = connect(rec.block());
   const std::string file = dir + "/dump.sql";
@@ -193,15 +194,15 @@ TEST_F(Fault, TruncatedDumpsAreReported) {
   const std::size_t beginB = dump.find("-- ** BEGIN b\r\n");
   ASSERT_NE(beginB, std::string::npos);
   const std::size_t cuts[] = {
-      beginB,                                                      // before the table
-      beginB + std::string("-- ** BEGIN b\r\n").size(),            // after its marker
+      beginB,                                                                // before the table
+      beginB + std::string("-- ** BEGIN b\r\n").size(),                      // after its marker
       dump.find("\r\n", dump.find("DROP TABLE IF EXISTS `b`", beginB)) + 2,  // after its DROP
       dump.find("\r\n", dump.find("CREATE TABLE `b`", beginB)) + 2,          // after its CREATE
       dump.find("\r\n", dump.find("INSERT INTO `b`", beginB)) + 2,           // after its first INSERT
-      dump.find("(15,'b15')"),                                     // inside an INSERT
-      dump.find("  SET NEW.note", beginB),                         // inside its trigger
-      dump.find("\r\n", dump.find("DELIMITER ;\r\n", beginB)) + 2,  // after its trigger
-      dump.find("-- ** Dump complete: "),                          // before the closing line
+      dump.find("(15,'b15')"),                                               // inside an INSERT
+      dump.find("  SET NEW.note", beginB),                                   // inside its trigger
+      dump.find("\r\n", dump.find("DELIMITER ;\r\n", beginB)) + 2,           // after its trigger
+      dump.find("-- ** Dump complete: "),                                    // before the closing line
   };
   for (std::size_t cut : cuts) {
     ASSERT_NE(cut, std::string::npos);
@@ -214,7 +215,8 @@ TEST_F(Fault, TruncatedDumpsAreReported) {
     // What is there is what the dump holds.
     for (const char* t : {"a", "b"}) {
       const auto rows = freshSide().rows(std::string("SELECT COUNT(*) FROM information_schema.tables WHERE "
-                                                     "table_schema = 'vtb_fault' AND table_name = '") + t + "'");
+                                                     "table_schema = 'vtb_fault' AND table_name = '") +
+                                         t + "'");
       if (rows.at(0).at(0) == "0") continue;
       EXPECT_EQ(side->scalar(std::string("SELECT COUNT(*) FROM ") + t + " WHERE note <> CONCAT('" + t + "', id)"), "0");
     }
@@ -279,8 +281,7 @@ TEST_F(Fault, RestoreEndsWhenItsConnectionIsLost) {
     EXPECT_EQ(seen, secondLine);
     ASSERT_FALSE(rec.calls->empty());
     EXPECT_EQ(rec.calls->back().number, kErrRestoreStopped);
-    EXPECT_NE(rec.calls->back().extra.asString().find("line " + std::to_string(secondLine) + " of"),
-              std::string::npos)
+    EXPECT_NE(rec.calls->back().extra.asString().find("line " + std::to_string(secondLine) + " of"), std::string::npos)
         << rec.calls->back().extra.asString();
     EXPECT_TRUE(r->lReConnect.asBool());  // the caller's setting is back
     ASSERT_TRUE(serverCommand("resume"));
