@@ -50,9 +50,8 @@ Value padded(const qdetail::QueryColumn& c, std::string_view text, std::size_t w
 std::string TQuillonQry::FieldName(const Value& nField) {
   const std::int64_t n = nField.isNumber() ? nField.asInt() : 0;
   if (n < 1 || n > nFCount.asInt()) {
-    if (auto srv = server())
-      return detail::refuse(*srv, kErrFieldNumber, Value("no column " + nField.toString() + " (the query has " +
-                                                std::to_string(nFCount.asInt()) + ")"));
+    return detail::refuse(server(), kErrFieldNumber,
+                          Value("no column " + nField.toString() + " (the query has " + std::to_string(nFCount.asInt()) + ")"));
   }
   return aStructure.at(static_cast<std::size_t>(n)).at(kDescName).asString();
 }
@@ -142,9 +141,8 @@ Value TQuillonQry::putAt(long n, const Value& uValue) {
   if (!row) return Value();
   Value* held = qdetail::slot(*row, c.rowSlot, c.key, false);
   if (held && !held->isNil() && !sameKind(*held, uValue)) {
-    if (auto srv = server())
-      return detail::refuse(*srv, kErrFieldKind, Value("column " + c.name + " holds " + kindName(*held) + ", given " +
-                                              kindName(uValue)));
+    return detail::refuse(server(), kErrFieldKind,
+                          Value("column " + c.name + " holds " + kindName(*held) + ", given " + kindName(uValue)));
   }
   Value* slotV = held ? held : qdetail::slot(*row, c.rowSlot, c.key, true);
   if (uValue.isString()) {

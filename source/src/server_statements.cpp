@@ -129,8 +129,8 @@ bool TQuillonSrv::Impl::followCharset(bool quiet) {
   if (db::fetchRow(res, row)) name = row.at(0);
   db::freeResult(res);
   if (!db::adoptCharset(h, name.c_str())) {
-    if (!quiet)
-      return detail::refuse(srv, kErrBadSetting, Value("character set \"" + name + "\" of the connection, unknown to the client library"));
+    if (!quiet) srv.RaiseInternal(kErrBadSetting, Value("character set \"" + name + "\" of the connection, unknown to the client library"));
+    return false;
   }
   return true;
 }

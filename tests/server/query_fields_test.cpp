@@ -120,6 +120,21 @@ TEST_F(Query, NullsByColumnTypeAndPadding) {
   EXPECT_EQ(takeErrors(), (std::vector<int>{kErrFieldNumber, kErrFieldValue}));
 }
 
+// A query whose server object is gone refuses as it would with one, with
+// nobody to report to: nothing is read past the columns, nothing of another
+// kind is stored.
+TEST_F(Query, RefusalsHoldWithoutAServer) {
+  people();
+  auto q = srv->Query("SELECT * FROM qt_people ORDER BY id");
+  q->oServer = Value();
+  EXPECT_EQ(q->FieldName(0), "");
+  EXPECT_EQ(q->FieldName(99), "");
+  EXPECT_TRUE(q->FieldPut("age", "40").isNil());
+  EXPECT_EQ(q->FieldGet("age").asInt(), 39);
+  EXPECT_TRUE(q->IsEqual("age"));
+  EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(Query, FieldPutKindsAndEscaping) {
   VELTRO_SKIP_ON_CLUSTER("ids 1, 2, 3 expected from AUTO_INCREMENT, which steps by the cluster size");
   people();
