@@ -37,21 +37,6 @@ db::Handle handleArg(const Value& v) { return numArg(v); }
 
 Value arrayValue(Array items) { return Value(std::make_shared<Array>(std::move(items))); }
 
-Value namesArray(const std::vector<std::string>& names) {
-  Array items;
-  items.reserve(names.size());
-  for (const std::string& n : names) items.emplace_back(n);
-  return arrayValue(std::move(items));
-}
-
-// The texts of an array argument, "" for an element that is not a text; empty for a non-array.
-std::vector<std::string> textList(const Value& v) {
-  std::vector<std::string> out;
-  if (!v.isArray()) return out;
-  for (const Value& item : v.items()) out.push_back(item.isString() ? item.str() : std::string());
-  return out;
-}
-
 // A row of n values: nils past the end, "" for SQL NULL, other values whole.
 Value fetchRowValue(db::Handle res, std::int64_t n) {
   Array items(static_cast<std::size_t>(std::max<std::int64_t>(n, 0)));
@@ -117,6 +102,29 @@ std::string refusedLogin(const Value& host, const Value& user, const Value& pass
 
 }  // namespace
 
+Value namesArray(const std::vector<std::string>& names) {
+  Array items;
+  items.reserve(names.size());
+  for (const std::string& n : names) items.emplace_back(n);
+  return arrayValue(std::move(items));
+}
+
+std::vector<std::string> textList(const Value& v) {
+  std::vector<std::string> out;
+  if (!v.isArray()) return out;
+  for (const Value& item : v.items()) out.push_back(item.isString() ? item.str() : std::string());
+  return out;
+}
+
+Value connectByRules(const Value& host, const Value& user, const Value& password, const Value& port,
+                     const Value& flags, const Value& database, const db::ConnectOptions& options) {
+  unsigned portNumber = 3306;
+  db::portOf(port, portNumber);
+  const unsigned long flagBits = flags.isNumber() ? static_cast<std::uint32_t>(numArg(flags)) : 0ul;
+  return Value(
+      db::connect(textArg(host), textArg(user), textArg(password), portNumber, flagBits, textArg(database), options));
+}
+
 Value MYSQLCONNECT(const Value& host, const Value& user, const Value& password, const Value& port,
                    const Value& flags, const Value& database, const Value& options) {
   const std::string refused = refusedLogin(host, user, password, port, database);
@@ -124,11 +132,7 @@ Value MYSQLCONNECT(const Value& host, const Value& user, const Value& password, 
     db::detail::setLastFailure(db::kBadSettingError, refused);
     return Value(0);
   }
-  unsigned portNumber = 3306;
-  db::portOf(port, portNumber);
-  const unsigned long flagBits = flags.isNumber() ? static_cast<std::uint32_t>(numArg(flags)) : 0ul;
-  return Value(db::connect(textArg(host), textArg(user), textArg(password), portNumber, flagBits,
-                           textArg(database), connectOptions(options)));
+  return connectByRules(host, user, password, port, flags, database, connectOptions(options));
 }
 
 Value MYSQLEMBEDDED(const Value& database, const Value& options, const Value& groups) {

@@ -36,7 +36,6 @@ bool readRows(TQuillonSrv& server, const std::string& sql, std::vector<std::vect
   return true;
 }
 
-
 std::vector<std::vector<std::string>> rowsOf(TQuillonSrv& server, const std::string& sql) {
   std::vector<std::vector<std::string>> rows;
   readRows(server, sql, rows);

@@ -90,7 +90,7 @@ Value TQuillonSrv::Impl::connectFirstReady(const Value& host, const Value& user,
     const std::size_t i = (nextNode_ + k) % n;
     const detail::HostEntry& entry = hosts[i];
     const Value nodePort = entry.port ? Value(static_cast<long long>(entry.port)) : port;
-    const Value h = openConnection(Value(entry.host), user, password, nodePort, flags, database, options);
+    const Value h = connectByRules(Value(entry.host), user, password, nodePort, flags, database, options);
     const db::Handle handle = h.asInt();
     std::string where = entry.host;
     if (entry.port) {

@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <cstdint>
 #include <string>
 #include <thread>
 #include <utility>
@@ -132,14 +131,6 @@ db::ConnectOptions connectOptions(const TQuillonSrv& srv, bool list) {
   return o;
 }
 
-// The texts of an embedded server's option list ("" for an element that is not a text).
-std::vector<std::string> texts(const Value& list) {
-  std::vector<std::string> out;
-  if (list.isArray())
-    for (const Value& item : list.items()) out.push_back(item.isString() ? item.str() : std::string());
-  return out;
-}
-
 }  // namespace
 
 std::span<const TQuillonSrv::ConnectionSetting> TQuillonSrv::ConnectionSettings() { return kSettings; }
@@ -150,17 +141,6 @@ TQuillonSrv::TQuillonSrv(Key) : impl_(std::make_unique<Impl>(*this)) {}
 
 Value TQuillonSrv::Impl::openEmbedded(const Value& database) {
   return Value(db::embedded(database.isString() ? database.str().c_str() : nullptr, embeddedOptions_, embeddedGroups_));
-}
-
-Value TQuillonSrv::Impl::openConnection(const Value& host, const Value& user, const Value& password,
-                                        const Value& port, const Value& flags, const Value& database,
-                                        const db::ConnectOptions& options) {
-  const auto text = [](const Value& v) { return v.isString() ? v.str().c_str() : nullptr; };
-  unsigned portNumber = 3306;
-  db::portOf(port, portNumber);
-  // Client flags are 32 bits; a larger number keeps its low ones.
-  const unsigned long flagBits = flags.isNumber() ? static_cast<std::uint32_t>(flags.asInt()) : 0ul;
-  return Value(db::connect(text(host), text(user), text(password), portNumber, flagBits, text(database), options));
 }
 
 TQuillonSrv::~TQuillonSrv() {
@@ -217,7 +197,7 @@ Value TQuillonSrv::Connect(const Value& host, const Value& user, const Value& pa
   std::vector<detail::HostEntry> hosts;
   std::string why;
   const bool split = target.isString() && detail::parseHostList(target.str(), hosts, why) && hosts.front().port != 0;
-  return Impl::openConnection(split ? Value(hosts.front().host) : target, login, secret,
+  return connectByRules(split ? Value(hosts.front().host) : target, login, secret,
                               split ? Value(static_cast<long long>(hosts.front().port)) : portNumber, flagBits,
                               schema, connectOptions(*this, false));
 }
@@ -327,8 +307,8 @@ TQuillonSrv& TQuillonSrv::Embedded(const Value& database, const Value& options, 
   impl_->embedded_ = true;
   impl_->lost_ = false;
   impl_->session_.clear();
-  impl_->embeddedOptions_ = texts(options);
-  impl_->embeddedGroups_ = texts(groups);
+  impl_->embeddedOptions_ = textList(options);
+  impl_->embeddedGroups_ = textList(groups);
   hMysql = impl_->openEmbedded(database);
   CheckError();
   if (!impl_->connected()) End();

@@ -39,10 +39,6 @@ struct TQuillonSrv::Impl {
   // Sends the session statements of the old connection on the new one; false,
   // with why, when the session cannot be brought back.
   bool replaySession(std::string& why);
-  // A connection with the given login, by the binding's argument rules (a
-  // text that is not a text: none; port 3306 when the port is not a number).
-  static Value openConnection(const Value& host, const Value& user, const Value& password, const Value& port,
-                              const Value& flags, const Value& database, const db::ConnectOptions& options);
   // A connection to the embedded server, started with embeddedOptions_.
   Value openEmbedded(const Value& database);
   // Connects to the host of the list at or after nextNode_ that is ready.

@@ -98,13 +98,6 @@ StatementKind kindOf(std::string_view sql, const sql::Dialect& d) {
   return k;
 }
 
-// A listing's names as an array of texts.
-Value namesOf(const std::vector<std::string>& names) {
-  Array items;
-  items.reserve(names.size());
-  for (const std::string& n : names) items.emplace_back(n);
-  return Value::arrayOf(std::move(items));
-}
 }  // namespace
 
 bool TQuillonSrv::SqlQuery(const Value& cQuery) {
@@ -444,13 +437,13 @@ bool TQuillonSrv::SelectDB(const Value& name) {
 }
 
 Value TQuillonSrv::ListDBs(const Value& cWild) {
-  Value names = namesOf(db::listDbs(handle(), cWild.isString() ? cWild.str().c_str() : nullptr));
+  Value names = namesArray(db::listDbs(handle(), cWild.isString() ? cWild.str().c_str() : nullptr));
   CheckError();
   return names;
 }
 
 Value TQuillonSrv::ListTables(const Value& cWild) {
-  Value names = namesOf(db::listTables(handle(), cWild.isString() ? cWild.str().c_str() : nullptr));
+  Value names = namesArray(db::listTables(handle(), cWild.isString() ? cWild.str().c_str() : nullptr));
   CheckError();
   return names;
 }

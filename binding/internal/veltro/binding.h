@@ -209,5 +209,14 @@ namespace veltro {
 Value columnDescription(const db::FieldInfo& field, bool keepTableCase);
 // The column descriptions of every field of a result (an empty array for none).
 Value resultStructure(db::Handle res, bool keepTableCase);
+// Names (of databases, tables) as an array of texts.
+Value namesArray(const std::vector<std::string>& names);
+// The texts of an array, "" for an element that is not a text; empty for a non-array.
+std::vector<std::string> textList(const Value& v);
+// db::connect with the login as Values, by the MYSQL* argument rules (a text
+// that is not a text: none; port 3306 when it is not a number; the flags' low
+// 32 bits), once the login has been checked.
+Value connectByRules(const Value& host, const Value& user, const Value& password, const Value& port,
+                     const Value& flags, const Value& database, const db::ConnectOptions& options);
 
 }  // namespace veltro
